@@ -1,0 +1,20 @@
+// UTF-8 and UTF-16 conversions and counting by Unicode scalar values.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace deskhand {
+
+// The UTF-16 code units of a UTF-8 text; each invalid byte becomes U+FFFD.
+std::u16string utf16_from_utf8(std::string_view text);
+
+// The UTF-8 bytes of a UTF-16 text; each unpaired surrogate becomes U+FFFD.
+std::string utf8_from_utf16(std::u16string_view text);
+
+// The first `count` Unicode scalar values of a UTF-8 text (all of it when it
+// has fewer). Invalid bytes count as one character each and become U+FFFD.
+std::string prefix_scalars(std::string_view text, std::size_t count);
+
+}  // namespace deskhand

@@ -1,0 +1,246 @@
+#include "platform/sim/sim_platform.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include <unistd.h>
+
+#include "main/text.hpp"
+#include "platform/sim/png.hpp"
+
+namespace deskhand::sim {
+namespace {
+
+using nlohmann::json;
+
+// What an Accessibility object of the simulated desktop stands for.
+struct SimAx {
+  enum class Kind { window, position, size };
+  Kind kind = Kind::window;
+  Focus focus;
+};
+
+AxObject make_ax(SimAx::Kind kind, const Focus& focus) {
+  return AxObject{std::make_shared<SimAx>(SimAx{kind, focus})};
+}
+
+const SimAx* as_sim_ax(const AxObject& object) {
+  return static_cast<const SimAx*>(object.native.get());
+}
+
+const char* event_type_name(EventType type) {
+  switch (type) {
+    case EventType::left_mouse_down:
+      return "leftMouseDown";
+    case EventType::left_mouse_up:
+      return "leftMouseUp";
+    case EventType::key_down:
+      return "keyDown";
+    case EventType::key_up:
+      return "keyUp";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string event_log_line(std::int32_t pid, const InputEvent& event) {
+  json line{{"pid", pid}, {"type", event_type_name(event.type)}};
+  if (event.type == EventType::left_mouse_down || event.type == EventType::left_mouse_up) {
+    line["x"] = event.point.x;
+    line["y"] = event.point.y;
+  } else {
+    line["keyCode"] = event.key_code;
+    if (!event.text.empty()) line["text"] = utf8_from_utf16(event.text);
+  }
+  return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::vector<std::uint8_t> simulated_pixels(std::size_t width, std::size_t height,
+                                           std::uint32_t window_id) {
+  std::vector<std::uint8_t> rgb(width * height * 3);
+  std::size_t at = 0;
+  for (std::size_t y = 0; y < height; ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      rgb[at++] = static_cast<std::uint8_t>(x * 255 / width);
+      rgb[at++] = static_cast<std::uint8_t>(y * 255 / height);
+      rgb[at++] = static_cast<std::uint8_t>(window_id * 47);
+    }
+  }
+  return rgb;
+}
+
+SimPlatform::SimPlatform(Result<Desktop> desktop) {
+  if (desktop) {
+    desktop_ = std::move(*desktop);
+  } else {
+    const Failure& failure = desktop.failure();
+    const auto* error = std::get_if<PlatformError>(&failure);
+    load_error_ = error != nullptr ? *error : PlatformError{reply_text(failure)};
+  }
+}
+
+Result<Done> SimPlatform::touch_shared_application() {
+  if (load_error_) return *load_error_;
+  return Done{};
+}
+
+Result<std::string> SimPlatform::read_standard_input() {
+  std::string input;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n > 0) {
+      input.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return input;
+    } else if (errno != EINTR) {
+      return PlatformError{"cannot read standard input"};
+    }
+  }
+}
+
+bool SimPlatform::write_standard_output(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<json> SimPlatform::copy_session_dictionary() { return desktop_.session; }
+
+bool SimPlatform::preflight_screen_capture_access() { return desktop_.screen_recording; }
+
+bool SimPlatform::is_process_trusted() { return desktop_.accessibility; }
+
+Result<std::vector<Window>> SimPlatform::get_shareable_content() {
+  if (desktop_.list_error) return PlatformError{"listing shareable content failed"};
+  std::vector<Window> windows;
+  for (const SimWindow& sim_window : desktop_.windows) {
+    Window window = sim_window.window;
+    window.native = std::make_shared<SimWindow>(sim_window);
+    windows.push_back(std::move(window));
+  }
+  return windows;
+}
+
+Result<CapturedImage> SimPlatform::capture_image(const Window& window,
+                                                 const CaptureConfiguration& configuration) {
+  if (desktop_.capture_error) return PlatformError{"capturing the window failed"};
+  const auto* sim_window = static_cast<const SimWindow*>(window.native.get());
+  if (sim_window == nullptr) return PlatformError{"the window is not one of this desktop"};
+  CapturedImage image;
+  image.pixel_width = configuration.width;
+  image.pixel_height = configuration.height;
+  // Encoding needs the pixels; sizes beyond what a capture configuration
+  // allows are refused by encode_png before any are made.
+  if (configuration.width == 0 || configuration.height == 0 || configuration.width > 65536 ||
+      configuration.height > 65536) {
+    return PlatformError{"the capture size is not usable"};
+  }
+  image.png = encode_png(configuration.width, configuration.height,
+                         simulated_pixels(configuration.width, configuration.height,
+                                          window.window_id));
+  if (sim_window->png_bytes) {
+    // The encoded data takes exactly the size the desktop asks for.
+    std::string data = image.png.value_or(std::string());
+    data.resize(static_cast<std::size_t>(*sim_window->png_bytes), '\0');
+    image.png = std::move(data);
+  }
+  return image;
+}
+
+bool SimPlatform::activate_running_application(std::int32_t pid) {
+  if (!is_running(desktop_, pid)) return false;
+  if (activation_of(desktop_, pid) == Activation::ok) desktop_.frontmost = pid;
+  return true;
+}
+
+std::optional<std::int32_t> SimPlatform::frontmost_application_pid() { return desktop_.frontmost; }
+
+void SimPlatform::sleep_nanoseconds(std::uint64_t nanoseconds) {
+  std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds));
+}
+
+std::optional<AxObject> SimPlatform::copy_focused_window(std::int32_t pid) {
+  const Focus focus = focused_window_of(desktop_, pid);
+  if (focus.kind == FocusKind::none) return std::nullopt;
+  return make_ax(SimAx::Kind::window, focus);
+}
+
+std::optional<AxObject> SimPlatform::copy_position(const AxObject& window) {
+  const SimAx* ax = as_sim_ax(window);
+  if (ax == nullptr || ax->kind != SimAx::Kind::window || ax->focus.kind == FocusKind::position_error) {
+    return std::nullopt;
+  }
+  return make_ax(SimAx::Kind::position, ax->focus);
+}
+
+std::optional<AxObject> SimPlatform::copy_size(const AxObject& window) {
+  const SimAx* ax = as_sim_ax(window);
+  if (ax == nullptr || ax->kind != SimAx::Kind::window || ax->focus.kind == FocusKind::size_error) {
+    return std::nullopt;
+  }
+  return make_ax(SimAx::Kind::size, ax->focus);
+}
+
+std::optional<Point> SimPlatform::value_get_point(const AxObject& value) {
+  const SimAx* ax = as_sim_ax(value);
+  if (ax == nullptr || ax->kind != SimAx::Kind::position) return std::nullopt;
+  return Point{ax->focus.frame.x, ax->focus.frame.y};
+}
+
+std::optional<Size> SimPlatform::value_get_size(const AxObject& value) {
+  const SimAx* ax = as_sim_ax(value);
+  if (ax == nullptr || ax->kind != SimAx::Kind::size) return std::nullopt;
+  return Size{ax->focus.frame.width, ax->focus.frame.height};
+}
+
+std::optional<InputEvent> SimPlatform::create_mouse_event(EventType type, Point point) {
+  if (desktop_.mouse_events_fail) return std::nullopt;
+  InputEvent event;
+  event.type = type;
+  event.point = point;
+  return event;
+}
+
+std::optional<InputEvent> SimPlatform::create_keyboard_event(std::uint16_t virtual_key,
+                                                             bool key_down) {
+  if (desktop_.keyboard_events_fail) return std::nullopt;
+  InputEvent event;
+  event.type = key_down ? EventType::key_down : EventType::key_up;
+  event.key_code = virtual_key;
+  return event;
+}
+
+void SimPlatform::keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) {
+  event.text = text;
+}
+
+void SimPlatform::post_to_pid(std::int32_t pid, const InputEvent& event) {
+  if (!desktop_.event_log) return;
+  // Posting cannot fail; a log that cannot be written records nothing.
+  if (std::FILE* log = std::fopen(desktop_.event_log->c_str(), "a")) {
+    const std::string line = event_log_line(pid, event) + "\n";
+    std::fwrite(line.data(), 1, line.size(), log);
+    std::fclose(log);
+  }
+}
+
+}  // namespace deskhand::sim
+
+namespace deskhand {
+
+std::unique_ptr<Platform> make_platform() {
+  return std::make_unique<sim::SimPlatform>(sim::load_desktop(std::getenv("DESKHAND_SIM_DESKTOP")));
+}
+
+}  // namespace deskhand

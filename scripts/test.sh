@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: unit and end-to-end
+# tests in a release build, again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== release build"
+scripts/build.sh build
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELENS_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== fuzzing"
+  scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+fi
+echo "== all tests passed"

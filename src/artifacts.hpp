@@ -1,0 +1,53 @@
+// Loading one run directory (or one log file) into memory, and recognising
+// harness session logs and context files among its files.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json.hpp"
+#include "model.hpp"
+
+namespace tl {
+
+struct TextArtifact {
+  std::string path;  // relative to the run directory, with forward slashes
+  std::string text;  // UTF-8; its buffer is padded for in-place JSON parsing
+};
+
+struct RunArtifacts {
+  std::string terminal;
+  std::vector<TextArtifact> texts;
+  std::vector<ContextArtifact> context_artifacts;
+  json::Value metadata = json::Value::object();
+};
+
+inline constexpr std::uint64_t kFileWindow = 262144;
+inline constexpr std::uint64_t kTextBudget = 67108864;
+inline constexpr std::uint64_t kBinaryProbe = 8192;
+
+RunArtifacts load_run(const std::string& input);
+
+std::optional<std::string> read_text_window(const std::string& path, std::uint64_t max_bytes);
+std::optional<std::string> read_complete_text(const std::string& path);
+void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
+                   std::uint64_t& budget);
+void collect_context_artifacts_from(const std::string& root, const std::string& dir,
+                                    std::vector<ContextArtifact>& out);
+std::string rel_path(const std::string& root, const std::string& path);
+bool skip_dir(std::string_view rel);
+
+// The harness whose session log lives at `path`, if any.
+std::optional<std::string_view> provider_transcript_family(std::string_view path);
+std::vector<const TextArtifact*> provider_transcripts(const RunArtifacts& run, std::string_view family);
+std::vector<const TextArtifact*> texts_matching(const RunArtifacts& run,
+                                                std::initializer_list<std::string_view> patterns);
+
+// The context kind of a file at relative path `rel`, if it is one.
+std::optional<std::string_view> context_kind(std::string_view rel);
+
+}  // namespace tl

@@ -1,0 +1,237 @@
+// Tool errors and the activity decision.
+#include "../text.hpp"
+#include "classify.hpp"
+
+namespace tl {
+
+bool looks_provider_api_error_line(std::string_view l) {
+  if (l.find("\"error\":\"rate_limit\"") != std::string_view::npos) return true;
+  if (l.find("\"isapierrormessage\":true") == std::string_view::npos &&
+      l.find("\"apierrorstatus\":") == std::string_view::npos) {
+    return false;
+  }
+  for (std::string_view p : {"monthly spend limit", "/usage-credits", "usage credits", "usage limit"}) {
+    if (l.find(p) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// looks_provider_api_error_line on the lower-cased text, without building it.
+bool looks_provider_api_error_raw(std::string_view raw) {
+  if (text::lower_contains(raw, "\"error\":\"rate_limit\"")) return true;
+  if (!text::lower_contains(raw, "\"isapierrormessage\":true") && !text::lower_contains(raw, "\"apierrorstatus\":")) {
+    return false;
+  }
+  for (std::string_view p : {"monthly spend limit", "/usage-credits", "usage credits", "usage limit"}) {
+    if (text::lower_contains(raw, p)) return true;
+  }
+  return false;
+}
+
+bool lower_starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
+  for (auto p : prefixes) {
+    if (text::lower_starts_with(s, p)) return true;
+  }
+  return false;
+}
+
+bool lower_contains_any(std::string_view s, std::initializer_list<std::string_view> needles) {
+  for (auto n : needles) {
+    if (text::lower_contains(s, n)) return true;
+  }
+  return false;
+}
+
+// The failure verdict for a line that is not JSON; `t` is the trimmed line.
+bool plain_line_is_error(std::string_view t) {
+  if (t.empty() || t[0] == '"') return false;
+  if (lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""})) return false;
+  if (t[0] == '{' || t[0] == '[') return looks_provider_api_error_raw(t);
+  return lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
+         lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+}
+
+}  // namespace
+
+std::optional<std::string> structured_tool_error_text(std::string_view output) {
+  text::LineReader lines(output);
+  std::string_view line;
+  while (lines.next(line)) {
+    std::string_view t = text::trim(line);
+    if (lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ", "permission denied",
+                                  "no permissions", "timed out"}) ||
+        lower_contains_any(t, {" exited with code ", ": permission denied", " timed out after "})) {
+      return std::string(line);
+    }
+  }
+  return std::nullopt;
+}
+
+void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors) {
+  json::Parser parser;
+  text::LineReader lines(text);
+  std::string_view line;
+  auto append = [&](std::string_view error_text) {
+    ToolError e;
+    e.position = errors.size();
+    e.text = text::compact(error_text, 500);
+    e.source = text::source_of(path, lines.number());
+    errors.push_back(std::move(e));
+  };
+  while (lines.next(line)) {
+    std::string_view t = text::trim(line);
+    // Only a line that opens an array or object can be JSON that matters:
+    // a JSON string never holds the unescaped markers, and a JSON number or
+    // literal holds no failure words.
+    if (!t.empty() && (t[0] == '{' || t[0] == '[')) {
+      bool maybe_output = (line.find("response_item") != std::string_view::npos &&
+                           line.find("_call_output") != std::string_view::npos) ||
+                          line.find("\\u") != std::string_view::npos;
+      bool provider = looks_provider_api_error_raw(line);
+      if (maybe_output || provider) {
+        auto parsed = parser.parse(line);
+        if (parsed) {
+          bool done = false;
+          auto type = json::string_member(*parsed, "type");
+          auto payload = json::member(*parsed, "payload");
+          if (type && *type == "response_item" && payload) {
+            auto ptype = json::string_member(*payload, "type");
+            auto output = json::member(*payload, "output");
+            if (ptype && (*ptype == "function_call_output" || *ptype == "custom_tool_call_output") && output) {
+              if (auto out_text = json_text(*output)) {
+                if (auto found = structured_tool_error_text(*out_text)) {
+                  append(*found);
+                  done = true;
+                }
+              }
+            }
+          }
+          if (!done && provider) append(t);
+        } else if (plain_line_is_error(t)) {
+          append(t);
+        }
+      }
+    } else if (plain_line_is_error(t)) {
+      append(t);
+    }
+    if (errors.size() >= kToolErrorScanLimit) break;
+  }
+}
+
+LatestLines latest_activity_lines(const std::vector<Message>& messages, const std::vector<ToolCall>& tool_calls) {
+  LatestLines latest;
+  auto note = [&](std::string_view source) {
+    auto loc = source_location(source);
+    if (!loc) return;
+    auto [it, inserted] = latest.try_emplace(loc->first, loc->second);
+    if (!inserted && it->second < loc->second) it->second = loc->second;
+  };
+  for (const auto& m : messages) note(m.source);
+  for (const auto& c : tool_calls) {
+    if (c.name != "turn_aborted") note(c.source);
+  }
+  return latest;
+}
+
+namespace {
+
+// Evidence counts only when it is not older than the last recorded activity
+// of its own file.
+bool is_fresh(std::string_view source, const LatestLines& latest) {
+  auto loc = source_location(source);
+  if (!loc) return false;
+  auto it = latest.find(loc->first);
+  return it == latest.end() || it->second <= loc->second;
+}
+
+}  // namespace
+
+std::optional<std::string> terminal_abort_source(std::string_view terminal, const LatestLines& latest,
+                                                 const std::vector<ToolCall>& tool_calls) {
+  std::optional<std::string> answer;
+  text::LineReader lines(terminal);
+  std::string_view line;
+  while (lines.next(line)) {
+    if (!text::iequals_ascii(text::trim(line), "turn_aborted")) continue;
+    std::string source = text::source_of("terminal.log", lines.number());
+    if (is_fresh(source, latest)) answer = std::move(source);
+  }
+  for (const auto& c : tool_calls) {
+    if (c.name == "turn_aborted" && is_fresh(c.source, latest)) answer = c.source;
+  }
+  return answer;
+}
+
+std::optional<std::string> terminal_tool_error_source(const std::vector<Message>& messages,
+                                                      const std::vector<ToolError>& tool_errors,
+                                                      const std::vector<ToolCall>& tool_calls) {
+  for (auto it = tool_calls.rbegin(); it != tool_calls.rend(); ++it) {
+    if (it->is_error && !source_location(it->source)) return it->source;
+  }
+  for (auto it = tool_errors.rbegin(); it != tool_errors.rend(); ++it) {
+    if (!source_location(it->source)) return it->source;
+  }
+  LatestLines latest = latest_activity_lines(messages, tool_calls);
+  std::optional<std::string> answer;
+  for (const auto& c : tool_calls) {
+    if (c.is_error && is_fresh(c.source, latest)) answer = c.source;
+  }
+  for (const auto& e : tool_errors) {
+    if (is_fresh(e.source, latest)) answer = e.source;
+  }
+  return answer;
+}
+
+Activity activity(ActivityState state, std::string_view kind, std::string_view reason,
+                  std::optional<std::string> source) {
+  Activity a;
+  a.state = state;
+  a.last_event_kind = std::string(kind);
+  a.reason = std::string(reason);
+  a.source = std::move(source);
+  return a;
+}
+
+Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
+                           const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
+                           const std::vector<ToolCall>& tool_calls) {
+  std::string_view status = json::value_string_member(run.metadata, "status").value_or("");
+  std::string_view failed_step = json::value_string_member(run.metadata, "failedStep").value_or("");
+  std::string_view scenario = json::value_string_member(run.metadata, "scenario").value_or("");
+
+  if (!approvals.empty() && status != "succeeded") {
+    return activity(ActivityState::NeedsApproval, "approval", "approval evidence in terminal or snapshot",
+                    approvals.back().source);
+  }
+  LatestLines latest = latest_activity_lines(messages, tool_calls);
+  std::optional<std::string> abort = terminal_abort_source(run.terminal, latest, tool_calls);
+  if (text::lower_contains(failed_step, "cancel") || text::lower_contains(scenario, "cancelled") || abort) {
+    return activity(ActivityState::Cancelled, "user", "cancel/abort evidence",
+                    abort ? std::move(*abort) : std::string("metadata.json + terminal.log"));
+  }
+  if (status == "failed") return activity(ActivityState::Failed, "assistant-error", failed_step, "metadata.json");
+  if (status == "succeeded") {
+    std::string kind;
+    bool any_assistant = false;
+    for (const auto& m : messages) any_assistant = any_assistant || m.role == "assistant";
+    if (any_assistant) {
+      kind = "assistant-final";
+    } else if (messages.empty()) {
+      kind = "other";
+    } else {
+      kind = messages.back().role;
+    }
+    return activity(ActivityState::Finished, kind, "manifest succeeded", "metadata.json");
+  }
+  if (text::lower_contains(run.terminal, "esc to interrupt") || text::lower_contains(run.terminal, "working")) {
+    return activity(ActivityState::Running, "assistant-tool-use", "terminal indicates active work", "terminal.log");
+  }
+  if (auto evidence = terminal_tool_error_source(messages, tool_errors, tool_calls)) {
+    return activity(ActivityState::Failed, "assistant-error", "tool error evidence", std::move(*evidence));
+  }
+  return activity(ActivityState::Unknown, "unknown", "no strong lifecycle signal", std::nullopt);
+}
+
+}  // namespace tl

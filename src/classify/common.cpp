@@ -1,0 +1,163 @@
+// The harness-independent part of every parse: terminal and screen evidence,
+// activity, tool-error and todo reduction, user turns.
+#include <unordered_map>
+
+#include "../text.hpp"
+#include "classify.hpp"
+
+namespace tl {
+
+namespace {
+
+bool contains_any(std::string_view s, std::initializer_list<std::string_view> needles) {
+  for (auto n : needles) {
+    if (s.find(n) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
+  for (auto p : prefixes) {
+    if (s.starts_with(p)) return true;
+  }
+  return false;
+}
+
+std::string_view strip_all(std::string_view s, std::string_view prefix) {
+  while (s.starts_with(prefix)) s.remove_prefix(prefix.size());
+  return s;
+}
+
+// Reads the terminal capture for prompts, replies, approvals and tool lines.
+void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse& out) {
+  text::LineReader lines(terminal);
+  std::string_view line;
+  bool waiting_for_reply = false;
+  while (lines.next(line)) {
+    std::string_view l_text = text::trim(line);
+    if (l_text.empty()) continue;
+    const std::string lower = text::to_lower(l_text);
+    auto source = [&] { return text::source_of("terminal.log", lines.number()); };
+    if (transcript_mode) {
+      if (l_text.starts_with('>') || l_text.starts_with("\xE2\x9D\xAF") || lower.starts_with("user:")) {
+        std::string_view t = strip_all(l_text, ">");
+        t = strip_all(t, "\xE2\x9D\xAF");
+        t = strip_all(t, "user:");
+        Message m;
+        m.position = out.messages.size();
+        m.role = "user";
+        m.text = text::compact(text::trim(t), 800);
+        m.source = source();
+        out.messages.push_back(std::move(m));
+        waiting_for_reply = true;
+      } else if (waiting_for_reply && contains_any(lower, {"i'll", "i will", "done", "updated", "created"})) {
+        Message m;
+        m.position = out.messages.size();
+        m.role = "assistant";
+        m.text = text::compact(l_text, 800);
+        m.source = source();
+        out.messages.push_back(std::move(m));
+        waiting_for_reply = false;
+      }
+    }
+    if (contains_any(lower, {"do you want", "approve", "permission", "allow command", "run this command"})) {
+      Approval a;
+      a.position = out.approvals.size();
+      a.text = text::compact(l_text, 500);
+      a.state = "waiting_or_recent";
+      a.source = source();
+      out.approvals.push_back(std::move(a));
+    }
+    if (transcript_mode && starts_with_any(lower, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
+                                                   "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ",
+                                                   "\xE2\x9C\x94 you approved"})) {
+      ToolCall c;
+      c.position = out.tool_calls.size();
+      c.name = text::compact(l_text, 120);
+      c.is_error = contains_any(lower, {"error", "failed"});
+      c.source = source();
+      out.tool_calls.push_back(std::move(c));
+    }
+  }
+}
+
+std::string_view family_marker_matches(std::string_view family, std::string_view path) {
+  struct Marker {
+    std::string_view family;
+    std::string_view a;
+    std::string_view b;
+  };
+  static constexpr Marker kMarkers[] = {
+      {"claude", "/.claude/", ""},
+      {"codex", "/.codex/", ""},
+      {"pi", "/.pi/", ""},
+      {"omp", "/.omp/", ""},
+      {"opencode", "/.config/opencode/", "/.local/share/opencode/"},
+      {"cursor", "/.cursor/", ""},
+      {"gemini", "/.gemini/", ""},
+  };
+  bool known = false;
+  for (const auto& m : kMarkers) {
+    if (m.family != family) continue;
+    known = true;
+    if (path.find(m.a) != std::string_view::npos) return m.a;
+    if (!m.b.empty() && path.find(m.b) != std::string_view::npos) return m.b;
+  }
+  if (known) return {};
+  // Any other family: any of the markers.
+  for (const auto& m : kMarkers) {
+    if (path.find(m.a) != std::string_view::npos) return m.a;
+    if (!m.b.empty() && path.find(m.b) != std::string_view::npos) return m.b;
+  }
+  return {};
+}
+
+bool scanned_artifact(std::string_view family, std::string_view path) {
+  if (path == "terminal.log" || path == "metadata.json" || path.find("/node_modules/") != std::string_view::npos) {
+    return false;
+  }
+  // The run's own screen captures sit at the top as screens/...; captures in
+  // snapshots have /screens/ inside their path.
+  if (path.starts_with("screens/") || path.starts_with("live/") || path.find("/screens/") != std::string_view::npos) {
+    return true;
+  }
+  return !family_marker_matches(family, path).empty();
+}
+
+void reduce_tool_errors(std::vector<ToolError>& errors) {
+  std::vector<ToolError> out;
+  std::unordered_map<std::string, std::size_t> slots;
+  for (auto& e : errors) {
+    if (out.size() >= 20) break;
+    auto [it, inserted] = slots.try_emplace(text::to_lower(e.text), out.size());
+    if (inserted) {
+      out.push_back(std::move(e));
+    } else {
+      out[it->second] = std::move(e);
+    }
+  }
+  for (std::size_t i = 0; i < out.size(); ++i) out[i].position = i;
+  errors = std::move(out);
+}
+
+}  // namespace
+
+CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
+  CommonParse out;
+  const bool transcript_mode = provider_transcripts(run, family).empty() && family != "opencode";
+  read_terminal(run.terminal, transcript_mode, out);
+  if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
+  parse_tool_errors("terminal.log", run.terminal, out.tool_errors);
+  for (const auto& artifact : run.texts) {
+    if (!scanned_artifact(family, artifact.path)) continue;
+    parse_todos(artifact.path, artifact.text, out.todos);
+    parse_tool_errors(artifact.path, artifact.text, out.tool_errors);
+  }
+  out.activity = classify_activity(run, out.messages, out.approvals, out.tool_errors, out.tool_calls);
+  reduce_tool_errors(out.tool_errors);
+  dedupe_todos(out.todos);
+  out.user_turns = group_user_turns(out.messages, out.tool_calls, out.todos, out.activity.state);
+  return out;
+}
+
+}  // namespace tl

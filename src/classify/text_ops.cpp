@@ -1,0 +1,127 @@
+// Small text operations of the common analysis.
+#include "../text.hpp"
+#include "classify.hpp"
+
+namespace tl {
+
+std::optional<std::string> json_text(json::Element value) {
+  if (auto s = json::as_string(value)) return std::string(*s);
+  auto items = json::as_array(value);
+  if (!items) return std::nullopt;
+  std::string out;
+  bool first = true;
+  for (json::Element item : *items) {
+    std::optional<std::string_view> piece = json::as_string(item);
+    if (!piece) {
+      for (std::string_view key : {"text", "content", "thinking"}) {
+        if ((piece = json::string_member(item, key))) break;
+      }
+    }
+    if (!piece) continue;
+    if (!first) out.push_back('\n');
+    first = false;
+    out.append(*piece);
+  }
+  if (out.empty()) return std::nullopt;
+  return out;
+}
+
+std::string strip_tag_blocks(std::string_view text, std::string_view tag) {
+  std::string open = text::concat({"<", tag});
+  std::string close = text::concat({"</", tag, ">"});
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t start = text.find(open, pos);
+    if (start == std::string_view::npos) {
+      out.append(text.substr(pos));
+      break;
+    }
+    std::size_t after = start + open.size();
+    bool opens = false;
+    if (after < text.size()) {
+      std::size_t p = after;
+      char32_t c = text::decode(text, p);
+      opens = c == '>' || text::is_space(c);
+    }
+    if (!opens) {
+      out.append(text.substr(pos, after - pos));
+      pos = after;
+      continue;
+    }
+    std::size_t end = text.find(close, after);
+    if (end == std::string_view::npos) {
+      out.append(text.substr(pos));
+      break;
+    }
+    out.append(text.substr(pos, start - pos));
+    pos = end + close.size();
+  }
+  return out;
+}
+
+namespace {
+
+// The trimmed text between the first <tag> and the first </tag> after it.
+std::optional<std::string_view> inner_tag(std::string_view text, std::string_view tag) {
+  std::string open = text::concat({"<", tag, ">"});
+  std::string close = text::concat({"</", tag, ">"});
+  std::size_t start = text.find(open);
+  if (start == std::string_view::npos) return std::nullopt;
+  start += open.size();
+  std::size_t end = text.find(close, start);
+  if (end == std::string_view::npos) return std::nullopt;
+  return text::trim(text.substr(start, end - start));
+}
+
+}  // namespace
+
+std::optional<std::string> slash_command_prompt(std::string_view text) {
+  auto name = inner_tag(text, "command-name");
+  if (!name || name->empty()) return std::nullopt;
+  std::string command = name->starts_with('/') ? std::string(*name) : text::concat({"/", *name});
+  auto args = inner_tag(text, "command-args");
+  if (args && !args->empty()) return text::concat({command, " ", *args});
+  return command;
+}
+
+namespace {
+
+std::optional<std::uint64_t> parse_line_number(std::string_view s) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return std::nullopt;
+  std::uint64_t n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    std::uint64_t d = static_cast<std::uint64_t>(c - '0');
+    if (n > (UINT64_MAX - d) / 10) return std::nullopt;
+    n = n * 10 + d;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string_view, std::uint64_t>> source_location(std::string_view source) {
+  std::size_t last = source.rfind(':');
+  if (last == std::string_view::npos) return std::nullopt;
+  std::string_view before = source.substr(0, last);
+  std::size_t second = before.rfind(':');
+  if (second != std::string_view::npos) {
+    std::string_view marker = before.substr(second + 1);
+    if (marker == "TodoWrite" || marker == "plan") {
+      std::string_view rest = before.substr(0, second);
+      std::size_t third = rest.rfind(':');
+      if (third == std::string_view::npos) return std::nullopt;
+      auto line = parse_line_number(rest.substr(third + 1));
+      if (!line) return std::nullopt;
+      return std::make_pair(rest.substr(0, third), *line);
+    }
+  }
+  auto line = parse_line_number(source.substr(last + 1));
+  if (!line) return std::nullopt;
+  return std::make_pair(before, *line);
+}
+
+}  // namespace tl

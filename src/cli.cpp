@@ -1,0 +1,59 @@
+#include "cli.hpp"
+
+#include <cstdio>
+#include <optional>
+
+#include "model.hpp"
+#include "registry.hpp"
+#include "text.hpp"
+
+namespace tl {
+
+std::variant<Args, CliError> parse_args_from(const std::vector<std::string>& args) {
+  if (args.empty()) return CliError{"missing command"};
+  if (args[0] != "parse-run") return CliError{"unknown command: " + args[0]};
+  std::optional<std::string> input, harness, version;
+  std::size_t i = 1;
+  while (i < args.size()) {
+    const std::string& flag = args[i++];
+    // The value is taken before the flag is looked at, so an unknown flag in
+    // last position reports its missing value.
+    if (i >= args.size()) return CliError{"missing value for " + flag};
+    const std::string& value = args[i++];
+    if (flag == "--input") {
+      input = value;
+    } else if (flag == "--harness") {
+      harness = value;
+    } else if (flag == "--version") {
+      version = value;
+    } else {
+      return CliError{"unknown flag: " + flag};
+    }
+  }
+  if (!input) return CliError{"missing --input"};
+  if (!harness) return CliError{"missing --harness"};
+  if (!version) return CliError{"missing --version"};
+  return Args{*input, *harness, *version};
+}
+
+std::variant<std::monostate, CliError> run_cli(const std::vector<std::string>& args) {
+  auto parsed = parse_args_from(args);
+  if (auto* err = std::get_if<CliError>(&parsed)) return *err;
+  // The input stays a path of raw bytes; harness and version are written
+  // into the document, so bytes that are not UTF-8 are replaced there.
+  Args a = std::get<Args>(std::move(parsed));
+  a.harness = text::repair_utf8(a.harness);
+  a.version = text::repair_utf8(a.version);
+  std::string out;
+  {
+    ParserOutput doc = parse_with_registry(a);
+    out.reserve(128);
+    write_json(out, doc);
+  }
+  out.push_back('\n');
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  return std::monostate{};
+}
+
+}  // namespace tl

@@ -1,0 +1,342 @@
+#include "json.hpp"
+
+#include <cstring>
+#include <limits>
+
+namespace tl::json {
+
+void pad(std::string& s) {
+  const std::size_t n = s.size();
+  if (s.capacity() >= n + kPadding) return;
+  s.resize(n + kPadding, '\0');
+  s.resize(n);
+}
+
+Parser::Parser() = default;
+
+std::optional<Element> Parser::parse(std::string_view text, const std::string* owner) {
+  bool in_place = false;
+  if (owner != nullptr) {
+    const char* begin = owner->data();
+    const char* end_of_buffer = begin + owner->capacity();
+    in_place = text.data() >= begin && text.data() + text.size() + kPadding <= end_of_buffer;
+  }
+  simdjson::simdjson_result<Element> result;
+  if (in_place) {
+    result = parser_.parse(text.data(), text.size(), false);
+  } else {
+    if (scratch_.size() < text.size() + kPadding) scratch_.resize(text.size() + kPadding, '\0');
+    std::memcpy(scratch_.data(), text.data(), text.size());
+    result = parser_.parse(scratch_.data(), text.size(), false);
+  }
+  Element e;
+  if (!result.get(e)) return e;
+  if (result.error() == simdjson::NUMBER_ERROR) {
+    return parse_bigint_fallback(text);
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// True when the digits of an integer literal (with optional leading minus)
+// do not fit the 64-bit type the value would take.
+bool integer_overflows(std::string_view lit) {
+  bool negative = !lit.empty() && lit[0] == '-';
+  std::string_view digits = negative ? lit.substr(1) : lit;
+  std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+  if (digits.size() != limit.size()) return digits.size() > limit.size();
+  return digits > limit;
+}
+
+}  // namespace
+
+// simdjson rejects integers beyond 64 bits; such numbers are read as 64-bit
+// floats instead, by rewriting their literal with a fraction part.
+std::optional<Element> Parser::parse_bigint_fallback(std::string_view text) {
+  std::string rewritten;
+  rewritten.reserve(text.size() + 16 + kPadding);
+  bool changed = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == '"') {
+      std::size_t j = i + 1;
+      while (j < text.size() && text[j] != '"') j += (text[j] == '\\') ? 2 : 1;
+      j = std::min(j + 1, text.size());
+      rewritten.append(text.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (c == '-' || (c >= '0' && c <= '9')) {
+      std::size_t j = i + 1;
+      while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+      bool integer = j >= text.size() || (text[j] != '.' && text[j] != 'e' && text[j] != 'E');
+      std::string_view lit = text.substr(i, j - i);
+      rewritten.append(lit);
+      if (integer && lit != "-" && integer_overflows(lit)) {
+        rewritten.append(".0");
+        changed = true;
+      }
+      i = j;
+      continue;
+    }
+    rewritten.push_back(c);
+    ++i;
+  }
+  if (!changed) return std::nullopt;
+  const std::size_t n = rewritten.size();
+  rewritten.resize(n + kPadding, '\0');
+  Element e;
+  if (parser_.parse(rewritten.data(), n, false).get(e)) return std::nullopt;
+  return e;
+}
+
+std::optional<Value> parse_value(std::string_view text) {
+  Parser p;
+  auto e = p.parse(text);
+  if (!e) return std::nullopt;
+  return to_value(*e);
+}
+
+std::optional<Element> member(Element e, std::string_view key) {
+  simdjson::dom::object obj;
+  if (e.get_object().get(obj)) return std::nullopt;
+  // A repeated key: the last occurrence wins, as in the owned value.
+  std::optional<Element> found;
+  for (auto field : obj) {
+    if (field.key == key) found = field.value;
+  }
+  return found;
+}
+
+std::optional<Element> pointer(Element e, std::string_view ptr) {
+  if (ptr.empty()) return e;
+  if (ptr[0] != '/') return std::nullopt;
+  Element cur = e;
+  std::size_t pos = 1;
+  std::string token;
+  while (true) {
+    std::size_t next = ptr.find('/', pos);
+    std::string_view raw = ptr.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos);
+    token.clear();
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '~' && i + 1 < raw.size() && (raw[i + 1] == '0' || raw[i + 1] == '1')) {
+        token.push_back(raw[i + 1] == '0' ? '~' : '/');
+        ++i;
+      } else {
+        token.push_back(raw[i]);
+      }
+    }
+    if (cur.is_object()) {
+      auto m = member(cur, token);
+      if (!m) return std::nullopt;
+      cur = *m;
+    } else if (cur.is_array()) {
+      if (token.empty() || (token.size() > 1 && token[0] == '0')) return std::nullopt;
+      std::size_t index = 0;
+      for (char c : token) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (index > (std::numeric_limits<std::size_t>::max() - 9) / 10) return std::nullopt;
+        index = index * 10 + static_cast<std::size_t>(c - '0');
+      }
+      auto arr = as_array(cur);
+      Element item;
+      if (arr->at(index).get(item)) return std::nullopt;
+      cur = item;
+    } else {
+      return std::nullopt;
+    }
+    if (next == std::string_view::npos) break;
+    pos = next + 1;
+  }
+  return cur;
+}
+
+std::optional<std::string_view> as_string(Element e) {
+  std::string_view s;
+  if (e.get_string().get(s)) return std::nullopt;
+  return s;
+}
+
+std::optional<std::string_view> string_member(Element e, std::string_view key) {
+  auto m = member(e, key);
+  if (!m) return std::nullopt;
+  return as_string(*m);
+}
+
+std::optional<std::string_view> string_at(Element e, std::string_view ptr) {
+  auto m = pointer(e, ptr);
+  if (!m) return std::nullopt;
+  return as_string(*m);
+}
+
+std::optional<bool> as_bool(Element e) {
+  bool b;
+  if (e.get_bool().get(b)) return std::nullopt;
+  return b;
+}
+
+std::optional<bool> bool_member(Element e, std::string_view key) {
+  auto m = member(e, key);
+  if (!m) return std::nullopt;
+  return as_bool(*m);
+}
+
+bool is_true(Element e, std::string_view key) { return bool_member(e, key).value_or(false); }
+
+bool is_true_at(Element e, std::string_view ptr) {
+  auto m = pointer(e, ptr);
+  return m && as_bool(*m).value_or(false);
+}
+
+std::optional<simdjson::dom::array> as_array(Element e) {
+  simdjson::dom::array a;
+  if (e.get_array().get(a)) return std::nullopt;
+  return a;
+}
+
+std::optional<simdjson::dom::object> as_object(Element e) {
+  simdjson::dom::object o;
+  if (e.get_object().get(o)) return std::nullopt;
+  return o;
+}
+
+bool is_object(Element e) { return e.is_object(); }
+bool is_array(Element e) { return e.is_array(); }
+bool is_string(Element e) { return e.is_string(); }
+bool is_null(Element e) { return e.is_null(); }
+
+std::optional<Element> first_present(Element e, std::initializer_list<std::string_view> keys) {
+  for (auto k : keys) {
+    if (auto m = member(e, k)) return m;
+  }
+  return std::nullopt;
+}
+
+Value to_value(Element e) {
+  using simdjson::dom::element_type;
+  switch (e.type()) {
+    case element_type::OBJECT: {
+      Value obj = Value::object();
+      auto fields = as_object(e);
+      for (auto field : *fields) {
+        obj[std::string(field.key)] = to_value(field.value);
+      }
+      return obj;
+    }
+    case element_type::ARRAY: {
+      Value arr = Value::array();
+      auto items = as_array(e);
+      for (auto item : *items) arr.push_back(to_value(item));
+      return arr;
+    }
+    case element_type::STRING:
+      return Value(std::string(*as_string(e)));
+    case element_type::INT64: {
+      std::int64_t v = 0;
+      if (e.get_int64().get(v)) v = 0;
+      return Value(v);
+    }
+    case element_type::UINT64: {
+      std::uint64_t v = 0;
+      if (e.get_uint64().get(v)) v = 0;
+      return Value(v);
+    }
+    case element_type::DOUBLE: {
+      double v = 0;
+      if (e.get_double().get(v)) v = 0;
+      return Value(v);
+    }
+    case element_type::BOOL:
+      return Value(*as_bool(e));
+    case element_type::NULL_VALUE:
+      return Value(nullptr);
+  }
+  return Value(nullptr);
+}
+
+const Value* value_member(const Value& v, std::string_view key) {
+  if (!v.is_object()) return nullptr;
+  auto it = v.find(key);
+  if (it == v.end()) return nullptr;
+  return &*it;
+}
+
+std::optional<std::string_view> value_string_member(const Value& v, std::string_view key) {
+  const Value* m = value_member(v, key);
+  if (m == nullptr || !m->is_string()) return std::nullopt;
+  return std::string_view(m->get_ref<const std::string&>());
+}
+
+void write_string(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s.data() + run_start, i - run_start);
+    run_start = i + 1;
+    switch (c) {
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\b': out.append("\\b"); break;
+      case '\f': out.append("\\f"); break;
+      case '\n': out.append("\\n"); break;
+      case '\r': out.append("\\r"); break;
+      case '\t': out.append("\\t"); break;
+      default:
+        out.append("\\u00");
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xf]);
+    }
+  }
+  out.append(s.data() + run_start, s.size() - run_start);
+  out.push_back('"');
+}
+
+void write_value(std::string& out, const Value& v) {
+  switch (v.type()) {
+    case Value::value_t::object: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& [k, item] : v.items()) {
+        if (!first) out.push_back(',');
+        first = false;
+        write_string(out, k);
+        out.push_back(':');
+        write_value(out, item);
+      }
+      out.push_back('}');
+      return;
+    }
+    case Value::value_t::array: {
+      out.push_back('[');
+      bool first = true;
+      for (const auto& item : v) {
+        if (!first) out.push_back(',');
+        first = false;
+        write_value(out, item);
+      }
+      out.push_back(']');
+      return;
+    }
+    case Value::value_t::string:
+      write_string(out, v.get_ref<const std::string&>());
+      return;
+    default:
+      // Numbers, booleans and null: the library writes integers as parsed and
+      // floats in their shortest round-trip form.
+      out.append(v.dump(-1, ' ', false, Value::error_handler_t::replace));
+      return;
+  }
+}
+
+std::string dump(const Value& v) {
+  std::string out;
+  write_value(out, v);
+  return out;
+}
+
+}  // namespace tl::json

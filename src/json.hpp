@@ -1,0 +1,90 @@
+// JSON access for tracelens: simdjson parses every input, nlohmann holds the
+// values that are copied into the output or rewritten.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+#include <simdjson.h>
+
+namespace tl::json {
+
+// The owned JSON value: objects keep their keys in ascending byte order,
+// numbers stay unsigned, signed or float as parsed.
+using Value = nlohmann::json;
+// A parsed element; valid until its parser parses again.
+using Element = simdjson::dom::element;
+
+// Bytes of readable memory simdjson wants after the end of its input.
+inline constexpr std::size_t kPadding = simdjson::SIMDJSON_PADDING;
+
+// Makes `s` safe to parse in place: its buffer gets `kPadding` initialised
+// bytes after the end of the text, so that every line of it can be handed to
+// simdjson without a copy.
+void pad(std::string& s);
+
+// Parses one text at a time. A text counts when it holds exactly one JSON value
+// with optional surrounding whitespace. Elements returned stay valid until the
+// next call to `parse`.
+class Parser {
+ public:
+  Parser();
+  // `owner` is the string that `text` lies in (if any): when its buffer has
+  // the padding after `text`, the bytes are parsed in place.
+  std::optional<Element> parse(std::string_view text, const std::string* owner = nullptr);
+
+ private:
+  std::optional<Element> parse_bigint_fallback(std::string_view text);
+  simdjson::dom::parser parser_;
+  std::string scratch_;
+};
+
+// Parses a whole text into an owned value.
+std::optional<Value> parse_value(std::string_view text);
+
+// --- typed look-ups: absent when missing or of another type ---------------
+
+// The member, whatever its type.
+std::optional<Element> member(Element e, std::string_view key);
+// The value at a JSON Pointer ("" is the element itself).
+std::optional<Element> pointer(Element e, std::string_view ptr);
+
+std::optional<std::string_view> as_string(Element e);
+std::optional<std::string_view> string_member(Element e, std::string_view key);
+std::optional<std::string_view> string_at(Element e, std::string_view ptr);
+std::optional<bool> as_bool(Element e);
+std::optional<bool> bool_member(Element e, std::string_view key);
+// True only when the member is the JSON literal true.
+bool is_true(Element e, std::string_view key);
+bool is_true_at(Element e, std::string_view ptr);
+// Array and object views; absent when the element is of another type.
+std::optional<simdjson::dom::array> as_array(Element e);
+std::optional<simdjson::dom::object> as_object(Element e);
+bool is_object(Element e);
+bool is_array(Element e);
+bool is_string(Element e);
+bool is_null(Element e);
+
+// The first of `keys` that is present decides: its element, whatever its type.
+std::optional<Element> first_present(Element e, std::initializer_list<std::string_view> keys);
+
+// Owned copy of any parsed element.
+Value to_value(Element e);
+
+// Owned value look-ups (for the manifest and other owned documents).
+const Value* value_member(const Value& v, std::string_view key);
+std::optional<std::string_view> value_string_member(const Value& v, std::string_view key);
+
+// --- writing ---------------------------------------------------------------
+
+// Appends `s` as a JSON string: quotes, backslash, the short control escapes,
+// other control bytes as \u00XX; everything else unescaped.
+void write_string(std::string& out, std::string_view s);
+// Appends an owned value in compact form (keys in ascending byte order).
+void write_value(std::string& out, const Value& v);
+std::string dump(const Value& v);
+
+}  // namespace tl::json

@@ -1,0 +1,143 @@
+#include "parser.hpp"
+
+#include "../classify/classify.hpp"
+#include "../text.hpp"
+#include "claude.hpp"
+#include "codex.hpp"
+#include "cursor.hpp"
+#include "opencode.hpp"
+#include "pi.hpp"
+
+namespace tl {
+
+ParserOutput Parser::parse(const Args& args) const {
+  const RunArtifacts run = prepare_artifacts(load_run(args.input));
+  CommonParse common = common_parse(run, family());
+  enrich(run, common.messages, common.tool_calls, common.todos);
+  dedupe_todos(common.todos);
+  common.activity = classify_activity(run, common.messages, common.approvals, common.tool_errors, common.tool_calls);
+  common.user_turns = group_user_turns(common.messages, common.tool_calls, common.todos, common.activity.state);
+  std::vector<SubAgent> agents = sub_agents(run);
+  json::Value snaps = snapshots(run);
+  std::optional<std::string> run_title = title(run);
+
+  ParserOutput out;
+  out.parser.name = parser_name();
+  out.parser.family = std::string(family());
+  out.parser.version = std::string(kParserVersion);
+  out.parser.status = ParserStatus::Succeeded;
+  out.parser.lineage = lineage();
+  out.parser.resolution = resolution();
+  out.parser.requested_version = args.version;
+  out.parser.matched_version = label();
+  if (const json::Value* v = json::value_member(run.metadata, "runId")) out.run_id = *v;
+  out.harness = args.harness;
+  out.harness_version = args.version;
+  if (const json::Value* v = json::value_member(run.metadata, "scenario")) out.scenario = *v;
+  out.parsed_at = now_millis();
+  out.provenance = provenance();
+
+  ParserState& s = out.state;
+  s.activity = std::move(common.activity);
+  s.title = std::move(run_title);
+  s.user_turns = std::move(common.user_turns);
+  s.messages = std::move(common.messages);
+  s.tool_calls = std::move(common.tool_calls);
+  s.todos = std::move(common.todos);
+  s.sub_agents = std::move(agents);
+  s.approvals = std::move(common.approvals);
+  s.tool_errors = std::move(common.tool_errors);
+  s.context_artifacts = run.context_artifacts;
+  s.snapshots = std::move(snaps);
+  return out;
+}
+
+Activity Parser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
+                                   const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
+                                   const std::vector<ToolCall>& tool_calls) const {
+  return tl::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+}
+
+void Parser::enrich(const RunArtifacts&, std::vector<Message>&, std::vector<ToolCall>&, std::vector<TodoItem>&) const {}
+
+std::vector<SubAgent> Parser::sub_agents(const RunArtifacts& run) const { return default_sub_agents(family(), run); }
+
+std::optional<std::string> Parser::title(const RunArtifacts&) const { return std::nullopt; }
+
+std::vector<Provenance> Parser::provenance() const { return default_provenance(); }
+
+json::Value Parser::snapshots(const RunArtifacts& run) const { return default_snapshots(run); }
+
+std::string Parser::parser_name() const { return std::string(family()) + "Parser::" + label(); }
+
+std::vector<std::string> Parser::lineage() const { return parser_lineage(family(), label()); }
+
+std::vector<SubAgent> default_sub_agents(std::string_view family, const RunArtifacts& run) {
+  const json::Value* observed = json::value_member(run.metadata, "subAgentsObserved");
+  if (observed == nullptr || !observed->is_boolean() || !observed->get<bool>()) return {};
+  SubAgent a;
+  a.id = std::string(family) + "-observed";
+  a.title = "Sub-agent observed";
+  a.prompt = "Detected by harness manifest or terminal evidence.";
+  a.state = ActivityState::Finished;
+  a.source = "metadata.json";
+  return {a};
+}
+
+json::Value default_snapshots(const RunArtifacts& run) {
+  if (const json::Value* v = json::value_member(run.metadata, "snapshots")) return *v;
+  return json::Value::array();
+}
+
+std::vector<Provenance> default_provenance() {
+  return {
+      {"state.activity", "metadata.json + terminal.log + screens/*.txt"},
+      {"state.userTurns", "terminal.log + snapshots/**/home/**"},
+      {"state.contextArtifacts", "snapshots/**/home/** + snapshots/**/work/**"},
+      {"state.snapshots", "metadata.json"},
+  };
+}
+
+std::vector<std::string> parser_lineage(std::string_view family, std::string_view label) {
+  std::string cls;
+  if (family.empty()) {
+    cls = "FamilyParser";
+  } else if (family == "pi") {
+    cls = "PiParser";
+  } else if (family == "omp") {
+    cls = "OMPParser";
+  } else if (family == "opencode") {
+    cls = "OpenCodeParser";
+  } else {
+    std::size_t first_len = 0;
+    text::decode(family, first_len);
+    cls = text::to_upper(family.substr(0, first_len)) + std::string(family.substr(first_len)) + "Parser";
+  }
+  std::vector<std::string> out{"Parser", cls};
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t sep = label.find("::", start);
+    parts.push_back(label.substr(start, sep == std::string_view::npos ? std::string_view::npos : sep - start));
+    if (sep == std::string_view::npos) break;
+    start = sep + 2;
+  }
+  if (parts[0] != "family") out.push_back(cls + std::string(parts[0]));
+  if (parts.size() >= 2 && parts[1] != "x") out.push_back(cls + std::string(parts[0]) + "::" + std::string(parts[1]));
+  if (parts.size() >= 3 && parts[2] != "x") {
+    out.push_back(cls + std::string(parts[0]) + "::" + std::string(parts[1]) + "::" + std::string(parts[2]));
+  }
+  return out;
+}
+
+std::unique_ptr<Parser> make_parser(std::string_view harness, const std::string& label, ParserResolution resolution) {
+  if (harness == "claude") return std::make_unique<ClaudeParser>("claude", label, resolution);
+  if (harness == "codex") return std::make_unique<CodexParser>("codex", label, resolution);
+  if (harness == "opencode") return std::make_unique<OpencodeParser>("opencode", label, resolution);
+  if (harness == "omp") return std::make_unique<OmpParser>("omp", label, resolution);
+  if (harness == "pi") return std::make_unique<PiParser>("pi", label, resolution);
+  if (harness == "cursor") return std::make_unique<CursorParser>(label, resolution);
+  return std::make_unique<FamilyParser>(std::string(harness), label, resolution);
+}
+
+}  // namespace tl

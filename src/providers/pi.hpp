@@ -1,0 +1,27 @@
+// Parsers of the pi and omp harnesses: the common result plus their JSONL
+// session logs read by the generic reader.
+#pragma once
+
+#include "parser.hpp"
+
+namespace tl {
+
+class PiParser : public Parser {
+ public:
+  using Parser::Parser;
+  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+              std::vector<TodoItem>& todos) const override;
+};
+
+class OmpParser : public Parser {
+ public:
+  using Parser::Parser;
+  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+              std::vector<TodoItem>& todos) const override;
+};
+
+// Reads every session log of `family` with the generic JSONL reader.
+void enrich_from_transcripts(const RunArtifacts& run, std::string_view family, std::vector<Message>& messages,
+                             std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos);
+
+}  // namespace tl

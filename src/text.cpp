@@ -1,0 +1,473 @@
+#include "text.hpp"
+
+#include <cstring>
+#include <memory>
+
+#include <simdjson.h>
+#include <unicode/uchar.h>
+#include <unicode/ucasemap.h>
+
+namespace tl::text {
+
+namespace {
+
+bool is_cont(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of the valid sequence starting at `i`, or 0 with `consumed` set to
+// the length of the maximal invalid subpart to replace.
+std::size_t valid_sequence(std::string_view s, std::size_t i, std::size_t& consumed) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  unsigned char b0 = p[i];
+  if (b0 < 0x80) return 1;
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 == 0xE0) {
+    need = 2, lo = 0xA0;
+  } else if ((b0 >= 0xE1 && b0 <= 0xEC) || b0 == 0xEE || b0 == 0xEF) {
+    need = 2;
+  } else if (b0 == 0xED) {
+    need = 2, hi = 0x9F;
+  } else if (b0 == 0xF0) {
+    need = 3, lo = 0x90;
+  } else if (b0 >= 0xF1 && b0 <= 0xF3) {
+    need = 3;
+  } else if (b0 == 0xF4) {
+    need = 3, hi = 0x8F;
+  } else {
+    consumed = 1;
+    return 0;
+  }
+  std::size_t k = 1;
+  for (; k <= need; ++k) {
+    if (i + k >= n) break;
+    unsigned char b = p[i + k];
+    unsigned char l = (k == 1) ? lo : 0x80;
+    unsigned char h = (k == 1) ? hi : 0xBF;
+    if (b < l || b > h) break;
+  }
+  if (k == need + 1) return need + 1;
+  consumed = k;
+  return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) { return simdjson::validate_utf8(bytes.data(), bytes.size()); }
+
+std::string repair_utf8(std::string_view bytes) {
+  if (is_valid_utf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t consumed = 0;
+    std::size_t len = valid_sequence(bytes, i, consumed);
+    if (len > 0) {
+      out.append(bytes.data() + i, len);
+      i += len;
+    } else {
+      out.append("\xEF\xBF\xBD");
+      i += consumed;
+    }
+  }
+  return out;
+}
+
+void repair_utf8_in_place(std::string& s) {
+  if (is_valid_utf8(s)) return;
+  s = repair_utf8(s);
+}
+
+char32_t decode(std::string_view s, std::size_t& pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  unsigned char b0 = p[pos];
+  if (b0 < 0x80) {
+    ++pos;
+    return b0;
+  }
+  std::size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : 2;
+  if (pos + len > s.size()) {  // not valid text; treat the byte alone
+    ++pos;
+    return 0xFFFD;
+  }
+  char32_t c = b0 & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+  for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (p[pos + k] & 0x3F);
+  pos += len;
+  return c;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+bool is_space(char32_t c) {
+  if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
+  return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
+
+namespace {
+
+// Length in bytes of the whitespace character that ends at `end`, or 0.
+std::size_t space_before(std::string_view s, std::size_t end) {
+  if (end == 0) return 0;
+  unsigned char last = static_cast<unsigned char>(s[end - 1]);
+  if (last < 0x80) return is_space(last) ? 1 : 0;
+  std::size_t start = end - 1;
+  while (start > 0 && is_cont(static_cast<unsigned char>(s[start]))) --start;
+  std::size_t pos = start;
+  char32_t c = decode(s, pos);
+  return (pos == end && is_space(c)) ? end - start : 0;
+}
+
+}  // namespace
+
+std::string_view trim_start(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      if (!is_space(b)) break;
+      ++i;
+      continue;
+    }
+    std::size_t pos = i;
+    if (!is_space(decode(s, pos))) break;
+    i = pos;
+  }
+  return s.substr(i);
+}
+
+std::string_view trim_end(std::string_view s) {
+  std::size_t end = s.size();
+  while (std::size_t n = space_before(s, end)) end -= n;
+  return s.substr(0, end);
+}
+
+std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+
+bool is_blank(std::string_view s) { return trim_start(s).empty(); }
+
+namespace {
+
+struct CaseMapDeleter {
+  void operator()(UCaseMap* m) const { ucasemap_close(m); }
+};
+
+UCaseMap* root_case_map() {
+  static std::unique_ptr<UCaseMap, CaseMapDeleter> map = [] {
+    UErrorCode err = U_ZERO_ERROR;
+    return std::unique_ptr<UCaseMap, CaseMapDeleter>(ucasemap_open("", 0, &err));
+  }();
+  return map.get();
+}
+
+bool is_ascii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+template <typename Fn>
+std::string map_case(std::string_view s, Fn fn) {
+  std::string out(s.size() + s.size() / 2 + 8, '\0');
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t n = fn(root_case_map(), out.data(), static_cast<int32_t>(out.size()), s.data(),
+                 static_cast<int32_t>(s.size()), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<std::size_t>(n), '\0');
+    err = U_ZERO_ERROR;
+    n = fn(root_case_map(), out.data(), n, s.data(), static_cast<int32_t>(s.size()), &err);
+  }
+  if (U_FAILURE(err)) return std::string(s);
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+}  // namespace
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+bool iequals_ascii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string to_lower(std::string_view s) {
+  if (is_ascii(s)) return ascii_lower(s);
+  return map_case(s, ucasemap_utf8ToLower);
+}
+
+std::string to_upper(std::string_view s) {
+  if (is_ascii(s)) {
+    std::string out(s);
+    for (char& c : out) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    }
+    return out;
+  }
+  return map_case(s, ucasemap_utf8ToUpper);
+}
+
+namespace {
+
+// The two characters whose lower case holds an ASCII letter: U+0130 and U+212A.
+// Only texts holding them need the full mapping for an ASCII needle.
+bool needs_full_lowering(std::string_view hay) {
+  return hay.find("\xC4\xB0") != std::string_view::npos || hay.find("\xE2\x84\xAA") != std::string_view::npos;
+}
+
+typedef unsigned char v16 __attribute__((vector_size(16)));
+
+inline v16 load16(const char* p) {
+  v16 v;
+  std::memcpy(&v, p, 16);
+  return v;
+}
+
+inline bool any_lane(v16 v) {
+  std::uint64_t a, b;
+  std::memcpy(&a, &v, 8);
+  std::memcpy(&b, reinterpret_cast<const char*>(&v) + 8, 8);
+  return (a | b) != 0;
+}
+
+bool imatch_at(const char* p, std::string_view needle) {
+  for (std::size_t k = 0; k < needle.size(); ++k) {
+    if (ascii_lower(p[k]) != needle[k]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from) {
+  if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
+  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
+  const std::size_t k = needle.size();
+  const std::size_t last_start = hay.size() - k;
+  std::size_t i = from;
+  // Candidate filter on the first and last needle byte, both folded with 0x20;
+  // candidates are confirmed byte by byte.
+  const v16 first = static_cast<unsigned char>(needle[0] | 0x20) - v16{};
+  const v16 last = static_cast<unsigned char>(needle[k - 1] | 0x20) - v16{};
+  const v16 fold = 0x20 - v16{};
+  while (i + 16 <= last_start + 1) {
+    v16 a = load16(hay.data() + i) | fold;
+    v16 b = load16(hay.data() + i + k - 1) | fold;
+    v16 hit = (a == first) & (b == last);
+    if (any_lane(hit)) {
+      for (std::size_t lane = 0; lane < 16; ++lane) {
+        if (hit[lane] && imatch_at(hay.data() + i + lane, needle)) return i + lane;
+      }
+    }
+    i += 16;
+  }
+  for (; i <= last_start; ++i) {
+    if (imatch_at(hay.data() + i, needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool lower_contains(std::string_view hay, std::string_view needle) {
+  if (needs_full_lowering(hay)) return to_lower(hay).find(needle) != std::string::npos;
+  return ifind_ascii(hay, needle) != std::string_view::npos;
+}
+
+bool lower_starts_with(std::string_view hay, std::string_view needle) {
+  if (needs_full_lowering(hay.substr(0, needle.size() * 2 + 4))) {
+    return to_lower(hay.substr(0, needle.size() * 4 + 8)).starts_with(needle);
+  }
+  return hay.size() >= needle.size() && imatch_at(hay.data(), needle);
+}
+
+std::size_t char_count(std::string_view s) {
+  std::size_t n = 0;
+  for (char c : s) n += !is_cont(static_cast<unsigned char>(c));
+  return n;
+}
+
+std::string_view take_chars(std::string_view s, std::size_t n) {
+  std::size_t i = 0;
+  std::size_t count = 0;
+  while (i < s.size()) {
+    if (!is_cont(static_cast<unsigned char>(s[i]))) {
+      if (count == n) break;
+      ++count;
+    }
+    ++i;
+  }
+  return s.substr(0, i);
+}
+
+bool LineReader::next(std::string_view& line) {
+  if (pos_ >= text_.size()) return false;
+  const char* start = text_.data() + pos_;
+  const void* nl = std::memchr(start, '\n', text_.size() - pos_);
+  std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text_.data()) : text_.size();
+  std::size_t line_end = end;
+  if (nl && line_end > pos_ && text_[line_end - 1] == '\r') --line_end;
+  line = text_.substr(pos_, line_end - pos_);
+  pos_ = nl ? end + 1 : text_.size();
+  ++number_;
+  return true;
+}
+
+std::string truncate_readable(std::string_view s, std::size_t max_chars) {
+  std::size_t pos = 0;
+  std::size_t skipped = 0;
+  while (skipped < 64) {
+    if (pos >= s.size()) return std::string();
+    std::size_t next = pos;
+    if (!is_space(decode(s, next))) break;
+    pos = next;
+    ++skipped;
+  }
+  if (skipped == 64 && pos < s.size()) {
+    std::size_t next = pos;
+    if (is_space(decode(s, next))) return std::string(kEllipsis);
+  }
+  std::string out;
+  out.reserve(std::min(s.size() - pos, max_chars * 4) + 4);
+  std::size_t copied = 0;
+  while (copied < max_chars && pos < s.size()) {
+    char c = s[pos];
+    if (c == '\r') {
+      out.push_back('\n');
+      pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2 : 1;
+    } else {
+      std::size_t next = pos;
+      decode(s, next);
+      out.append(s.data() + pos, next - pos);
+      pos = next;
+    }
+    ++copied;
+  }
+  if (pos >= s.size()) {
+    out.resize(trim_end(out).size());
+    return out;
+  }
+  std::size_t rest = 0;
+  std::size_t p = pos;
+  bool only_space = true;
+  while (p < s.size() && rest <= 64) {
+    if (!is_space(decode(s, p))) {
+      only_space = false;
+      break;
+    }
+    ++rest;
+  }
+  if (only_space && rest <= 64) {
+    out.resize(trim_end(out).size());
+    return out;
+  }
+  out.append(kEllipsis);
+  return out;
+}
+
+std::string collapse_spaces(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t pos = 0;
+  bool pending_space = false;
+  while (pos < s.size()) {
+    std::size_t start = pos;
+    unsigned char b = static_cast<unsigned char>(s[pos]);
+    bool space;
+    if (b < 0x80) {
+      space = is_space(b);
+      ++pos;
+    } else {
+      space = is_space(decode(s, pos));
+    }
+    if (space) {
+      pending_space = !out.empty();
+      continue;
+    }
+    if (pending_space) {
+      out.push_back(' ');
+      pending_space = false;
+    }
+    out.append(s.data() + start, pos - start);
+  }
+  return out;
+}
+
+std::string compact(std::string_view s, std::size_t max_chars) {
+  std::string out;
+  out.reserve(std::min(s.size(), max_chars * 4 + 4));
+  std::size_t count = 0;
+  std::size_t pos = 0;
+  bool pending_space = false;
+  while (pos < s.size()) {
+    std::size_t start = pos;
+    unsigned char b = static_cast<unsigned char>(s[pos]);
+    bool space;
+    if (b < 0x80) {
+      space = is_space(b);
+      ++pos;
+    } else {
+      space = is_space(decode(s, pos));
+    }
+    if (space) {
+      pending_space = count > 0;
+      continue;
+    }
+    if (pending_space) {
+      if (count == max_chars) return out.append(kEllipsis);
+      out.push_back(' ');
+      ++count;
+      pending_space = false;
+    }
+    if (count == max_chars) return out.append(kEllipsis);
+    out.append(s.data() + start, pos - start);
+    ++count;
+  }
+  return out;
+}
+
+std::string concat(std::initializer_list<std::string_view> pieces) {
+  std::size_t n = 0;
+  for (auto p : pieces) n += p.size();
+  std::string out;
+  out.reserve(n);
+  for (auto p : pieces) out.append(p);
+  return out;
+}
+
+std::string source_of(std::string_view path, std::uint64_t line) {
+  std::string out;
+  out.reserve(path.size() + 12);
+  out.append(path);
+  out.push_back(':');
+  out.append(std::to_string(line));
+  return out;
+}
+
+}  // namespace tl::text

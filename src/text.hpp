@@ -1,0 +1,84 @@
+// Text operations shared by every module: UTF-8 repair, Unicode whitespace and
+// case mapping, line splitting and the two text shorteners.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace tl::text {
+
+// The ellipsis that ends every shortened text.
+inline constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
+
+// Bytes to UTF-8 text: every invalid sequence becomes U+FFFD (one replacement
+// per maximal invalid subpart). Valid input comes back unchanged.
+std::string repair_utf8(std::string_view bytes);
+void repair_utf8_in_place(std::string& s);
+bool is_valid_utf8(std::string_view bytes);
+
+// Decodes the scalar value at `pos` of valid UTF-8 text and advances `pos`.
+char32_t decode(std::string_view s, std::size_t& pos);
+void append_utf8(std::string& out, char32_t c);
+
+// The Unicode White_Space property.
+bool is_space(char32_t c);
+
+std::string_view trim(std::string_view s);
+std::string_view trim_start(std::string_view s);
+std::string_view trim_end(std::string_view s);
+bool is_blank(std::string_view s);
+
+// Full Unicode case mapping (root locale).
+std::string to_lower(std::string_view s);
+std::string to_upper(std::string_view s);
+// A..Z to a..z only.
+std::string ascii_lower(std::string_view s);
+char ascii_lower(char c);
+bool iequals_ascii(std::string_view a, std::string_view b);
+
+// Substring and prefix tests on the lower-cased text without building it.
+// `needle` must be lower case and consist of ASCII and caseless symbols.
+bool lower_contains(std::string_view hay, std::string_view needle);
+bool lower_starts_with(std::string_view hay, std::string_view needle);
+// Position of the first ASCII-case-insensitive match, or npos.
+std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from = 0);
+
+// Number of Unicode scalar values.
+std::size_t char_count(std::string_view s);
+// The first `n` scalar values.
+std::string_view take_chars(std::string_view s, std::size_t n);
+
+// Splits a text into lines: a line ends at a line feed, one carriage return
+// before it is dropped, and an empty piece after the last line feed is not a
+// line. Lines are numbered from 1.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+  bool next(std::string_view& line);
+  std::uint64_t number() const { return number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::uint64_t number_ = 0;
+};
+
+// At most `max_chars` characters with line breaks normalised; see the
+// implementation for the whitespace rules.
+std::string truncate_readable(std::string_view s, std::size_t max_chars);
+// Whitespace runs collapsed to single spaces, cut to `max_chars` characters
+// with an ellipsis.
+std::string compact(std::string_view s, std::size_t max_chars);
+// Whitespace runs collapsed to single spaces, never cut.
+std::string collapse_spaces(std::string_view s);
+
+// The pieces joined into one text.
+std::string concat(std::initializer_list<std::string_view> pieces);
+
+// "path:N"
+std::string source_of(std::string_view path, std::uint64_t line);
+
+}  // namespace tl::text
