@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev
   python3 python3-jsonschema
   clang libclang-rt-dev
-  time jq
+  time jq bc
 )
 
 missing=()

@@ -147,6 +147,7 @@ std::optional<std::string> read_text_window(const std::string& path, std::uint64
   if (length <= max_bytes) {
     // A file that grew since its length was read is read on up to the window.
     std::uint64_t cap = std::min(max_bytes, length + 65536);
+    bytes.reserve(static_cast<std::size_t>(cap) + json::kPadding);
     bytes.resize(static_cast<std::size_t>(cap));
     if (!read_up_to(f.fd, bytes.data(), cap, got)) return std::nullopt;
     bytes.resize(static_cast<std::size_t>(got));
@@ -154,6 +155,7 @@ std::optional<std::string> read_text_window(const std::string& path, std::uint64
     std::uint64_t m = max_bytes >= 2 ? max_bytes - 1 : max_bytes;
     std::uint64_t head = m / 2;
     std::uint64_t tail = m - head;
+    bytes.reserve(static_cast<std::size_t>(max_bytes) + json::kPadding);
     bytes.resize(static_cast<std::size_t>(max_bytes));
     if (!read_up_to(f.fd, bytes.data(), head, got)) return std::nullopt;
     std::uint64_t used = got;
@@ -172,6 +174,7 @@ std::optional<std::string> read_complete_text(const std::string& path) {
   // The length read before reading bounds what is read, so a file that grows
   // meanwhile cannot make the read endless.
   std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(length) + json::kPadding);
   bytes.resize(static_cast<std::size_t>(length));
   std::uint64_t got = 0;
   if (!read_up_to(f.fd, bytes.data(), length, got)) return std::nullopt;

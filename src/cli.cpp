@@ -44,14 +44,10 @@ std::variant<std::monostate, CliError> run_cli(const std::vector<std::string>& a
   Args a = std::get<Args>(std::move(parsed));
   a.harness = text::repair_utf8(a.harness);
   a.version = text::repair_utf8(a.version);
-  std::string out;
-  {
-    ParserOutput doc = parse_with_registry(a);
-    out.reserve(128);
-    write_json(out, doc);
-  }
-  out.push_back('\n');
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  // The document is encoded straight to standard output; encoding cannot
+  // fail, and the run directory has been read in full before the first byte.
+  ParserOutput doc = parse_with_registry(a);
+  write_json(stdout, doc);
   std::fflush(stdout);
   return std::monostate{};
 }

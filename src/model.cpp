@@ -1,6 +1,7 @@
 #include "model.hpp"
 
 #include <chrono>
+#include <cstdio>
 
 namespace tl {
 
@@ -45,10 +46,37 @@ std::uint64_t now_millis() {
 
 namespace {
 
+// The text being written; with a file attached, long lists are handed to the
+// file piece by piece so that a large document never sits in memory whole.
+struct Sink {
+  std::string& out;
+  std::FILE* file = nullptr;
+  void checkpoint() {
+    if (file != nullptr && out.size() >= (1u << 16)) {
+      std::fwrite(out.data(), 1, out.size(), file);
+      out.clear();
+    }
+  }
+};
+
+void write_record(Sink& sink, const Activity& v);
+void write_record(Sink& sink, const Message& v);
+void write_record(Sink& sink, const ToolCall& v);
+void write_record(Sink& sink, const TodoItem& v);
+void write_record(Sink& sink, const UserTurn& v);
+void write_record(Sink& sink, const SubAgent& v);
+void write_record(Sink& sink, const Approval& v);
+void write_record(Sink& sink, const ToolError& v);
+void write_record(Sink& sink, const ContextArtifact& v);
+void write_record(Sink& sink, const Provenance& v);
+void write_record(Sink& sink, const ParserInfo& v);
+void write_record(Sink& sink, const ParserState& v);
+void write_record(Sink& sink, const ParserOutput& v);
+
 // Writes one object member by member, in the order the caller gives.
 class ObjectWriter {
  public:
-  explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }
+  explicit ObjectWriter(Sink& sink) : sink_(sink), out_(sink.out) { out_.push_back('{'); }
   ~ObjectWriter() { out_.push_back('}'); }
 
   void key(std::string_view k) {
@@ -78,6 +106,11 @@ class ObjectWriter {
     json::write_value(out_, v);
   }
   template <typename T>
+  void record(std::string_view k, const T& v) {
+    key(k);
+    write_record(sink_, v);
+  }
+  template <typename T>
   void list(std::string_view k, const std::vector<T>& items) {
     key(k);
     out_.push_back('[');
@@ -86,6 +119,7 @@ class ObjectWriter {
       if (!first) out_.push_back(',');
       first = false;
       write_item(item);
+      sink_.checkpoint();
     }
     out_.push_back(']');
   }
@@ -93,27 +127,26 @@ class ObjectWriter {
  private:
   template <typename T>
   void write_item(const T& item) {
-    write_json(out_, item);
+    write_record(sink_, item);
   }
   void write_item(const std::string& s) { json::write_string(out_, s); }
   void write_item(std::uint64_t n) { out_.append(std::to_string(n)); }
 
+  Sink& sink_;
   std::string& out_;
   bool first_ = true;
 };
 
-}  // namespace
-
-void write_json(std::string& out, const Activity& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const Activity& v) {
+  ObjectWriter w(sink);
   w.str("state", to_string(v.state));
   w.str("lastEventKind", v.last_event_kind);
   w.opt_str("reason", v.reason);
   w.opt_str("source", v.source);
 }
 
-void write_json(std::string& out, const Message& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const Message& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.opt_str("id", v.id);
   w.str("role", v.role);
@@ -122,8 +155,8 @@ void write_json(std::string& out, const Message& v) {
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const ToolCall& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const ToolCall& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.opt_str("toolUseId", v.tool_use_id);
   w.str("name", v.name);
@@ -135,8 +168,8 @@ void write_json(std::string& out, const ToolCall& v) {
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const TodoItem& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const TodoItem& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.opt_str("id", v.id);
   w.str("content", v.content);
@@ -144,8 +177,8 @@ void write_json(std::string& out, const TodoItem& v) {
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const UserTurn& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const UserTurn& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.num("startMessagePosition", v.start_message_position);
   w.str("prompt", v.prompt);
@@ -155,8 +188,8 @@ void write_json(std::string& out, const UserTurn& v) {
   w.list("todoPositions", v.todo_positions);
 }
 
-void write_json(std::string& out, const SubAgent& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const SubAgent& v) {
+  ObjectWriter w(sink);
   w.str("id", v.id);
   w.str("title", v.title);
   w.str("prompt", v.prompt);
@@ -164,23 +197,23 @@ void write_json(std::string& out, const SubAgent& v) {
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const Approval& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const Approval& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.str("text", v.text);
   w.str("state", v.state);
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const ToolError& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const ToolError& v) {
+  ObjectWriter w(sink);
   w.num("position", v.position);
   w.str("text", v.text);
   w.str("source", v.source);
 }
 
-void write_json(std::string& out, const ContextArtifact& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const ContextArtifact& v) {
+  ObjectWriter w(sink);
   w.str("path", v.path);
   w.str("kind", v.kind);
   w.str("source", v.source);
@@ -188,14 +221,14 @@ void write_json(std::string& out, const ContextArtifact& v) {
   w.num("sizeBytes", v.size_bytes);
 }
 
-void write_json(std::string& out, const Provenance& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const Provenance& v) {
+  ObjectWriter w(sink);
   w.str("field", v.field);
   w.str("path", v.path);
 }
 
-void write_json(std::string& out, const ParserInfo& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const ParserInfo& v) {
+  ObjectWriter w(sink);
   w.str("name", v.name);
   w.str("family", v.family);
   w.str("version", v.version);
@@ -214,10 +247,9 @@ void write_json(std::string& out, const ParserInfo& v) {
   }
 }
 
-void write_json(std::string& out, const ParserState& v) {
-  ObjectWriter w(out);
-  w.key("activity");
-  write_json(out, v.activity);
+void write_record(Sink& sink, const ParserState& v) {
+  ObjectWriter w(sink);
+  w.record("activity", v.activity);
   w.opt_str("title", v.title);
   w.list("userTurns", v.user_turns);
   w.list("messages", v.messages);
@@ -230,20 +262,49 @@ void write_json(std::string& out, const ParserState& v) {
   w.value("snapshots", v.snapshots);
 }
 
-void write_json(std::string& out, const ParserOutput& v) {
-  ObjectWriter w(out);
+void write_record(Sink& sink, const ParserOutput& v) {
+  ObjectWriter w(sink);
   w.num("schemaVersion", v.schema_version);
-  w.key("parser");
-  write_json(out, v.parser);
+  w.record("parser", v.parser);
   w.value("runId", v.run_id);
   w.str("harness", v.harness);
   w.str("harnessVersion", v.harness_version);
   w.value("scenario", v.scenario);
   w.num("parsedAt", v.parsed_at);
-  w.key("state");
-  write_json(out, v.state);
+  w.record("state", v.state);
   w.list("provenance", v.provenance);
   w.opt_str("error", v.error);
+}
+
+template <typename T>
+void write_to_string(std::string& out, const T& v) {
+  Sink sink{out};
+  write_record(sink, v);
+}
+
+}  // namespace
+
+void write_json(std::string& out, const ParserOutput& v) { write_to_string(out, v); }
+void write_json(std::string& out, const ParserInfo& v) { write_to_string(out, v); }
+void write_json(std::string& out, const ParserState& v) { write_to_string(out, v); }
+void write_json(std::string& out, const Activity& v) { write_to_string(out, v); }
+void write_json(std::string& out, const Message& v) { write_to_string(out, v); }
+void write_json(std::string& out, const ToolCall& v) { write_to_string(out, v); }
+void write_json(std::string& out, const TodoItem& v) { write_to_string(out, v); }
+void write_json(std::string& out, const UserTurn& v) { write_to_string(out, v); }
+void write_json(std::string& out, const SubAgent& v) { write_to_string(out, v); }
+void write_json(std::string& out, const Approval& v) { write_to_string(out, v); }
+void write_json(std::string& out, const ToolError& v) { write_to_string(out, v); }
+void write_json(std::string& out, const ContextArtifact& v) { write_to_string(out, v); }
+void write_json(std::string& out, const Provenance& v) { write_to_string(out, v); }
+
+void write_json(std::FILE* file, const ParserOutput& v) {
+  std::string out;
+  out.reserve(1u << 17);
+  Sink sink{out, file};
+  write_record(sink, v);
+  out.push_back('\n');
+  std::fwrite(out.data(), 1, out.size(), file);
 }
 
 std::string to_json(const ParserOutput& v) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -161,5 +162,8 @@ void write_json(std::string& out, const ContextArtifact& v);
 void write_json(std::string& out, const Provenance& v);
 
 std::string to_json(const ParserOutput& v);
+
+// The document and one newline, written to `file` as it is encoded.
+void write_json(std::FILE* file, const ParserOutput& v);
 
 }  // namespace tl

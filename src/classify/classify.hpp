@@ -31,6 +31,8 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family);
 // ---- small text operations --------------------------------------------------
 
 std::optional<std::string> json_text(json::Element value);
+// truncate_readable of json_text, without joining when there is one piece.
+std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars);
 std::string strip_tag_blocks(std::string_view text, std::string_view tag);
 std::optional<std::string> slash_command_prompt(std::string_view text);
 // "path:N" (or "path:N:TodoWrite:K", "path:N:plan:K") to its path and line.

@@ -84,17 +84,22 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
   std::optional<std::string> timestamp = optional_string(json::first_present(line, {"timestamp", "created_at"}));
   std::optional<std::string_view> raw_role;
   if (auto r = first_present_path(line, {"role", "/message/role", "/msg/role"})) raw_role = json::as_string(*r);
-  std::optional<std::string> text;
-  if (auto t = first_present_path(line, {"content", "text", "/message/content", "/msg/content"})) text = json_text(*t);
   std::optional<json::Element> content = first_present_path(line, {"content", "/message/content", "/msg/content"});
 
-  // Steps 2 to 4: the message.
-  if (raw_role && text) {
+  // Steps 2 to 4: the message. Its text is only built for roles that keep it.
+  if (raw_role) {
     std::string_view role = *raw_role == "toolResult" ? std::string_view("tool") : *raw_role;
+    bool user = role == "user" && !only_tool_results(content);
+    std::optional<std::string> text;
+    if (user || role == "assistant" || role == "system" || role == "tool") {
+      if (auto t = first_present_path(line, {"content", "text", "/message/content", "/msg/content"})) {
+        text = json_text(*t);
+      }
+    }
     std::optional<std::string> kept;
-    if (role == "assistant" || role == "system" || role == "tool") {
+    if (text && !user) {
       kept = std::move(text);
-    } else if (role == "user" && !only_tool_results(content)) {
+    } else if (text) {
       kept = clean_user_text(line, *text);
       // A real prompt starts a new turn for the task tools.
       if (kept) tasks_.clear_current_turn();
@@ -146,10 +151,7 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
         call.source = source;
         tool_calls_.push_back(std::move(call));
       } else if ((block_role && *block_role == "toolResult") || (type && *type == "tool_result")) {
-        if (!result_text) {
-          auto joined = json_text(*content);
-          result_text = joined ? std::optional<std::string>(text::truncate_readable(*joined, 800)) : std::nullopt;
-        }
+        if (!result_text) result_text = json_text_truncated(*content, 800);
         std::optional<std::string> id;
         if (message_object) id = optional_string(json::member(*message_object, "toolCallId"));
         if (!id) id = optional_string(json::member(block, "tool_use_id"));
@@ -199,9 +201,7 @@ void JsonlMessageReader::single_line_tool(json::Element line, const std::optiona
   call.name = std::string(*name);
   if (auto input = json::member(line, "input")) call.input = json::to_value(*input);
   auto result = json::first_present(line, {"result", "output"});
-  if (result) {
-    if (auto t = json_text(*result)) call.result_text = text::truncate_readable(*t, 800);
-  }
+  if (result) call.result_text = json_text_truncated(*result, 800);
   if (auto err = json::first_present(line, {"is_error", "error"})) call.is_error = json::as_bool(*err).value_or(false);
   call.started_at = timestamp;
   if (result) call.ended_at = timestamp;

@@ -4,12 +4,17 @@
 
 namespace tl {
 
-std::optional<std::string> json_text(json::Element value) {
-  if (auto s = json::as_string(value)) return std::string(*s);
+namespace {
+
+// The texts that json_text joins, as views into the parsed value.
+bool json_text_pieces(json::Element value, std::vector<std::string_view>& pieces) {
+  pieces.clear();
+  if (auto s = json::as_string(value)) {
+    pieces.push_back(*s);
+    return true;
+  }
   auto items = json::as_array(value);
-  if (!items) return std::nullopt;
-  std::string out;
-  bool first = true;
+  if (!items) return false;
   for (json::Element item : *items) {
     std::optional<std::string_view> piece = json::as_string(item);
     if (!piece) {
@@ -17,13 +22,45 @@ std::optional<std::string> json_text(json::Element value) {
         if ((piece = json::string_member(item, key))) break;
       }
     }
-    if (!piece) continue;
-    if (!first) out.push_back('\n');
-    first = false;
-    out.append(*piece);
+    if (piece) pieces.push_back(*piece);
   }
+  return true;
+}
+
+std::string join_pieces(const std::vector<std::string_view>& pieces) {
+  std::size_t n = pieces.size();
+  for (auto p : pieces) n += p.size();
+  std::string out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i > 0) out.push_back('\n');
+    out.append(pieces[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> json_text(json::Element value) {
+  std::vector<std::string_view> pieces;
+  if (!json_text_pieces(value, pieces)) return std::nullopt;
+  if (value.is_string()) return std::string(pieces[0]);
+  std::string out = join_pieces(pieces);
   if (out.empty()) return std::nullopt;
   return out;
+}
+
+std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars) {
+  thread_local std::vector<std::string_view> pieces;
+  if (!json_text_pieces(value, pieces)) return std::nullopt;
+  // A single piece is shortened in place; several are joined first.
+  if (pieces.size() == 1) {
+    if (pieces[0].empty() && !value.is_string()) return std::nullopt;
+    return text::truncate_readable(pieces[0], max_chars);
+  }
+  std::string joined = join_pieces(pieces);
+  if (joined.empty()) return std::nullopt;
+  return text::truncate_readable(joined, max_chars);
 }
 
 std::string strip_tag_blocks(std::string_view text, std::string_view tag) {
