@@ -40,7 +40,7 @@ TEST(InputAndValidation, ReplyIsCompactJsonWithoutTrailingNewline) {
   FakePlatform platform;
   platform.screen_recording = false;
   platform.trusted = true;
-  platform.input = R"({"action": "permissions"})";
+  platform.input = std::string(R"({"action": "permissions"})");
   EXPECT_EQ(deskhand::main(platform), 0);
   EXPECT_EQ(json::parse(platform.written), (json{{"screen", false}, {"accessibility", true}}));
   EXPECT_EQ(platform.written.find(' '), std::string::npos);
@@ -65,10 +65,11 @@ TEST(InputAndValidation, OneByteOverTheLimitIsInvalidWithoutParsing) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(reply, (json{{"error", "Invalid Mac input"}}));
 
-  const json valid = run_process(platform, padded_request(R"({"action":"permissions"})", 32769), &status);
+  FakePlatform second;
+  const json valid = run_process(second, padded_request(R"({"action":"permissions"})", 32769), &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(valid, (json{{"error", "Invalid Mac input"}}));
-  EXPECT_EQ(platform.count("screen"), 0);
+  EXPECT_EQ(second.count("screen"), 0);
 }
 
 TEST(InputAndValidation, EmptyInputIsAPlatformError) {
@@ -109,7 +110,7 @@ TEST(InputAndValidation, UnreadableInputIsAPlatformError) {
 TEST(InputAndValidation, NoWindowServerConnectionFailsBeforeReading) {
   FakePlatform platform;
   platform.touch = PlatformError{"no window server"};
-  platform.input = R"({"action":"permissions"})";
+  platform.input = std::string(R"({"action":"permissions"})");
   EXPECT_EQ(deskhand::main(platform), 1);
   EXPECT_EQ(json::parse(platform.written), (json{{"error", "Mac action failed"}}));
   EXPECT_EQ(platform.count("read"), 0);
@@ -117,7 +118,7 @@ TEST(InputAndValidation, NoWindowServerConnectionFailsBeforeReading) {
 
 TEST(InputAndValidation, TheApplicationIsTouchedFirst) {
   FakePlatform platform;
-  platform.input = R"({"action":"permissions"})";
+  platform.input = std::string(R"({"action":"permissions"})");
   deskhand::main(platform);
   ASSERT_FALSE(platform.calls.empty());
   EXPECT_EQ(platform.calls.front(), "touch");
@@ -127,7 +128,7 @@ TEST(InputAndValidation, TheApplicationIsTouchedFirst) {
 
 TEST(InputAndValidation, AnErrorReplyHasTheSingleKeyError) {
   FakePlatform platform;
-  platform.input = R"({"action":"capture"})";
+  platform.input = std::string(R"({"action":"capture"})");
   EXPECT_EQ(deskhand::main(platform), 1);
   const json reply = json::parse(platform.written);
   ASSERT_TRUE(reply.is_object());
@@ -138,7 +139,7 @@ TEST(InputAndValidation, AnErrorReplyHasTheSingleKeyError) {
 TEST(InputAndValidation, AReplyThatCannotBeWrittenEndsWithStatusOne) {
   FakePlatform platform;
   platform.write_succeeds = false;
-  platform.input = R"({"action":"permissions"})";
+  platform.input = std::string(R"({"action":"permissions"})");
   EXPECT_EQ(deskhand::main(platform), 1);
 }
 
