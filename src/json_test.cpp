@@ -1,0 +1,98 @@
+#include "json.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tl::json {
+namespace {
+
+TEST(JsonParse, ExactlyOneValueWithSurroundingWhitespace) {
+  Parser p;
+  EXPECT_TRUE(p.parse(" {\"a\":1}  \t"));
+  EXPECT_TRUE(p.parse("\"just a string\""));
+  EXPECT_TRUE(p.parse("42"));
+  EXPECT_FALSE(p.parse("{\"a\":1} {\"b\":2}"));
+  EXPECT_FALSE(p.parse("[1] x"));
+  EXPECT_FALSE(p.parse(""));
+  EXPECT_FALSE(p.parse("{\"a\":"));
+  EXPECT_FALSE(p.parse(std::string(2000, '[') + std::string(2000, ']')));  // nesting beyond the parser's depth
+}
+
+TEST(JsonParse, InPlaceAndCopiedInputsAgree) {
+  std::string text = "{\"k\":\"v1\"}\n{\"k\":\"v2\"}";
+  pad(text);
+  Parser p;
+  auto first = p.parse(std::string_view(text).substr(0, 10), &text);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(string_member(*first, "k"), "v1");
+  // The last line has no padding of its own inside the text; it is copied.
+  std::string tight = "{\"k\":\"v2\"}";
+  tight.shrink_to_fit();
+  auto second = p.parse(tight, &tight);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(string_member(*second, "k"), "v2");
+}
+
+TEST(JsonParse, IntegersBeyond64BitsBecomeFloats) {
+  auto v = parse_value("{\"big\":123456789012345678901234567890,\"neg\":-9223372036854775809,"
+                       "\"u\":18446744073709551615,\"s\":-5}");
+  ASSERT_TRUE(v);
+  EXPECT_TRUE((*v)["big"].is_number_float());
+  EXPECT_DOUBLE_EQ((*v)["big"].get<double>(), 1.2345678901234568e29);
+  EXPECT_TRUE((*v)["neg"].is_number_float());
+  EXPECT_TRUE((*v)["u"].is_number_unsigned());
+  EXPECT_EQ((*v)["u"].get<std::uint64_t>(), 18446744073709551615ull);
+  EXPECT_TRUE((*v)["s"].is_number_integer());
+  EXPECT_EQ(dump(*v), "{\"big\":1.2345678901234568e+29,\"neg\":-9.223372036854776e+18,\"s\":-5,\"u\":18446744073709551615}");
+  // A number string inside a string is not rewritten.
+  auto s = parse_value("[\"123456789012345678901234567890\", 1e400]");
+  EXPECT_FALSE(s);
+}
+
+TEST(JsonLookup, AbsentWhenMissingOrOfAnotherType) {
+  Parser p;
+  auto e = p.parse(R"({"s":"x","n":1,"t":true,"f":false,"o":{"a":[10,{"b":"deep"}],"k~/":"esc"},"z":null})");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(string_member(*e, "s"), "x");
+  EXPECT_FALSE(string_member(*e, "n"));
+  EXPECT_FALSE(string_member(*e, "missing"));
+  EXPECT_TRUE(member(*e, "z"));
+  EXPECT_TRUE(is_true(*e, "t"));
+  EXPECT_FALSE(is_true(*e, "f"));
+  EXPECT_FALSE(is_true(*e, "n"));  // 1 is not the literal true
+  EXPECT_EQ(bool_member(*e, "f"), false);
+  EXPECT_FALSE(bool_member(*e, "s"));
+  EXPECT_EQ(string_at(*e, "/o/a/1/b"), "deep");
+  EXPECT_EQ(string_at(*e, "/o/k~0~1"), "esc");
+  EXPECT_FALSE(pointer(*e, "/o/a/01"));
+  EXPECT_FALSE(pointer(*e, "/o/a/2"));
+  EXPECT_FALSE(pointer(*e, "/s/x"));
+  EXPECT_FALSE(pointer(*e, "o"));
+  EXPECT_TRUE(pointer(*e, ""));
+  auto first = first_present(*e, {"missing", "n", "s"});
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(as_string(*first));  // "n" is present and decides, though not a string
+}
+
+TEST(JsonLookup, RepeatedKeyTakesTheLastOccurrence) {
+  Parser p;
+  auto e = p.parse(R"({"a":"first","a":"second"})");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(string_member(*e, "a"), "second");
+  EXPECT_EQ(dump(to_value(*e)), "{\"a\":\"second\"}");
+}
+
+TEST(JsonWrite, KeysInByteOrderAndNumbersAsParsed) {
+  auto v = parse_value(R"({"b":1,"a":{"\u00e9":1,"z":2,"Z":3},"f":1.5,"g":1e2,"h":-0.25,"i":[true,null,"x"]})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(dump(*v), "{\"a\":{\"Z\":3,\"z\":2,\"\xC3\xA9\":1},\"b\":1,\"f\":1.5,\"g\":100.0,\"h\":-0.25,\"i\":[true,null,\"x\"]}");
+  EXPECT_EQ(dump(Value(0.1)), "0.1");
+}
+
+TEST(JsonWrite, StringEscapes) {
+  std::string out;
+  write_string(out, "q\"b\\s/\b\f\n\r\t\x01\x1f\x7f \xC3\xA9");
+  EXPECT_EQ(out, "\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f \xC3\xA9\"");
+}
+
+}  // namespace
+}  // namespace tl::json

@@ -1,0 +1,232 @@
+#include "artifacts.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tl {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RunDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("tracelens-artifacts-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(root_ / "locked", fs::perms::owner_all, ec);
+    fs::remove_all(root_, ec);
+  }
+  void write(const std::string& rel, const std::string& content) {
+    fs::path p = root_ / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+  }
+  std::string root() const { return root_.string(); }
+  fs::path root_;
+};
+
+std::string pattern(std::size_t n) {
+  std::string s(n, 'a');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+  return s;
+}
+
+TEST_F(RunDir, ManifestTerminalAndTextsSortedByPath) {
+  write("metadata.json", " {\"runId\":\"r1\",\"scenario\":{\"b\":1,\"a\":2}} \n");
+  write("terminal.log", "> hi\n");
+  write("screens/b.txt", "B");
+  write("screens/a.txt", "A");
+  write("snapshots/a/metadata.json", "{}");
+  write("snapshots/a/terminal.log", "inner");
+  RunArtifacts run = load_run(root());
+  EXPECT_EQ(run.metadata["runId"], "r1");
+  EXPECT_EQ(run.terminal, "> hi\n");
+  std::vector<std::string> paths;
+  for (const auto& t : run.texts) paths.push_back(t.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"screens/a.txt", "screens/b.txt", "snapshots/a/metadata.json",
+                                             "snapshots/a/terminal.log"}));
+}
+
+TEST_F(RunDir, MissingOrBrokenManifestIsAnEmptyObject) {
+  write("metadata.json", "{\"runId\":");
+  EXPECT_EQ(load_run(root()).metadata, json::Value::object());
+  RunArtifacts none = load_run((root_ / "does-not-exist").string());
+  EXPECT_EQ(none.metadata, json::Value::object());
+  EXPECT_TRUE(none.texts.empty());
+  EXPECT_TRUE(none.terminal.empty());
+  write("metadata.json", "[1,2]");
+  EXPECT_TRUE(load_run(root()).metadata.is_array());
+}
+
+TEST_F(RunDir, TerminalWindowKeepsHeadAndTail) {
+  std::string big = pattern(300000);
+  write("terminal.log", big);
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.terminal.size(), 262144u);
+  EXPECT_EQ(run.terminal.substr(0, 131071), big.substr(0, 131071));
+  EXPECT_EQ(run.terminal[131071], '\n');
+  EXPECT_EQ(run.terminal.substr(131072), big.substr(300000 - 131072));
+}
+
+TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
+  write("screens/big.txt", pattern(300000));
+  write("snapshots/x/home/.claude/projects/p/s.jsonl", pattern(300000));
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].path, "snapshots/x/home/.claude/projects/p/s.jsonl");
+  EXPECT_EQ(run.texts[0].text.size(), 300000u);
+}
+
+TEST_F(RunDir, BinaryFilesAndNulProbe) {
+  write("screens/bin.txt", std::string("ab\0cd", 5));
+  std::string late = pattern(9000);
+  late[8500] = '\0';  // beyond the 8,192-byte probe
+  write("screens/late.txt", late);
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].path, "screens/late.txt");
+}
+
+TEST_F(RunDir, InvalidUtf8IsRepaired) {
+  write("screens/x.txt", "a\xFF" "b");
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].text, "a\xEF\xBF\xBD" "b");
+}
+
+TEST_F(RunDir, BudgetStopsOrdinaryFilesButLaterSmallOnesStillFit) {
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f/%03d.txt", i);
+    write(name, std::string(250000, 'x'));
+  }
+  write("g/small.txt", std::string(1000, 'y'));
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 269u);  // 268 large ones, then the small one
+  EXPECT_EQ(run.texts[267].path, "f/267.txt");
+  EXPECT_EQ(run.texts[268].path, "g/small.txt");
+}
+
+TEST_F(RunDir, SkippedDirectoriesAndLinks) {
+  write("node_modules/a.txt", "top level is walked");
+  write("snapshots/h/home/proj/node_modules/b.txt", "skipped");
+  write("snapshots/h/home/proj/targets/c.txt", "skipped by substring");
+  write("snapshots/h/home/proj/src/d.txt", "kept");
+  fs::create_directory_symlink(root_, root_ / "loop");
+  fs::create_symlink(root_ / "snapshots/h/home/proj/src/d.txt", root_ / "link.txt");
+  ASSERT_EQ(::mkfifo((root_ / "fifo").c_str(), 0600), 0);
+  RunArtifacts run = load_run(root());
+  std::vector<std::string> paths;
+  for (const auto& t : run.texts) paths.push_back(t.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"node_modules/a.txt", "snapshots/h/home/proj/src/d.txt"}));
+}
+
+TEST_F(RunDir, UnreadableDirectoryIsLeftOut) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  write("locked/a.txt", "x");
+  write("open/b.txt", "y");
+  fs::permissions(root_ / "locked", fs::perms::none);
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].path, "open/b.txt");
+}
+
+TEST_F(RunDir, SingleFileMode) {
+  write("logs/session.v2.jsonl", "{\"role\":\"user\",\"content\":\"hi\"}\n");
+  std::string file = (root_ / "logs/session.v2.jsonl").string();
+  RunArtifacts run = load_run(file);
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].path, file);
+  EXPECT_TRUE(run.terminal.empty());
+  EXPECT_TRUE(run.context_artifacts.empty());
+  EXPECT_EQ(run.metadata, json::Value::parse("{\"runId\":\"session.v2\"}"));
+}
+
+TEST(Artifacts, SkipDirPatterns) {
+  EXPECT_FALSE(skip_dir("node_modules"));
+  EXPECT_TRUE(skip_dir("a/node_modules"));
+  EXPECT_TRUE(skip_dir("a/cached"));
+  EXPECT_TRUE(skip_dir("a/.git/objects"));
+  EXPECT_FALSE(skip_dir("a/.git"));
+  EXPECT_TRUE(skip_dir("h/.claude/statsig"));
+  EXPECT_FALSE(skip_dir("a/Target"));
+}
+
+TEST(Artifacts, RelPathByWholeComponents) {
+  EXPECT_EQ(rel_path("/r/run", "/r/run/screens/a.txt"), "screens/a.txt");
+  EXPECT_EQ(rel_path("/r/run/", "/r/run/screens/a.txt"), "screens/a.txt");
+  EXPECT_EQ(rel_path("/r/run", "/r/running/a.txt"), "/r/running/a.txt");
+  EXPECT_EQ(rel_path("/r", "/r/a\\b\xFF"), "a/b\xEF\xBF\xBD");
+}
+
+TEST(Artifacts, ProviderTranscriptFamily) {
+  EXPECT_EQ(provider_transcript_family("s/h/.Claude/Projects/x/Y.JSONL"), "claude");
+  EXPECT_FALSE(provider_transcript_family("s/h/.claude/projects/x/y.json"));
+  EXPECT_EQ(provider_transcript_family("s/h/.local/share/opencode/storage/session/a.json"), "opencode");
+  EXPECT_EQ(provider_transcript_family("s/h/.local/share/opencode/sessions/a.jsonl"), "opencode");
+  EXPECT_EQ(provider_transcript_family("s/h/.codex/sessions/2026/01/02/rollout-1.jsonl"), "codex");
+  EXPECT_EQ(provider_transcript_family("s/h/.cursor/projects/p/agent-transcripts/t.jsonl"), "cursor");
+  EXPECT_EQ(provider_transcript_family("s/h/.pi/agent/sessions/x/s.jsonl"), "pi");
+  EXPECT_EQ(provider_transcript_family("s/h/.omp/agent/sessions/x/s.jsonl"), "omp");
+  EXPECT_FALSE(provider_transcript_family("s/h/.gemini/tmp/chats/s.jsonl"));
+  // A path starting with the directory has no leading slash to match.
+  EXPECT_FALSE(provider_transcript_family(".claude/projects/x/y.jsonl"));
+}
+
+TEST(Artifacts, ContextKinds) {
+  EXPECT_EQ(context_kind("snapshots/s1/work/AGENTS.md"), "project_rule");
+  EXPECT_EQ(context_kind("snapshots/s1/work/docs/Claude.MD"), "project_rule");
+  EXPECT_EQ(context_kind("work/.cursor/rules/style.mdc"), "project_rule");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.claude/skills/review/SKILL.md"), "skill");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.codex/mcp_servers.json"), "mcp_config");
+  EXPECT_EQ(context_kind("snapshots/s1/work/.mcp.json"), "mcp_config");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.claude/settings.json"), "harness_config");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.codexrc/config.toml"), "harness_config");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.claude/projects/p/abc.jsonl"), "session_log");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.gemini/tmp/h/chats/s.json"), std::nullopt);
+  EXPECT_EQ(context_kind("snapshots/s1/home/.gemini/tmp/h/sessions/s.json"), "session_log");
+  EXPECT_EQ(context_kind("snapshots/s1/home/.claude/notes.txt"), std::nullopt);
+  EXPECT_EQ(context_kind("snapshots/s1/work/README.md"), std::nullopt);
+}
+
+TEST_F(RunDir, ContextArtifactsWithTitlesSourcesAndSizes) {
+  write("snapshots/s1/work/AGENTS.md", "\n  \n# Project guide\nbody\n");
+  write("snapshots/s1/home/.claude/settings.json", "{\"a\":1}");
+  write("snapshots/s1/home/.claude/CLAUDE.md", "###\ntext");
+  write("snapshots/s1/home/.claude/skills/x/empty.md", "   \n\n");
+  write("snapshots/s1/home/.claude/skills/x/bin.md", std::string("\0\1", 2));
+  write("work/.cursor/rules/style.mdc", "  ##  Style  " + std::string(200, 'z') + "\n");
+  write("snapshots/s1/home/.claude/statsig/x/rules/r.md", "skipped dir");
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.context_artifacts.size(), 6u);
+  const auto& a = run.context_artifacts;
+  EXPECT_EQ(a[0].path, "snapshots/s1/home/.claude/CLAUDE.md");
+  EXPECT_EQ(a[0].kind, "project_rule");
+  EXPECT_EQ(a[0].title, std::string(""));
+  EXPECT_EQ(a[1].path, "snapshots/s1/home/.claude/settings.json");
+  EXPECT_EQ(a[1].kind, "harness_config");
+  EXPECT_EQ(a[1].source, "s1");
+  EXPECT_EQ(a[1].title, "{\"a\":1}");
+  EXPECT_EQ(a[1].size_bytes, 7u);
+  EXPECT_EQ(a[2].path, "snapshots/s1/home/.claude/skills/x/bin.md");
+  EXPECT_FALSE(a[2].title);
+  EXPECT_EQ(a[3].path, "snapshots/s1/home/.claude/skills/x/empty.md");
+  EXPECT_FALSE(a[3].title);
+  EXPECT_EQ(a[4].path, "snapshots/s1/work/AGENTS.md");
+  EXPECT_EQ(a[4].title, "Project guide");
+  EXPECT_EQ(a[5].path, "work/.cursor/rules/style.mdc");
+  EXPECT_EQ(a[5].source, "run");
+  EXPECT_EQ(a[5].title, "Style  " + std::string(113, 'z'));
+}
+
+}  // namespace
+}  // namespace tl

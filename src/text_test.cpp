@@ -1,0 +1,143 @@
+#include "text.hpp"
+
+#include <gtest/gtest.h>
+#include <unicode/uchar.h>
+
+#include <string>
+#include <vector>
+
+namespace tl::text {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(Utf8Repair, ValidTextIsUnchanged) {
+  EXPECT_EQ(repair_utf8("plain ascii"), "plain ascii");
+  EXPECT_EQ(repair_utf8("r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82"), "r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82");
+}
+
+TEST(Utf8Repair, EachMaximalInvalidSubpartBecomesOneReplacement) {
+  EXPECT_EQ(repair_utf8("a\xFF" "b"), "a" + kFffd + "b");
+  // A lead byte and one valid continuation of a 3-byte sequence, then ASCII:
+  // one replacement for the truncated sequence.
+  EXPECT_EQ(repair_utf8("\xE6\x9D" "x"), kFffd + "x");
+  // Surrogates encoded in UTF-8 are invalid: ED A0 is not a valid prefix.
+  EXPECT_EQ(repair_utf8("\xED\xA0\x80"), kFffd + kFffd + kFffd);
+  // Overlong encoding of "/".
+  EXPECT_EQ(repair_utf8("\xC0\xAF"), kFffd + kFffd);
+  // A sequence cut by the end of the text.
+  EXPECT_EQ(repair_utf8("ok\xF0\x9F\x99"), "ok" + kFffd);
+}
+
+TEST(Whitespace, FollowsTheUnicodeProperty) {
+  for (char32_t c = 0; c < 0x3100; ++c) {
+    EXPECT_EQ(is_space(c), static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c)))) << std::hex << static_cast<std::uint32_t>(c);
+  }
+  EXPECT_TRUE(is_space(0x85));
+  EXPECT_TRUE(is_space(0x3000));
+  EXPECT_FALSE(is_space(0x200B));  // zero width space is not White_Space
+  EXPECT_EQ(trim("\xE3\x80\x80 a b\t\xC2\xA0"), "a b");
+  EXPECT_EQ(trim_start("\n x "), "x ");
+  EXPECT_EQ(trim_end(" x \r\n"), " x");
+  EXPECT_TRUE(is_blank(" \t\xE2\x80\xA8"));
+}
+
+TEST(CaseMapping, FullUnicodeMappings) {
+  EXPECT_EQ(to_lower("HeLLo"), "hello");
+  EXPECT_EQ(to_lower("\xC3\x84RGER"), "\xC3\xA4rger");
+  // Capital I with dot above lowers to i and a combining dot.
+  EXPECT_EQ(to_lower("\xC4\xB0"), "i\xCC\x87");
+  // German sharp s uppers to SS.
+  EXPECT_EQ(to_upper("\xC3\x9F"), "SS");
+  EXPECT_EQ(ascii_lower("\xC3\x84" "Bc"), "\xC3\x84" "bc");
+}
+
+TEST(CaseMapping, LowerContainsMatchesTheLoweredText) {
+  EXPECT_TRUE(lower_contains("Press ESC To Interrupt", "esc to interrupt"));
+  EXPECT_FALSE(lower_contains("Press ESC", "esc to"));
+  // The Kelvin sign lowers to an ASCII k.
+  EXPECT_TRUE(lower_contains("wor\xE2\x84\xAAing", "working"));
+  EXPECT_TRUE(lower_starts_with("ERROR: x", "error:"));
+  EXPECT_FALSE(lower_starts_with("ERR", "error:"));
+  // Long haystacks exercise the block scan; the match sits at every offset.
+  std::string hay(100, 'x');
+  for (std::size_t at = 0; at + 5 <= hay.size(); ++at) {
+    std::string h = hay;
+    h.replace(at, 5, "NeEdL");
+    EXPECT_EQ(ifind_ascii(h, "needl"), at);
+  }
+  EXPECT_EQ(ifind_ascii(hay, "needl"), std::string_view::npos);
+  // Folding 0x20 must not confuse "@" with "`" in confirmed matches.
+  EXPECT_EQ(ifind_ascii(std::string(40, '`') + "@a", "@a"), 40u);
+}
+
+TEST(Lines, SplitAtLineFeedsDroppingOneCarriageReturn) {
+  auto split = [](std::string_view t) {
+    std::vector<std::string> out;
+    LineReader r(t);
+    std::string_view line;
+    while (r.next(line)) out.emplace_back(line);
+    return out;
+  };
+  EXPECT_EQ(split("a\r\nb\n"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(split("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_EQ(split("a\r\r\nb\r"), (std::vector<std::string>{"a\r", "b\r"}));
+  EXPECT_EQ(split(""), std::vector<std::string>{});
+  EXPECT_EQ(split("\n"), std::vector<std::string>{""});
+  LineReader r("x\ny\n");
+  std::string_view line;
+  r.next(line);
+  r.next(line);
+  EXPECT_EQ(r.number(), 2u);
+  EXPECT_FALSE(r.next(line));
+}
+
+TEST(TruncateReadable, CutsAndNormalisesLineBreaks) {
+  EXPECT_EQ(truncate_readable("  hello world", 5), "hello\xE2\x80\xA6");
+  EXPECT_EQ(truncate_readable("hello   ", 5), "hello");
+  EXPECT_EQ(truncate_readable("a\r\nb", 10), "a\nb");
+  EXPECT_EQ(truncate_readable("a\rb", 10), "a\nb");
+  EXPECT_EQ(truncate_readable("abc", 0), "\xE2\x80\xA6");
+  EXPECT_EQ(truncate_readable("   ", 10), "");
+  EXPECT_EQ(truncate_readable("", 10), "");
+  // A CRLF pair counts as one character.
+  EXPECT_EQ(truncate_readable("a\r\nbc", 2), "a\n\xE2\x80\xA6");
+  // Characters, not bytes.
+  EXPECT_EQ(truncate_readable("\xE6\x9D\xB1\xE4\xBA\xAC!", 2), "\xE6\x9D\xB1\xE4\xBA\xAC\xE2\x80\xA6");
+}
+
+TEST(TruncateReadable, LeadingWhitespaceWindowOf64) {
+  std::string spaces64(64, ' ');
+  EXPECT_EQ(truncate_readable(spaces64, 10), "");
+  EXPECT_EQ(truncate_readable(spaces64 + "x", 10), "x");
+  EXPECT_EQ(truncate_readable(spaces64 + "  x", 10), "\xE2\x80\xA6");
+  EXPECT_EQ(truncate_readable(std::string(63, ' ') + " x", 10), "x");
+}
+
+TEST(TruncateReadable, TrailingRemainderRule) {
+  // What is left after the cut: whitespace of at most 64 characters is
+  // dropped, anything longer or visible gives the ellipsis.
+  EXPECT_EQ(truncate_readable("ab " + std::string(63, ' '), 2), "ab");
+  EXPECT_EQ(truncate_readable("ab" + std::string(65, ' '), 2), "ab\xE2\x80\xA6");
+  EXPECT_EQ(truncate_readable("ab \n x", 3), "ab \xE2\x80\xA6");
+}
+
+TEST(Compact, CollapsesWhitespaceAndCuts) {
+  EXPECT_EQ(compact("a    \n b", 10), "a b");
+  EXPECT_EQ(compact("abcdef", 3), "abc\xE2\x80\xA6");
+  EXPECT_EQ(compact(" \t\n", 3), "");
+  EXPECT_EQ(compact("abc def", 4), "abc \xE2\x80\xA6");
+  EXPECT_EQ(compact("abc", 3), "abc");
+  EXPECT_EQ(compact("\xE6\x9D\xB1 \xE4\xBA\xAC", 2), "\xE6\x9D\xB1 \xE2\x80\xA6");
+  EXPECT_EQ(collapse_spaces("  a\xE3\x80\x80" "b  "), "a b");
+}
+
+TEST(Chars, CountAndTakeScalarValues) {
+  EXPECT_EQ(char_count("a\xC3\xA9\xF0\x9F\x99\x82"), 3u);
+  EXPECT_EQ(take_chars("a\xC3\xA9\xF0\x9F\x99\x82", 2), "a\xC3\xA9");
+  EXPECT_EQ(take_chars("ab", 5), "ab");
+  EXPECT_EQ(source_of("x/y.jsonl", 12), "x/y.jsonl:12");
+}
+
+}  // namespace
+}  // namespace tl::text
