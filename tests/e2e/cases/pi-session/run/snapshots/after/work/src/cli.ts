@@ -1,0 +1,3 @@
+export function main(argv: string[]) {
+  run(argv);
+}
