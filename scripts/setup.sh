@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libsimdjson-dev nlohmann-json3-dev libicu-dev libpng-dev
+  libsimdjson-dev nlohmann-json3-dev libicu-dev libmimalloc-dev libpng-dev
   googletest libgtest-dev
   python3 python3-jsonschema
   clang libclang-rt-dev

@@ -1,5 +1,7 @@
 #include "json.hpp"
 
+#include "simd.hpp"
+
 #include <cstring>
 #include <limits>
 
@@ -272,12 +274,16 @@ std::optional<std::string_view> value_string_member(const Value& v, std::string_
 void write_string(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
-  std::size_t run_start = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(s.data() + run_start, i - run_start);
-    run_start = i + 1;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    // Copy the run that needs no escape, then escape one byte.
+    std::size_t run = simd::run_until(s.data() + i, s.size() - i, [](simd::v16 v) {
+      return (v < simd::splat(0x20)) | (v == simd::splat('"')) | (v == simd::splat('\\'));
+    });
+    out.append(s.data() + i, run);
+    i += run;
+    if (i >= s.size()) break;
+    unsigned char c = static_cast<unsigned char>(s[i++]);
     switch (c) {
       case '"': out.append("\\\""); break;
       case '\\': out.append("\\\\"); break;
@@ -292,7 +298,6 @@ void write_string(std::string& out, std::string_view s) {
         out.push_back(kHex[c & 0xf]);
     }
   }
-  out.append(s.data() + run_start, s.size() - run_start);
   out.push_back('"');
 }
 

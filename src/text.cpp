@@ -1,5 +1,7 @@
 #include "text.hpp"
 
+#include "simd.hpp"
+
 #include <cstring>
 #include <memory>
 
@@ -118,8 +120,14 @@ void append_utf8(std::string& out, char32_t c) {
 }
 
 bool is_space(char32_t c) {
+  // The Unicode White_Space property (a stable list of 25 code points).
   if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
-  return u_isUWhiteSpace(static_cast<UChar32>(c));
+  switch (c) {
+    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200A;
+  }
 }
 
 namespace {
@@ -237,25 +245,25 @@ std::string to_upper(std::string_view s) {
 
 namespace {
 
-// The two characters whose lower case holds an ASCII letter: U+0130 and U+212A.
-// Only texts holding them need the full mapping for an ASCII needle.
-bool needs_full_lowering(std::string_view hay) {
-  return hay.find("\xC4\xB0") != std::string_view::npos || hay.find("\xE2\x84\xAA") != std::string_view::npos;
+// Only two characters lower-case to something holding an ASCII letter:
+// U+212A (Kelvin sign) to "k", and U+0130 to "i" followed by U+0307, which
+// can only end a match. A needle without "k" and not ending in "i" matches
+// the lowered text exactly where it matches ASCII-case-insensitively.
+bool needs_full_lowering(std::string_view hay, std::string_view needle) {
+  if (needle.find('k') != std::string_view::npos && hay.find("\xE2\x84\xAA") != std::string_view::npos) return true;
+  return needle.ends_with('i') && hay.find("\xC4\xB0") != std::string_view::npos;
 }
 
-typedef unsigned char v16 __attribute__((vector_size(16)));
+using simd::v16;
 
-inline v16 load16(const char* p) {
-  v16 v;
-  std::memcpy(&v, p, 16);
-  return v;
+// Length of the run of ASCII bytes other than whitespace and control bytes.
+std::size_t plain_ascii_run(const char* p, std::size_t n) {
+  return simd::run_until(p, n, [](v16 v) { return (v <= simd::splat(0x20)) | (v >= simd::splat(0x7F)); });
 }
 
-inline bool any_lane(v16 v) {
-  std::uint64_t a, b;
-  std::memcpy(&a, &v, 8);
-  std::memcpy(&b, reinterpret_cast<const char*>(&v) + 8, 8);
-  return (a | b) != 0;
+// Length of the run of ASCII bytes other than the carriage return.
+std::size_t ascii_no_cr_run(const char* p, std::size_t n) {
+  return simd::run_until(p, n, [](v16 v) { return (v == simd::splat('\r')) | (v >= simd::splat(0x80)); });
 }
 
 bool imatch_at(const char* p, std::string_view needle) {
@@ -271,20 +279,25 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
   if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
   if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
   const std::size_t k = needle.size();
+  const std::size_t mid = k / 2;
   const std::size_t last_start = hay.size() - k;
   std::size_t i = from;
-  // Candidate filter on the first and last needle byte, both folded with 0x20;
-  // candidates are confirmed byte by byte.
-  const v16 first = static_cast<unsigned char>(needle[0] | 0x20) - v16{};
-  const v16 last = static_cast<unsigned char>(needle[k - 1] | 0x20) - v16{};
-  const v16 fold = 0x20 - v16{};
+  // Candidates must match the first, middle and last needle bytes, each
+  // folded with 0x20; they are then confirmed byte by byte.
+  const v16 first = simd::splat(static_cast<unsigned char>(needle[0] | 0x20));
+  const v16 middle = simd::splat(static_cast<unsigned char>(needle[mid] | 0x20));
+  const v16 last = simd::splat(static_cast<unsigned char>(needle[k - 1] | 0x20));
+  const v16 fold = simd::splat(0x20);
   while (i + 16 <= last_start + 1) {
-    v16 a = load16(hay.data() + i) | fold;
-    v16 b = load16(hay.data() + i + k - 1) | fold;
-    v16 hit = (a == first) & (b == last);
-    if (any_lane(hit)) {
-      for (std::size_t lane = 0; lane < 16; ++lane) {
-        if (hit[lane] && imatch_at(hay.data() + i + lane, needle)) return i + lane;
+    v16 a = simd::load(hay.data() + i) | fold;
+    v16 b = simd::load(hay.data() + i + k - 1) | fold;
+    auto hit = (a == first) & (b == last);
+    if (simd::any(hit)) {
+      hit &= (simd::load(hay.data() + i + mid) | fold) == middle;
+      while (simd::any(hit)) {
+        std::size_t lane = simd::first(hit);
+        if (imatch_at(hay.data() + i + lane, needle)) return i + lane;
+        hit[lane] = 0;
       }
     }
     i += 16;
@@ -296,12 +309,12 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
 }
 
 bool lower_contains(std::string_view hay, std::string_view needle) {
-  if (needs_full_lowering(hay)) return to_lower(hay).find(needle) != std::string::npos;
+  if (needs_full_lowering(hay, needle)) return to_lower(hay).find(needle) != std::string::npos;
   return ifind_ascii(hay, needle) != std::string_view::npos;
 }
 
 bool lower_starts_with(std::string_view hay, std::string_view needle) {
-  if (needs_full_lowering(hay.substr(0, needle.size() * 2 + 4))) {
+  if (needs_full_lowering(hay.substr(0, needle.size() * 3 + 4), needle)) {
     return to_lower(hay.substr(0, needle.size() * 4 + 8)).starts_with(needle);
   }
   return hay.size() >= needle.size() && imatch_at(hay.data(), needle);
@@ -361,13 +374,19 @@ std::string truncate_readable(std::string_view s, std::size_t max_chars) {
     if (c == '\r') {
       out.push_back('\n');
       pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2 : 1;
+      ++copied;
+    } else if (static_cast<unsigned char>(c) < 0x80) {
+      std::size_t run = ascii_no_cr_run(s.data() + pos, std::min(s.size() - pos, max_chars - copied));
+      out.append(s.data() + pos, run);
+      pos += run;
+      copied += run;
     } else {
       std::size_t next = pos;
       decode(s, next);
       out.append(s.data() + pos, next - pos);
       pos = next;
+      ++copied;
     }
-    ++copied;
   }
   if (pos >= s.size()) {
     out.resize(trim_end(out).size());
@@ -429,6 +448,22 @@ std::string compact(std::string_view s, std::size_t max_chars) {
     std::size_t start = pos;
     unsigned char b = static_cast<unsigned char>(s[pos]);
     bool space;
+    if (b > 0x20 && b < 0x7F) {
+      // A run of visible ASCII is copied at once.
+      if (pending_space) {
+        if (count == max_chars) return out.append(kEllipsis);
+        out.push_back(' ');
+        ++count;
+        pending_space = false;
+      }
+      std::size_t run = plain_ascii_run(s.data() + pos, s.size() - pos);
+      std::size_t room = max_chars - count;
+      if (run > room) return out.append(s.data() + pos, room).append(kEllipsis);
+      out.append(s.data() + pos, run);
+      count += run;
+      pos += run;
+      continue;
+    }
     if (b < 0x80) {
       space = is_space(b);
       ++pos;

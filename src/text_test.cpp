@@ -30,7 +30,7 @@ TEST(Utf8Repair, EachMaximalInvalidSubpartBecomesOneReplacement) {
 }
 
 TEST(Whitespace, FollowsTheUnicodeProperty) {
-  for (char32_t c = 0; c < 0x3100; ++c) {
+  for (char32_t c = 0; c < 0x110000; ++c) {
     EXPECT_EQ(is_space(c), static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c)))) << std::hex << static_cast<std::uint32_t>(c);
   }
   EXPECT_TRUE(is_space(0x85));

@@ -19,11 +19,18 @@ bool looks_provider_api_error_line(std::string_view l) {
 namespace {
 
 // looks_provider_api_error_line on the lower-cased text, without building it.
+// Every marker holds "error", so one scan for it finds all candidates.
 bool looks_provider_api_error_raw(std::string_view raw) {
-  if (text::lower_contains(raw, "\"error\":\"rate_limit\"")) return true;
-  if (!text::lower_contains(raw, "\"isapierrormessage\":true") && !text::lower_contains(raw, "\"apierrorstatus\":")) {
-    return false;
+  auto marker_at = [&](std::size_t at, std::size_t back, std::string_view marker) {
+    return at >= back && text::ifind_ascii(raw.substr(at - back, marker.size()), marker) == 0;
+  };
+  bool api_error = false;
+  for (std::size_t at = text::ifind_ascii(raw, "error"); at != std::string_view::npos;
+       at = text::ifind_ascii(raw, "error", at + 1)) {
+    if (marker_at(at, 1, "\"error\":\"rate_limit\"")) return true;
+    api_error = api_error || marker_at(at, 6, "\"isapierrormessage\":true") || marker_at(at, 4, "\"apierrorstatus\":");
   }
+  if (!api_error) return false;
   for (std::string_view p : {"monthly spend limit", "/usage-credits", "usage credits", "usage limit"}) {
     if (text::lower_contains(raw, p)) return true;
   }
@@ -69,53 +76,58 @@ std::optional<std::string> structured_tool_error_text(std::string_view output) {
   return std::nullopt;
 }
 
-void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors) {
-  json::Parser parser;
-  text::LineReader lines(text);
-  std::string_view line;
+void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::string_view line,
+                            std::vector<ToolError>& errors) {
   auto append = [&](std::string_view error_text) {
     ToolError e;
     e.position = errors.size();
     e.text = text::compact(error_text, 500);
-    e.source = text::source_of(path, lines.number());
+    e.source = text::source_of(path, number);
     errors.push_back(std::move(e));
   };
-  while (lines.next(line)) {
-    std::string_view t = text::trim(line);
-    // Only a line that opens an array or object can be JSON that matters:
-    // a JSON string never holds the unescaped markers, and a JSON number or
-    // literal holds no failure words.
-    if (!t.empty() && (t[0] == '{' || t[0] == '[')) {
-      bool maybe_output = (line.find("response_item") != std::string_view::npos &&
-                           line.find("_call_output") != std::string_view::npos) ||
-                          line.find("\\u") != std::string_view::npos;
-      bool provider = looks_provider_api_error_raw(line);
-      if (maybe_output || provider) {
-        auto parsed = parser.parse(line);
-        if (parsed) {
-          bool done = false;
-          auto type = json::string_member(*parsed, "type");
-          auto payload = json::member(*parsed, "payload");
-          if (type && *type == "response_item" && payload) {
-            auto ptype = json::string_member(*payload, "type");
-            auto output = json::member(*payload, "output");
-            if (ptype && (*ptype == "function_call_output" || *ptype == "custom_tool_call_output") && output) {
-              if (auto out_text = json_text(*output)) {
-                if (auto found = structured_tool_error_text(*out_text)) {
-                  append(*found);
-                  done = true;
-                }
-              }
-            }
-          }
-          if (!done && provider) append(t);
-        } else if (plain_line_is_error(t)) {
-          append(t);
+  std::string_view t = text::trim(line);
+  // Only a line that opens an array or object can be JSON that matters: a
+  // JSON string never holds the unescaped markers, and a JSON number or
+  // literal holds no failure words.
+  if (t.empty() || (t[0] != '{' && t[0] != '[')) {
+    if (plain_line_is_error(t)) append(t);
+    return;
+  }
+  // A structured tool output needs "response_item" and "_call_output" in the
+  // line, unless escapes hide them.
+  bool maybe_output = (line.find("_call_output") != std::string_view::npos &&
+                       line.find("response_item") != std::string_view::npos) ||
+                      line.find("\\u") != std::string_view::npos;
+  bool provider = looks_provider_api_error_raw(line);
+  if (!maybe_output && !provider) return;
+  auto parsed = parser_.parse(line);
+  if (!parsed) {
+    if (plain_line_is_error(t)) append(t);
+    return;
+  }
+  auto type = json::string_member(*parsed, "type");
+  auto payload = json::member(*parsed, "payload");
+  if (type && *type == "response_item" && payload) {
+    auto ptype = json::string_member(*payload, "type");
+    auto output = json::member(*payload, "output");
+    if (ptype && (*ptype == "function_call_output" || *ptype == "custom_tool_call_output") && output) {
+      if (auto out_text = json_text(*output)) {
+        if (auto found = structured_tool_error_text(*out_text)) {
+          append(*found);
+          return;
         }
       }
-    } else if (plain_line_is_error(t)) {
-      append(t);
     }
+  }
+  if (provider) append(t);
+}
+
+void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors) {
+  ToolErrorScanner scanner;
+  text::LineReader lines(text);
+  std::string_view line;
+  while (lines.next(line)) {
+    scanner.line(path, lines.number(), line, errors);
     if (errors.size() >= kToolErrorScanLimit) break;
   }
 }

@@ -43,6 +43,8 @@ std::optional<std::pair<std::string_view, std::uint64_t>> source_location(std::s
 std::optional<std::string_view> normalize_todo_state(std::string_view state);
 // Checklist lines of `text`; sources are `path`, a colon and the line number.
 void parse_todos(std::string_view path, std::string_view text, std::vector<TodoItem>& todos);
+// One line of that scan; true when it appended a todo.
+bool todo_from_line(std::string_view path, std::uint64_t number, std::string_view line, std::vector<TodoItem>& todos);
 void parse_todo_value(std::string_view source, json::Element value, std::vector<TodoItem>& todos);
 void parse_todo_object(std::string_view source, json::Element value, std::vector<TodoItem>& todos);
 void parse_structured_todos(const TextArtifact& artifact, std::vector<TodoItem>& todos);
@@ -118,6 +120,14 @@ inline constexpr std::size_t kToolErrorScanLimit = 50;
 inline constexpr std::size_t kTodoScanLimit = 100;
 
 void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors);
+// One line of that scan at a time, for callers that read the lines anyway.
+class ToolErrorScanner {
+ public:
+  void line(std::string_view path, std::uint64_t number, std::string_view line, std::vector<ToolError>& errors);
+
+ private:
+  json::Parser parser_;
+};
 bool looks_provider_api_error_line(std::string_view lower_line);
 std::optional<std::string> structured_tool_error_text(std::string_view output);
 

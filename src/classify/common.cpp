@@ -124,6 +124,26 @@ bool scanned_artifact(std::string_view family, std::string_view path) {
   return !family_marker_matches(family, path).empty();
 }
 
+// The checklist scan and then the error scan of one text, read in one pass:
+// each stops where it would stop alone.
+void scan_artifact(const TextArtifact& artifact, CommonParse& out) {
+  ToolErrorScanner errors;
+  bool todos_open = true;
+  bool errors_open = true;
+  text::LineReader lines(artifact.text);
+  std::string_view line;
+  while ((todos_open || errors_open) && lines.next(line)) {
+    if (todos_open && todo_from_line(artifact.path, lines.number(), line, out.todos) &&
+        out.todos.size() >= kTodoScanLimit) {
+      todos_open = false;
+    }
+    if (errors_open) {
+      errors.line(artifact.path, lines.number(), line, out.tool_errors);
+      errors_open = out.tool_errors.size() < kToolErrorScanLimit;
+    }
+  }
+}
+
 void reduce_tool_errors(std::vector<ToolError>& errors) {
   std::vector<ToolError> out;
   std::unordered_map<std::string, std::size_t> slots;
@@ -149,9 +169,7 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
   parse_tool_errors("terminal.log", run.terminal, out.tool_errors);
   for (const auto& artifact : run.texts) {
-    if (!scanned_artifact(family, artifact.path)) continue;
-    parse_todos(artifact.path, artifact.text, out.todos);
-    parse_tool_errors(artifact.path, artifact.text, out.tool_errors);
+    if (scanned_artifact(family, artifact.path)) scan_artifact(artifact, out);
   }
   out.activity = classify_activity(run, out.messages, out.approvals, out.tool_errors, out.tool_calls);
   reduce_tool_errors(out.tool_errors);

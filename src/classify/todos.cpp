@@ -80,24 +80,28 @@ bool may_be_checklist(std::string_view t) {
 
 }  // namespace
 
+bool todo_from_line(std::string_view path, std::uint64_t number, std::string_view line, std::vector<TodoItem>& todos) {
+  std::string_view t = text::trim(line);
+  if (!may_be_checklist(t)) return false;
+  std::string_view u = strip_numbering(t);
+  auto state = checklist_state(t, u);
+  if (!state) return false;
+  std::string_view content = checklist_content(u);
+  if (content.empty()) return false;
+  TodoItem item;
+  item.position = todos.size();
+  item.content = text::compact(content, 300);
+  item.state = std::string(*state);
+  item.source = text::source_of(path, number);
+  todos.push_back(std::move(item));
+  return true;
+}
+
 void parse_todos(std::string_view path, std::string_view text, std::vector<TodoItem>& todos) {
   text::LineReader lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    std::string_view t = text::trim(line);
-    if (!may_be_checklist(t)) continue;
-    std::string_view u = strip_numbering(t);
-    auto state = checklist_state(t, u);
-    if (!state) continue;
-    std::string_view content = checklist_content(u);
-    if (content.empty()) continue;
-    TodoItem item;
-    item.position = todos.size();
-    item.content = text::compact(content, 300);
-    item.state = std::string(*state);
-    item.source = text::source_of(path, lines.number());
-    todos.push_back(std::move(item));
-    if (todos.size() >= kTodoScanLimit) break;
+    if (todo_from_line(path, lines.number(), line, todos) && todos.size() >= kTodoScanLimit) break;
   }
 }
 
