@@ -1,27 +1,295 @@
 #include "claude.hpp"
 
-// Scaffold: every hook behaves as the interface's default until the Claude
-// reader lands.
+#include <unordered_set>
+
+#include "../classify/classify.hpp"
+#include "../text.hpp"
+
 namespace tl {
 
-RunArtifacts ClaudeParser::prepare_artifacts(RunArtifacts run) const { return run; }
+// ---- queued prompts ---------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kQueuedCommand = "queued_command";
+
+bool string_is(std::optional<std::string_view> s, std::string_view want) { return s && *s == want; }
+
+// The prompt of a queued-command attachment line that hosts its own turn.
+std::optional<std::string_view> queued_prompt(json::Element line) {
+  auto attachment = json::member(line, "attachment");
+  if (!attachment) return std::nullopt;
+  if (!string_is(json::string_member(line, "type"), "attachment")) return std::nullopt;
+  if (!string_is(json::string_member(*attachment, "type"), kQueuedCommand)) return std::nullopt;
+  if (!string_is(json::string_member(*attachment, "commandMode"), "prompt")) return std::nullopt;
+  if (!json::is_true(*attachment, "hostsOwnTurn")) return std::nullopt;
+  if (!string_is(json::string_member(line, "userType"), "external")) return std::nullopt;
+  auto prompt = json::string_member(*attachment, "prompt");
+  if (!prompt || text::is_blank(*prompt)) return std::nullopt;
+  return prompt;
+}
+
+}  // namespace
+
+bool has_queued_prompts(const TextArtifact& artifact) {
+  const std::string_view path = artifact.path;
+  return path.find("/.claude/projects/") != std::string_view::npos && path.ends_with(".jsonl") &&
+         artifact.text.find(kQueuedCommand) != std::string::npos;
+}
+
+std::string rewrite_queued_prompts(const std::string& content) {
+  std::string out;
+  out.reserve(content.size());
+  json::Parser parser;
+  text::LineReader lines(content);
+  std::string_view line;
+  while (lines.next(line)) {
+    // The last line, when no line feed ends it, loses a trailing carriage
+    // return too: the rewritten text has line-feed ends only.
+    if (line.ends_with('\r') && line.data() + line.size() == content.data() + content.size()) line.remove_suffix(1);
+    std::optional<std::string_view> prompt;
+    std::optional<json::Element> parsed;
+    if (line.find(kQueuedCommand) != std::string_view::npos) {
+      parsed = parser.parse(line, &content);
+      if (parsed) prompt = queued_prompt(*parsed);
+    }
+    if (!prompt) {
+      out.append(line);
+    } else {
+      json::Value value = json::to_value(*parsed);
+      json::Value message = json::Value::object();
+      message["content"] = std::string(*prompt);
+      message["role"] = "user";
+      value["message"] = std::move(message);
+      json::write_value(out, value);
+    }
+    out.push_back('\n');
+  }
+  return out;
+}
+
+RunArtifacts ClaudeParser::prepare_artifacts(RunArtifacts run) const {
+  for (TextArtifact& artifact : run.texts) {
+    if (!has_queued_prompts(artifact)) continue;
+    artifact.text = rewrite_queued_prompts(artifact.text);
+    json::pad(artifact.text);
+  }
+  return run;
+}
+
+// ---- title ------------------------------------------------------------------
+
+void scan_title_line(ClaudeTitleScan& scan, json::Element line) {
+  auto type = json::string_member(line, "type");
+  if (!type) return;
+  std::optional<std::string>* slot = nullptr;
+  std::string_view key;
+  if (*type == "custom-title") {
+    slot = &scan.custom_title;
+    key = "customTitle";
+  } else if (*type == "agent-name") {
+    slot = &scan.agent_name;
+    key = "agentName";
+  } else {
+    return;
+  }
+  auto value = json::string_member(line, key);
+  if (!value) return;
+  std::string_view t = text::trim(*value);
+  if (!t.empty()) *slot = std::string(t);
+}
+
+std::optional<std::string> claude_title(const ClaudeTitleScan& scan) {
+  return scan.custom_title ? scan.custom_title : scan.agent_name;
+}
+
+// ---- session metadata -------------------------------------------------------
+
+namespace {
+
+// The first non-empty trimmed piece of a user message's prompt text: the
+// pieces joined with line feeds start with it, and it is absent exactly when
+// the joined text is empty.
+std::optional<std::string_view> first_prompt_piece(json::Element line) {
+  auto content = json::pointer(line, "/message/content");
+  if (!content) return std::nullopt;
+  if (auto s = json::as_string(*content)) {
+    std::string_view t = text::trim(*s);
+    if (t.empty()) return std::nullopt;
+    return t;
+  }
+  auto items = json::as_array(*content);
+  if (!items) return std::nullopt;
+  for (json::Element item : *items) {
+    std::optional<std::string_view> piece = json::as_string(item);
+    if (!piece && string_is(json::string_member(item, "type"), "text")) {
+      if (auto field = json::first_present(item, {"text", "content"})) piece = json::as_string(*field);
+    }
+    if (!piece) continue;
+    std::string_view t = text::trim(*piece);
+    if (!t.empty()) return t;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool is_genuine_user_prompt(json::Element line) {
+  if (!string_is(json::string_member(line, "type"), "user")) return false;
+  if (!string_is(json::string_at(line, "/message/role"), "user")) return false;
+  if (json::is_true(line, "isMeta") || json::is_true(line, "isSidechain")) return false;
+  std::optional<std::string_view> prompt = first_prompt_piece(line);
+  if (prompt) {
+    for (std::string_view p : {"<command-name>", "<local-command-caveat>", "<local-command-stdout>",
+                               "<local-command-stderr>"}) {
+      if (prompt->starts_with(p)) return false;
+    }
+  } else if (!string_is(json::string_at(line, "/origin/kind"), "human")) {
+    return false;
+  }
+  return json::string_member(line, "uuid").has_value();
+}
+
+void scan_session_meta_line(ClaudeSessionMetaScan& scan, json::Element line, std::string_view path,
+                            std::uint64_t number) {
+  if (!scan.conversation_id && is_genuine_user_prompt(line)) {
+    scan.conversation_id = std::string(*json::string_member(line, "uuid"));
+  }
+  auto cwd = json::string_member(line, "cwd");
+  auto branch = json::string_member(line, "gitBranch");
+  auto session = json::string_member(line, "sessionId");
+  if (!cwd && !branch && !session) return;
+  std::string& key = scan.key;
+  key.clear();
+  key.append(cwd.value_or(""));
+  key.append("\x1f");
+  key.append(branch.value_or(""));
+  key.append("\x1f");
+  key.append(session.value_or(""));
+  if (scan.seen.contains(key)) return;
+  scan.seen.insert(key);
+  ClaudeSessionMetaEntry entry;
+  if (cwd) entry.cwd = std::string(*cwd);
+  if (branch) entry.git_branch = std::string(*branch);
+  if (session) entry.session_id = std::string(*session);
+  entry.source = text::source_of(path, number);
+  scan.entries.push_back(std::move(entry));
+}
+
+json::Value claude_session_meta_snapshots(const ClaudeSessionMetaScan& scan, json::Value defaults) {
+  if (scan.entries.empty()) return defaults;
+  auto optional_text = [](const std::optional<std::string>& s) { return s ? json::Value(*s) : json::Value(nullptr); };
+  json::Value entries = json::Value::array();
+  for (const ClaudeSessionMetaEntry& e : scan.entries) {
+    json::Value entry = json::Value::object();
+    if (scan.conversation_id) entry["conversationId"] = *scan.conversation_id;
+    entry["cwd"] = optional_text(e.cwd);
+    entry["gitBranch"] = optional_text(e.git_branch);
+    entry["sessionId"] = optional_text(e.session_id);
+    entry["source"] = e.source;
+    entries.push_back(std::move(entry));
+  }
+  if (defaults.is_object()) {
+    defaults["claudeSessionMeta"] = std::move(entries);
+    return defaults;
+  }
+  json::Value out = json::Value::object();
+  out["claudeSessionMeta"] = std::move(entries);
+  out["manifest"] = std::move(defaults);
+  return out;
+}
+
+// ---- pending questions ------------------------------------------------------
+
+const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
+  std::unordered_set<std::string_view> seen;
+  for (auto it = tool_calls.rbegin(); it != tool_calls.rend(); ++it) {
+    if (it->name != "AskUserQuestion") continue;
+    // An earlier call with the id of a later one was superseded by it.
+    if (it->tool_use_id && !seen.insert(*it->tool_use_id).second) continue;
+    if (!it->ended_at && !it->result_text) return &*it;
+  }
+  return nullptr;
+}
+
+// ---- one pass over the transcripts -----------------------------------------
+
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists* lists) {
+  ClaudeTranscriptScan scan;
+  json::Parser parser;
+  for (const TextArtifact* t : provider_transcripts(run, "claude")) {
+    std::optional<JsonlMessageReader> reader;
+    if (lists) reader.emplace(t->path, lists->messages, lists->tool_calls, lists->todos);
+    text::LineReader lines(t->text);
+    std::string_view raw;
+    while (lines.next(raw)) {
+      auto parsed = parser.parse(raw, &t->text);
+      if (reader) reader->line(lines.number(), raw, parsed ? &*parsed : nullptr);
+      if (!parsed || is_api_request_line(*parsed)) continue;
+      scan_title_line(scan.title, *parsed);
+      scan_session_meta_line(scan.session_meta, *parsed, t->path, lines.number());
+      track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, lines.number());
+    }
+    if (reader) reader->finish();
+  }
+  return scan;
+}
+
+// ---- hooks ------------------------------------------------------------------
+
+void ClaudeParser::remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const {
+  cache_.emplace(ScanCache{&run, run.texts.data(), run.texts.size(), std::move(scan)});
+}
+
+const ClaudeTranscriptScan& ClaudeParser::transcript_scan(const RunArtifacts& run) const {
+  if (!cache_ || cache_->run != &run || cache_->texts != run.texts.data() || cache_->text_count != run.texts.size()) {
+    remember(run, scan_claude_transcripts(run, nullptr));
+  }
+  return cache_->scan;
+}
+
+void ClaudeParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                          std::vector<TodoItem>& todos) const {
+  ClaudeMessageLists lists{messages, tool_calls, todos};
+  remember(run, scan_claude_transcripts(run, &lists));
+  for (const TextArtifact* t : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
+    parse_jsonl_messages(*t, messages, tool_calls, todos);
+    parse_structured_todos(*t, todos);
+  }
+}
 
 Activity ClaudeParser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
                                          const std::vector<Approval>& approvals,
                                          const std::vector<ToolError>& tool_errors,
                                          const std::vector<ToolCall>& tool_calls) const {
-  return Parser::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+  Activity common = Parser::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+  if (common.state != ActivityState::Running && common.state != ActivityState::Unknown) return common;
+  if (const ToolCall* question = pending_question(tool_calls)) {
+    return activity(ActivityState::NeedsApproval, "assistant-tool-use",
+                    "Claude is waiting for an AskUserQuestion response", question->source);
+  }
+  const std::vector<SubAgent>& agents = transcript_scan(run).sub_agents.agents;
+  for (auto it = agents.rbegin(); it != agents.rend(); ++it) {
+    if (it->state == ActivityState::Running) {
+      return activity(ActivityState::Running, "assistant-tool-use", "Claude background sub-agent is still running",
+                      it->source);
+    }
+  }
+  return common;
 }
 
-void ClaudeParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                          std::vector<TodoItem>& todos) const {
-  Parser::enrich(run, messages, tool_calls, todos);
+std::vector<SubAgent> ClaudeParser::sub_agents(const RunArtifacts& run) const {
+  const std::vector<SubAgent>& agents = transcript_scan(run).sub_agents.agents;
+  if (agents.empty()) return Parser::sub_agents(run);
+  return agents;
 }
 
-std::vector<SubAgent> ClaudeParser::sub_agents(const RunArtifacts& run) const { return Parser::sub_agents(run); }
+std::optional<std::string> ClaudeParser::title(const RunArtifacts& run) const {
+  return claude_title(transcript_scan(run).title);
+}
 
-std::optional<std::string> ClaudeParser::title(const RunArtifacts& run) const { return Parser::title(run); }
-
-json::Value ClaudeParser::snapshots(const RunArtifacts& run) const { return Parser::snapshots(run); }
+json::Value ClaudeParser::snapshots(const RunArtifacts& run) const {
+  return claude_session_meta_snapshots(transcript_scan(run).session_meta, Parser::snapshots(run));
+}
 
 }  // namespace tl

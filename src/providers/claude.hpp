@@ -1,9 +1,89 @@
-// Parser of the claude harness.
+// Parser of the claude harness: the JSONL transcripts under .claude/projects/,
+// task and todo files, queued prompts, pending questions, sub-agents, the
+// session title and the session metadata.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "claude_subagents.hpp"
 #include "parser.hpp"
 
 namespace tl {
+
+// ---- queued prompts ---------------------------------------------------------
+
+// True for a transcript whose queued prompts are turned into user messages.
+bool has_queued_prompts(const TextArtifact& artifact);
+// The transcript with every qualifying queued-command attachment line given a
+// user message; other lines are copied as they are.
+std::string rewrite_queued_prompts(const std::string& content);
+
+// ---- title ------------------------------------------------------------------
+
+struct ClaudeTitleScan {
+  std::optional<std::string> custom_title;
+  std::optional<std::string> agent_name;
+};
+
+void scan_title_line(ClaudeTitleScan& scan, json::Element line);
+// The custom title, else the agent name.
+std::optional<std::string> claude_title(const ClaudeTitleScan& scan);
+
+// ---- session metadata -------------------------------------------------------
+
+struct ClaudeSessionMetaEntry {
+  std::optional<std::string> cwd;
+  std::optional<std::string> git_branch;
+  std::optional<std::string> session_id;
+  std::string source;
+};
+
+struct ClaudeSessionMetaScan {
+  std::vector<ClaudeSessionMetaEntry> entries;
+  // cwd, U+001F, gitBranch, U+001F, sessionId of every entry.
+  std::unordered_set<std::string> seen;
+  std::optional<std::string> conversation_id;
+  std::string key;  // reused for every line
+};
+
+// True when the line is the conversation's first genuine user prompt, if no
+// earlier line was.
+bool is_genuine_user_prompt(json::Element line);
+// One parsed line (not an API request line) of the transcript at `path`.
+void scan_session_meta_line(ClaudeSessionMetaScan& scan, json::Element line, std::string_view path,
+                            std::uint64_t number);
+// The default snapshots value extended with the session metadata.
+json::Value claude_session_meta_snapshots(const ClaudeSessionMetaScan& scan, json::Value defaults);
+
+// ---- pending questions ------------------------------------------------------
+
+// The latest AskUserQuestion call that has no answer yet.
+const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls);
+
+// ---- one pass over the transcripts -----------------------------------------
+
+// What the hooks after enrichment need from the Claude transcripts.
+struct ClaudeTranscriptScan {
+  ClaudeTitleScan title;
+  ClaudeSessionMetaScan session_meta;
+  ClaudeSubAgentTracker sub_agents;
+};
+
+// The lists the JSONL reader extends.
+struct ClaudeMessageLists {
+  std::vector<Message>& messages;
+  std::vector<ToolCall>& tool_calls;
+  std::vector<TodoItem>& todos;
+};
+
+// Reads every Claude transcript of the run once: each line is parsed once and
+// fed to the scanners and, when `lists` is given, to the JSONL message reader.
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists* lists);
 
 class ClaudeParser : public Parser {
  public:
@@ -17,6 +97,22 @@ class ClaudeParser : public Parser {
   std::vector<SubAgent> sub_agents(const RunArtifacts& run) const override;
   std::optional<std::string> title(const RunArtifacts& run) const override;
   json::Value snapshots(const RunArtifacts& run) const override;
+
+ private:
+  // The scan of `run`, from the enrichment pass when it read this run, else
+  // made now.
+  const ClaudeTranscriptScan& transcript_scan(const RunArtifacts& run) const;
+  void remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const;
+
+  // Filled by the first hook that reads the transcripts; a parser serves one
+  // parse, and the run is identified by its address and its text list.
+  struct ScanCache {
+    const RunArtifacts* run = nullptr;
+    const TextArtifact* texts = nullptr;
+    std::size_t text_count = 0;
+    ClaudeTranscriptScan scan;
+  };
+  mutable std::optional<ScanCache> cache_;
 };
 
 }  // namespace tl

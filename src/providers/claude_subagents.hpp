@@ -1,0 +1,57 @@
+// Claude sub-agents: launches through the task and agent tools, their launch
+// results, task notifications and messages sent to running agents, replayed
+// from the Claude transcripts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "../artifacts.hpp"
+#include "../json.hpp"
+#include "../model.hpp"
+
+namespace tl {
+
+// Hashes texts and views alike, so that ids read from a line are looked up
+// without copying them.
+struct IdHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename T>
+using IdMap = std::unordered_map<std::string, T, IdHash, std::equal_to<>>;
+
+// Working state of one replay over all Claude transcripts of a run.
+struct ClaudeSubAgentTracker {
+  // In order of first launch; this list is the result.
+  std::vector<SubAgent> agents;
+  // Tool-use id of the launching call to its index in `agents`.
+  IdMap<std::size_t> by_tool_use_id;
+  // Agent id or task id to its index in `agents`.
+  IdMap<std::size_t> by_task_id;
+  // Tool-use id of a message sent to a sub-agent to the agent's index and
+  // its state before the message.
+  IdMap<std::pair<std::size_t, ActivityState>> pending_messages;
+};
+
+// The trimmed text between the first "<tag>" and the first "</tag>" after it.
+std::optional<std::string_view> xml_tag(std::string_view text, std::string_view tag);
+
+// A tool result's content flattened to text.
+std::string claude_event_text(std::optional<json::Element> value);
+
+// Applies one parsed transcript line (line `number` of the transcript at
+// `path`) to the tracker.
+void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element line, std::string_view path,
+                                 std::uint64_t number);
+
+// The run's sub-agents, each with its latest state.
+std::vector<SubAgent> claude_sub_agents(const RunArtifacts& run);
+
+}  // namespace tl
