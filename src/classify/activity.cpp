@@ -54,10 +54,13 @@ bool lower_contains_any(std::string_view s, std::initializer_list<std::string_vi
 // The failure verdict for a line that is not JSON; `t` is the trimmed line.
 bool plain_line_is_error(std::string_view t) {
   if (t.empty() || t[0] == '"') return false;
-  if (lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""})) return false;
-  if (t[0] == '{' || t[0] == '[') return looks_provider_api_error_raw(t);
-  return lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
-         lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+  bool error = (t[0] == '{' || t[0] == '[')
+                   ? looks_provider_api_error_raw(t)
+                   : lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
+                         lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+  // Lines that mention console.error or the error lists of a state dump are
+  // not failures themselves.
+  return error && !lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""});
 }
 
 }  // namespace

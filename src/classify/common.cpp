@@ -9,16 +9,17 @@ namespace tl {
 
 namespace {
 
-bool contains_any(std::string_view s, std::initializer_list<std::string_view> needles) {
+// Substring and prefix tests on the lower-cased line, without building it.
+bool lower_contains_any(std::string_view s, std::initializer_list<std::string_view> needles) {
   for (auto n : needles) {
-    if (s.find(n) != std::string_view::npos) return true;
+    if (text::lower_contains(s, n)) return true;
   }
   return false;
 }
 
-bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
+bool lower_starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
   for (auto p : prefixes) {
-    if (s.starts_with(p)) return true;
+    if (text::lower_starts_with(s, p)) return true;
   }
   return false;
 }
@@ -36,10 +37,9 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
   while (lines.next(line)) {
     std::string_view l_text = text::trim(line);
     if (l_text.empty()) continue;
-    const std::string lower = text::to_lower(l_text);
     auto source = [&] { return text::source_of("terminal.log", lines.number()); };
     if (transcript_mode) {
-      if (l_text.starts_with('>') || l_text.starts_with("\xE2\x9D\xAF") || lower.starts_with("user:")) {
+      if (l_text.starts_with('>') || l_text.starts_with("\xE2\x9D\xAF") || text::lower_starts_with(l_text, "user:")) {
         std::string_view t = strip_all(l_text, ">");
         t = strip_all(t, "\xE2\x9D\xAF");
         t = strip_all(t, "user:");
@@ -50,7 +50,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         m.source = source();
         out.messages.push_back(std::move(m));
         waiting_for_reply = true;
-      } else if (waiting_for_reply && contains_any(lower, {"i'll", "i will", "done", "updated", "created"})) {
+      } else if (waiting_for_reply && lower_contains_any(l_text, {"i'll", "i will", "done", "updated", "created"})) {
         Message m;
         m.position = out.messages.size();
         m.role = "assistant";
@@ -60,7 +60,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         waiting_for_reply = false;
       }
     }
-    if (contains_any(lower, {"do you want", "approve", "permission", "allow command", "run this command"})) {
+    if (lower_contains_any(l_text, {"do you want", "approve", "permission", "allow command", "run this command"})) {
       Approval a;
       a.position = out.approvals.size();
       a.text = text::compact(l_text, 500);
@@ -68,13 +68,13 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
       a.source = source();
       out.approvals.push_back(std::move(a));
     }
-    if (transcript_mode && starts_with_any(lower, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
-                                                   "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ",
-                                                   "\xE2\x9C\x94 you approved"})) {
+    if (transcript_mode && lower_starts_with_any(l_text, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
+                                                          "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ",
+                                                          "\xE2\x9C\x94 you approved"})) {
       ToolCall c;
       c.position = out.tool_calls.size();
       c.name = text::compact(l_text, 120);
-      c.is_error = contains_any(lower, {"error", "failed"});
+      c.is_error = lower_contains_any(l_text, {"error", "failed"});
       c.source = source();
       out.tool_calls.push_back(std::move(c));
     }
