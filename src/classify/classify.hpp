@@ -90,7 +90,6 @@ class JsonlMessageReader {
  private:
   void block_walk(json::Element line, json::Element content, const std::optional<std::string>& timestamp,
                   std::string_view source);
-  void single_line_tool(json::Element line, const std::optional<std::string>& timestamp, const std::string& source);
 
   std::string_view path_;
   std::vector<Message>& messages_;

@@ -16,20 +16,103 @@ JsonlMessageReader::JsonlMessageReader(std::string_view path, std::vector<Messag
 
 namespace {
 
-// The first present of `keys` (member names or pointers starting with "/").
-std::optional<json::Element> first_present_path(json::Element line, std::initializer_list<std::string_view> keys) {
-  for (std::string_view k : keys) {
-    auto v = k.starts_with('/') ? json::pointer(line, k) : json::member(line, k);
-    if (v) return v;
+using Field = std::optional<json::Element>;
+
+// The members of a line that the reader looks at, read in one pass over the
+// object (a repeated key keeps its last value).
+struct LineFields {
+  Field type, timestamp, created_at, role, content, text, message, msg, uuid, is_meta, is_compact_summary, origin,
+      turn_origin, tool, name, id, tool_use_id, tool_use_id_camel, input, result, output, is_error, error;
+};
+
+// The members of a "message" or "msg" object.
+struct MessageFields {
+  Field role, content, tool_call_id, is_error, tool_name;
+};
+
+LineFields line_fields(json::Element line) {
+  LineFields f;
+  auto members = json::as_object(line);
+  if (!members) return f;
+  for (auto field : *members) {
+    std::string_view k = field.key;
+    Field* slot = nullptr;
+    switch (k.size()) {
+      case 2: if (k == "id") slot = &f.id; break;
+      case 3: if (k == "msg") slot = &f.msg; break;
+      case 4:
+        if (k == "type") slot = &f.type;
+        else if (k == "role") slot = &f.role;
+        else if (k == "text") slot = &f.text;
+        else if (k == "uuid") slot = &f.uuid;
+        else if (k == "tool") slot = &f.tool;
+        else if (k == "name") slot = &f.name;
+        break;
+      case 5:
+        if (k == "input") slot = &f.input;
+        else if (k == "error") slot = &f.error;
+        break;
+      case 6:
+        if (k == "isMeta") slot = &f.is_meta;
+        else if (k == "origin") slot = &f.origin;
+        else if (k == "result") slot = &f.result;
+        else if (k == "output") slot = &f.output;
+        break;
+      case 7:
+        if (k == "content") slot = &f.content;
+        else if (k == "message") slot = &f.message;
+        break;
+      case 8: if (k == "is_error") slot = &f.is_error; break;
+      case 9:
+        if (k == "timestamp") slot = &f.timestamp;
+        else if (k == "toolUseId") slot = &f.tool_use_id_camel;
+        break;
+      case 10:
+        if (k == "created_at") slot = &f.created_at;
+        else if (k == "turnOrigin") slot = &f.turn_origin;
+        break;
+      case 11: if (k == "tool_use_id") slot = &f.tool_use_id; break;
+      case 16:
+        if (k == "isCompactSummary") slot = &f.is_compact_summary;
+        break;
+      default:
+        break;
+    }
+    if (slot != nullptr) *slot = field.value;
+  }
+  return f;
+}
+
+MessageFields message_fields(Field object) {
+  MessageFields f;
+  auto members = object ? json::as_object(*object) : std::nullopt;
+  if (!members) return f;
+  for (auto field : *members) {
+    std::string_view k = field.key;
+    if (k == "role") f.role = field.value;
+    else if (k == "content") f.content = field.value;
+    else if (k == "toolCallId") f.tool_call_id = field.value;
+    else if (k == "isError") f.is_error = field.value;
+    else if (k == "toolName") f.tool_name = field.value;
+  }
+  return f;
+}
+
+Field first_of(std::initializer_list<Field> fields) {
+  for (const Field& f : fields) {
+    if (f) return f;
   }
   return std::nullopt;
 }
 
-std::optional<std::string> optional_string(std::optional<json::Element> e) {
-  if (!e) return std::nullopt;
-  if (auto s = json::as_string(*e)) return std::string(*s);
+std::optional<std::string_view> string_of(Field e) { return e ? json::as_string(*e) : std::nullopt; }
+
+std::optional<std::string> optional_string(Field e) {
+  if (auto s = string_of(e)) return std::string(*s);
   return std::nullopt;
 }
+
+bool is_true_field(Field e) { return e && json::as_bool(*e).value_or(false); }
 
 bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
   for (auto p : prefixes) {
@@ -39,7 +122,7 @@ bool starts_with_any(std::string_view s, std::initializer_list<std::string_view>
 }
 
 // A user message that only carries tool results.
-bool only_tool_results(std::optional<json::Element> content) {
+bool only_tool_results(Field content) {
   auto blocks = content ? json::as_array(*content) : std::nullopt;
   if (!blocks) return false;
   std::size_t n = 0;
@@ -52,13 +135,15 @@ bool only_tool_results(std::optional<json::Element> content) {
 }
 
 // The cleaned text of a user message, or nothing when it is not a real prompt.
-std::optional<std::string> clean_user_text(json::Element line, std::string_view text) {
-  if (json::is_true(line, "isMeta")) return std::nullopt;
-  if (json::is_true(line, "isCompactSummary")) return std::nullopt;
-  if (auto kind = json::string_at(line, "/origin/kind"); kind && *kind != "human") return std::nullopt;
+std::optional<std::string> clean_user_text(const LineFields& f, std::string_view text) {
+  if (is_true_field(f.is_meta)) return std::nullopt;
+  if (is_true_field(f.is_compact_summary)) return std::nullopt;
+  if (f.origin) {
+    if (auto kind = json::string_member(*f.origin, "kind"); kind && *kind != "human") return std::nullopt;
+  }
   std::string_view t = text::trim(text);
   if (t.starts_with("<command-name>") || t.starts_with("<command-message>")) {
-    auto origin = json::string_member(line, "turnOrigin");
+    auto origin = string_of(f.turn_origin);
     if (origin && *origin == "human") return slash_command_prompt(t);
     return std::nullopt;
   }
@@ -72,19 +157,42 @@ std::optional<std::string> clean_user_text(json::Element line, std::string_view 
   return cleaned;
 }
 
+// A tool record written as a single line.
+void append_single_line_tool(const LineFields& f, const std::optional<std::string>& timestamp,
+                             const std::string& source, std::vector<ToolCall>& tool_calls) {
+  std::optional<std::string_view> name = string_of(f.tool);
+  if (!name) name = string_of(f.name);
+  if (!name && f.tool) name = json::string_member(*f.tool, "name");
+  if (!name) return;
+  ToolCall call;
+  call.position = tool_calls.size();
+  call.tool_use_id = optional_string(first_of({f.id, f.tool_use_id, f.tool_use_id_camel}));
+  call.name = std::string(*name);
+  if (f.input) call.input = json::to_value(*f.input);
+  Field result = first_of({f.result, f.output});
+  if (result) call.result_text = json_text_truncated(*result, 800);
+  if (Field err = first_of({f.is_error, f.error})) call.is_error = json::as_bool(*err).value_or(false);
+  call.started_at = timestamp;
+  if (result) call.ended_at = timestamp;
+  call.source = source;
+  tool_calls.push_back(std::move(call));
+}
+
 }  // namespace
 
 void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const json::Element* parsed) {
   if (parsed == nullptr) return;
-  const json::Element line = *parsed;
-  if (is_api_request_line(line)) return;
+  const LineFields f = line_fields(*parsed);
+  if (auto type = string_of(f.type); type && type->starts_with("api-request")) return;
   const std::string source = text::source_of(path_, number);
+  // "/message/..." and "/msg/..." reach into these objects only.
+  const MessageFields message = message_fields(f.message);
+  const MessageFields msg = message_fields(f.msg);
 
   // Step 1: the line's fields.
-  std::optional<std::string> timestamp = optional_string(json::first_present(line, {"timestamp", "created_at"}));
-  std::optional<std::string_view> raw_role;
-  if (auto r = first_present_path(line, {"role", "/message/role", "/msg/role"})) raw_role = json::as_string(*r);
-  std::optional<json::Element> content = first_present_path(line, {"content", "/message/content", "/msg/content"});
+  std::optional<std::string> timestamp = optional_string(first_of({f.timestamp, f.created_at}));
+  std::optional<std::string_view> raw_role = string_of(first_of({f.role, message.role, msg.role}));
+  Field content = first_of({f.content, message.content, msg.content});
 
   // Steps 2 to 4: the message. Its text is only built for roles that keep it.
   if (raw_role) {
@@ -92,22 +200,20 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
     bool user = role == "user" && !only_tool_results(content);
     std::optional<std::string> text;
     if (user || role == "assistant" || role == "system" || role == "tool") {
-      if (auto t = first_present_path(line, {"content", "text", "/message/content", "/msg/content"})) {
-        text = json_text(*t);
-      }
+      if (Field t = first_of({f.content, f.text, message.content, msg.content})) text = json_text(*t);
     }
     std::optional<std::string> kept;
     if (text && !user) {
       kept = std::move(text);
     } else if (text) {
-      kept = clean_user_text(line, *text);
+      kept = clean_user_text(f, *text);
       // A real prompt starts a new turn for the task tools.
       if (kept) tasks_.clear_current_turn();
     }
     if (kept) {
       Message m;
       m.position = messages_.size();
-      if (auto id = json::string_member(line, "uuid"); id && !id->empty()) m.id = std::string(*id);
+      if (auto id = string_of(f.uuid); id && !id->empty()) m.id = std::string(*id);
       m.role = std::string(role);
       m.text = text::compact(*kept, 800);
       m.timestamp = timestamp;
@@ -116,11 +222,12 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
     }
   }
 
-  // Step 5: content blocks.
+  // Step 5: content blocks. The message object is "message" when present,
+  // else "msg".
   if (auto blocks = content ? json::as_array(*content) : std::nullopt) {
-    std::optional<json::Element> message_object = json::first_present(line, {"message", "msg"});
-    std::optional<std::string_view> block_role;
-    if (message_object) block_role = json::string_member(*message_object, "role");
+    const bool has_message_object = f.message || f.msg;
+    const MessageFields& object = f.message ? message : msg;
+    std::optional<std::string_view> block_role = string_of(object.role);
     if (!block_role) block_role = raw_role;
     std::optional<std::optional<std::string>> result_text;  // computed once per line
     for (json::Element block : *blocks) {
@@ -153,13 +260,13 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
       } else if ((block_role && *block_role == "toolResult") || (type && *type == "tool_result")) {
         if (!result_text) result_text = json_text_truncated(*content, 800);
         std::optional<std::string> id;
-        if (message_object) id = optional_string(json::member(*message_object, "toolCallId"));
+        if (has_message_object) id = optional_string(object.tool_call_id);
         if (!id) id = optional_string(json::member(block, "tool_use_id"));
         if (id && *result_text) tasks_.check_result(*id, **result_text);
         // A result reports its own failure through the message's isError or,
         // failing that, the block's is_error.
         std::optional<bool> message_error;
-        if (message_object) message_error = json::bool_member(*message_object, "isError");
+        if (object.is_error) message_error = json::as_bool(*object.is_error);
         bool is_error = message_error ? *message_error : json::bool_member(block, "is_error").value_or(false);
         auto found = id ? call_index_.find(*id) : call_index_.end();
         if (found != call_index_.end() && found->second < tool_calls_.size()) {
@@ -170,8 +277,7 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
         } else {
           ToolCall call;
           call.position = tool_calls_.size();
-          std::optional<std::string_view> tool_name;
-          if (message_object) tool_name = json::string_member(*message_object, "toolName");
+          std::optional<std::string_view> tool_name = string_of(object.tool_name);
           call.name = tool_name ? std::string(*tool_name) : "toolResult";
           call.tool_use_id = std::move(id);
           call.result_text = *result_text;
@@ -185,28 +291,8 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
   }
 
   // Step 6: single-line tool records and free-text todos.
-  single_line_tool(line, timestamp, source);
+  append_single_line_tool(f, timestamp, source, tool_calls_);
   parse_todos(source, raw, todos_);
-}
-
-void JsonlMessageReader::single_line_tool(json::Element line, const std::optional<std::string>& timestamp,
-                                          const std::string& source) {
-  std::optional<std::string_view> name = json::string_member(line, "tool");
-  if (!name) name = json::string_member(line, "name");
-  if (!name) name = json::string_at(line, "/tool/name");
-  if (!name) return;
-  ToolCall call;
-  call.position = tool_calls_.size();
-  call.tool_use_id = optional_string(json::first_present(line, {"id", "tool_use_id", "toolUseId"}));
-  call.name = std::string(*name);
-  if (auto input = json::member(line, "input")) call.input = json::to_value(*input);
-  auto result = json::first_present(line, {"result", "output"});
-  if (result) call.result_text = json_text_truncated(*result, 800);
-  if (auto err = json::first_present(line, {"is_error", "error"})) call.is_error = json::as_bool(*err).value_or(false);
-  call.started_at = timestamp;
-  if (result) call.ended_at = timestamp;
-  call.source = source;
-  tool_calls_.push_back(std::move(call));
 }
 
 void JsonlMessageReader::finish() { tasks_.flush(todos_); }
