@@ -31,6 +31,9 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family);
 // ---- small text operations --------------------------------------------------
 
 std::optional<std::string> json_text(json::Element value);
+// json_text as a view: into the parsed value when there is one piece, else
+// into `storage`, which holds the joined pieces.
+std::optional<std::string_view> json_text_view(json::Element value, std::string& storage);
 // truncate_readable of json_text, without joining when there is one piece.
 std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars);
 std::string strip_tag_blocks(std::string_view text, std::string_view tag);

@@ -134,7 +134,8 @@ bool only_tool_results(Field content) {
   return n > 0;
 }
 
-// The cleaned text of a user message, or nothing when it is not a real prompt.
+// The text of a user message cleaned and compacted, or nothing when it is
+// not a real prompt.
 std::optional<std::string> clean_user_text(const LineFields& f, std::string_view text) {
   if (is_true_field(f.is_meta)) return std::nullopt;
   if (is_true_field(f.is_compact_summary)) return std::nullopt;
@@ -144,7 +145,9 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
   std::string_view t = text::trim(text);
   if (t.starts_with("<command-name>") || t.starts_with("<command-message>")) {
     auto origin = string_of(f.turn_origin);
-    if (origin && *origin == "human") return slash_command_prompt(t);
+    if (origin && *origin == "human") {
+      if (auto prompt = slash_command_prompt(t)) return text::compact(*prompt, 800);
+    }
     return std::nullopt;
   }
   if (starts_with_any(t, {"<agent-message", "<task-notification", "<local-command-caveat>", "<local-command-stdout>",
@@ -152,9 +155,15 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
                           "This session is being continued from a previous conversation"})) {
     return std::nullopt;
   }
-  std::string cleaned(text::trim(strip_tag_blocks(t, "system-reminder")));
-  if (cleaned.empty()) return std::nullopt;
-  return cleaned;
+  // Only a text that holds a reminder block is copied to remove it.
+  std::string stripped;
+  if (t.find("<system-reminder") != std::string_view::npos) {
+    stripped = strip_tag_blocks(t, "system-reminder");
+    t = stripped;
+  }
+  t = text::trim(t);
+  if (t.empty()) return std::nullopt;
+  return text::compact(t, 800);
 }
 
 // A tool record written as a single line.
@@ -198,13 +207,14 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
   if (raw_role) {
     std::string_view role = *raw_role == "toolResult" ? std::string_view("tool") : *raw_role;
     bool user = role == "user" && !only_tool_results(content);
-    std::optional<std::string> text;
+    std::string storage;
+    std::optional<std::string_view> text;
     if (user || role == "assistant" || role == "system" || role == "tool") {
-      if (Field t = first_of({f.content, f.text, message.content, msg.content})) text = json_text(*t);
+      if (Field t = first_of({f.content, f.text, message.content, msg.content})) text = json_text_view(*t, storage);
     }
     std::optional<std::string> kept;
     if (text && !user) {
-      kept = std::move(text);
+      kept = text::compact(*text, 800);
     } else if (text) {
       kept = clean_user_text(f, *text);
       // A real prompt starts a new turn for the task tools.
@@ -215,7 +225,7 @@ void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const 
       m.position = messages_.size();
       if (auto id = string_of(f.uuid); id && !id->empty()) m.id = std::string(*id);
       m.role = std::string(role);
-      m.text = text::compact(*kept, 800);
+      m.text = std::move(*kept);
       m.timestamp = timestamp;
       m.source = source;
       messages_.push_back(std::move(m));

@@ -50,6 +50,19 @@ std::optional<std::string> json_text(json::Element value) {
   return out;
 }
 
+std::optional<std::string_view> json_text_view(json::Element value, std::string& storage) {
+  thread_local std::vector<std::string_view> pieces;
+  if (!json_text_pieces(value, pieces)) return std::nullopt;
+  if (value.is_string()) return pieces[0];
+  if (pieces.size() == 1) {
+    if (pieces[0].empty()) return std::nullopt;
+    return pieces[0];
+  }
+  storage = join_pieces(pieces);
+  if (storage.empty()) return std::nullopt;
+  return std::string_view(storage);
+}
+
 std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars) {
   thread_local std::vector<std::string_view> pieces;
   if (!json_text_pieces(value, pieces)) return std::nullopt;
