@@ -164,13 +164,92 @@ def malformed(tmp):
     return problems
 
 
-@case("a manifest of spaces bigger than the window")
+@case("a manifest of 100 MB of spaces")
 def manifest_spaces(tmp):
     with open(os.path.join(tmp, "metadata.json"), "w") as f:
-        f.write(" " * 3000000)
+        for _ in range(100):
+            f.write(" " * 1000000)
     doc, problems = parse(tmp)
     if doc and doc["runId"] is not None:
         problems.append("runId should be null")
+    return problems
+
+
+@case("a 200 MB single-line session log")
+def huge_line(tmp):
+    home = os.path.join(tmp, "snapshots/s/home/.claude/projects/p")
+    os.makedirs(home)
+    with open(os.path.join(home, "s.jsonl"), "w") as f:
+        f.write('{"type":"user","uuid":"u1","message":{"role":"user","content":"')
+        chunk = "lorem ipsum " * 100000
+        for _ in range(200000000 // len(chunk)):
+            f.write(chunk)
+        f.write('"}}\n{"type":"assistant","message":{"role":"assistant","content":"after"}}\n')
+    doc, problems = parse(tmp, harness="claude", version="2.1.217", timeout=300)
+    if doc:
+        got = texts(doc, "messages")
+        if len(got) != 2 or not got[0].startswith("lorem ipsum lorem") or len(got[0]) != 801 or got[1] != "after":
+            problems.append(f"messages {[t[:30] for t in got]}")
+    return problems
+
+
+@case("a session log of a million empty lines")
+def empty_lines(tmp):
+    home = os.path.join(tmp, "snapshots/s/home/.pi/agent/sessions/p")
+    os.makedirs(home)
+    with open(os.path.join(home, "s.jsonl"), "w") as f:
+        f.write("\n" * 1000000 + '{"role":"user","content":"last"}\n')
+    doc, problems = parse(tmp)
+    if doc:
+        msgs = doc["state"]["messages"]
+        if len(msgs) != 1 or not msgs[0]["source"].endswith("s.jsonl:1000001"):
+            problems.append(f"messages {msgs}")
+    return problems
+
+
+@case("files that shrink, vanish and reappear while the run is read")
+def racing_files(tmp):
+    import threading
+    home = os.path.join(tmp, "snapshots/s/home/.pi/agent/sessions/p")
+    os.makedirs(home)
+    paths = [os.path.join(home, f"s{i}.jsonl") for i in range(8)] + \
+            [os.path.join(tmp, "screens", f"{i}.txt") for i in range(8)] + [os.path.join(tmp, "terminal.log")]
+    line = '{"role":"user","content":"' + "x" * 2000 + '"}\n'
+    stop = threading.Event()
+
+    def churn():
+        n = 0
+        while not stop.is_set():
+            for p in paths:
+                n += 1
+                try:
+                    if n % 3 == 0:
+                        os.remove(p)
+                    elif n % 3 == 1:
+                        with open(p, "r+") as f:
+                            f.truncate(n % 5000)
+                    else:
+                        os.makedirs(os.path.dirname(p), exist_ok=True)
+                        with open(p, "w") as f:
+                            f.write(line * 200)
+                except OSError:
+                    pass
+
+    for p in paths:
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "w") as f:
+            f.write(line * 200)
+    worker = threading.Thread(target=churn)
+    worker.start()
+    problems = []
+    try:
+        for _ in range(25):
+            problems += parse(tmp)[1]
+            if problems:
+                break
+    finally:
+        stop.set()
+        worker.join()
     return problems
 
 
@@ -193,7 +272,7 @@ def main():
     global BINARY
     BINARY = os.path.abspath(sys.argv[1])
     cases = [missing, input_loop, loops, unreadable, binary, big_terminal, budget, malformed, manifest_spaces,
-             single_file]
+             huge_line, empty_lines, racing_files, single_file]
     for c in cases:
         c()
     for f in FAILURES:
