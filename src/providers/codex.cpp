@@ -1,23 +1,294 @@
 #include "codex.hpp"
 
-// Scaffold: every hook behaves as the interface's default until the Codex
-// reader lands.
+#include "../classify/classify.hpp"
+#include "../text.hpp"
+#include "codex_events.hpp"
+
 namespace tl {
 
-RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const { return run; }
+namespace {
+
+constexpr std::string_view kSessionMarker = "\"session_meta\"";
+constexpr std::string_view kInterAgentMarker = "\"inter_agent_communication_metadata\"";
+constexpr std::uint64_t kAgentPathLines = 64;
+
+bool is_terminal(ActivityState s) {
+  return s == ActivityState::Finished || s == ActivityState::Failed || s == ActivityState::Cancelled;
+}
+
+bool is_session_record(json::Element record) {
+  auto type = json::string_member(record, "type");
+  return type && *type == "session_meta";
+}
+
+json::Value payload_value(json::Element record) {
+  auto payload = json::member(record, "payload");
+  return payload ? json::to_value(*payload) : json::Value(nullptr);
+}
+
+}  // namespace
+
+std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::Parser& parser,
+                                                            std::uint64_t max_lines) {
+  text::LineReader lines(text);
+  std::string_view line;
+  while (lines.number() < max_lines && lines.next(line)) {
+    if (line.find(kSessionMarker) == std::string_view::npos) continue;
+    auto parsed = parser.parse(line, &text);
+    if (!parsed || !is_session_record(*parsed)) continue;
+    CodexSessionRecord record;
+    record.payload = payload_value(*parsed);
+    if (auto path = json::string_at(*parsed, "/payload/source/subagent/thread_spawn/agent_path")) {
+      std::string_view trimmed = text::trim(*path);
+      if (!trimmed.empty()) record.agent_path = std::string(trimmed);
+    }
+    return record;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) {
+  json::Parser parser;
+  text::LineReader lines(text);
+  std::string_view line;
+  std::optional<std::string_view> session_line;
+  while (lines.next(line)) {
+    if (!session_line) {
+      if (line.find(kSessionMarker) == std::string_view::npos) continue;
+      auto parsed = parser.parse(text::trim_end(line), &text);
+      if (!parsed || !is_session_record(*parsed)) continue;
+      session_line = line;
+      auto payload = json::member(*parsed, "payload");
+      bool sub_agent = false;
+      if (payload) {
+        auto thread_source = json::string_member(*payload, "thread_source");
+        sub_agent = (thread_source && *thread_source == "subagent") ||
+                    json::pointer(*payload, "/source/subagent").has_value();
+      }
+      if (!sub_agent) return std::nullopt;
+      continue;
+    }
+    if (line.find(kInterAgentMarker) == std::string_view::npos) continue;
+    auto parsed = parser.parse(text::trim_end(line), &text);
+    if (!parsed || !json::is_true_at(*parsed, "/payload/trigger_turn")) continue;
+    // Everything up to the trigger line is blanked; the session record moves
+    // to line 1 and the line after the trigger keeps its number.
+    const std::uint64_t trigger = lines.number();
+    const std::size_t line_end = static_cast<std::size_t>(line.data() - text.data()) + line.size();
+    const std::size_t newline = text.find('\n', line_end);
+    std::string_view rest = newline == std::string::npos ? std::string_view() : std::string_view(text).substr(newline + 1);
+    std::string out;
+    out.reserve(session_line->size() + trigger + rest.size());
+    out.append(*session_line);
+    out.push_back('\n');
+    out.append(trigger - 1, '\n');
+    out.append(rest);
+    return out;
+  }
+  return std::nullopt;
+}
+
+void CodexActivityTracker::line(std::string_view path, std::uint64_t number, const json::Element* parsed) {
+  if (parsed == nullptr) {
+    record(path, number, nullptr);
+    return;
+  }
+  const CodexRecord r = codex_record(*parsed);
+  record(path, number, &r);
+}
+
+void CodexActivityTracker::record(std::string_view path, std::uint64_t number, const CodexRecord* record) {
+  ++sequence_;
+  if (record == nullptr || !record->type) return;
+  const CodexRecord& r = *record;
+  const bool after_end = best_ && is_terminal(best_->state);
+  if (*r.type == "event_msg") {
+    if (!r.payload_type) return;
+    const std::string_view pt = *r.payload_type;
+    if (pt == "task_started" || pt == "agent_message") {
+      offer(ActivityState::Running, "assistant-tool-use", "task is active", r, path, number);
+    } else if (pt == "turn_aborted") {
+      offer(ActivityState::Cancelled, "user", "turn aborted", r, path, number);
+    } else if (pt == "task_complete") {
+      auto last = json::member(*r.payload, "last_agent_message");
+      bool without_final = false;
+      if (last) {
+        if (json::is_null(*last)) {
+          without_final = true;
+        } else if (auto s = json::as_string(*last)) {
+          without_final = text::is_blank(*s);
+        }
+      }
+      if (without_final) {
+        offer(ActivityState::Failed, "assistant-error", "task completed without a final agent message", r, path,
+              number);
+      } else {
+        offer(ActivityState::Finished, "assistant-final", "task completed", r, path, number);
+      }
+    } else if (after_end && (pt == "user_message" || (pt == "item_completed" &&
+                                                      json::string_at(*r.payload, "/item/type") == "UserMessage"))) {
+      offer(ActivityState::Running, "user", "user continued a terminal task", r, path, number);
+    }
+  } else if (*r.type == "response_item") {
+    if (r.payload_type && (*r.payload_type == "function_call_output" || *r.payload_type == "custom_tool_call_output")) {
+      return;
+    }
+    if (after_end) {
+      offer(ActivityState::Running, "assistant-tool-use", "assistant response activity after completion", r, path,
+            number);
+    }
+  }
+}
+
+void CodexActivityTracker::offer(ActivityState state, std::string_view kind, std::string_view reason,
+                                 const CodexRecord& record, std::string_view path, std::uint64_t number) {
+  const std::string_view timestamp = record.timestamp.value_or("");
+  // A later line wins a tie: its sequence number is always greater.
+  if (best_ && timestamp < std::string_view(best_->timestamp)) return;
+  if (!best_) best_.emplace();
+  best_->state = state;
+  best_->last_event_kind = kind;
+  best_->reason = reason;
+  best_->timestamp.assign(timestamp);
+  best_->path.assign(path);
+  best_->line = number;
+  best_->sequence = sequence_;
+}
+
+const CodexRunCache* CodexParser::cache_for(const RunArtifacts& run) const {
+  if (!cache_ || cache_->run != &run || cache_->texts != run.texts.data() || cache_->text_count != run.texts.size()) {
+    return nullptr;
+  }
+  return &*cache_;
+}
+
+RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
+  for (TextArtifact& artifact : run.texts) {
+    if (artifact.path.find("/.codex/sessions/") == std::string::npos || !artifact.path.ends_with(".jsonl")) continue;
+    if (auto cut = cut_codex_sub_agent_context(artifact.text)) {
+      artifact.text = std::move(*cut);
+      json::pad(artifact.text);
+    }
+  }
+  return run;
+}
+
+void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                         std::vector<TodoItem>& todos) const {
+  // Every line is parsed once and handed to the generic reader (writing to
+  // the shared lists), the event reader (writing to lists of its own that are
+  // appended after the file, exactly as if it had read the file second) and
+  // the activity tracker.
+  CodexRunCache cache;
+  cache.run = &run;
+  cache.texts = run.texts.data();
+  cache.text_count = run.texts.size();
+  CodexActivityTracker tracker;
+  json::Parser parser;
+  std::vector<Message> event_messages;
+  std::vector<ToolCall> event_calls;
+  for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
+    std::optional<CodexSessionRecord> session = find_codex_session_record(artifact->text, parser, kAgentPathLines);
+    std::optional<std::string_view> agent_path;
+    bool session_found = session.has_value();
+    if (session) {
+      if (session->agent_path) agent_path = *session->agent_path;
+      cache.session_meta.push_back(std::move(session->payload));
+    }
+    JsonlMessageReader generic(artifact->path, messages, tool_calls, todos);
+    event_messages.clear();
+    event_calls.clear();
+    CodexEventReader events(*artifact, agent_path, event_messages, event_calls, todos);
+    text::LineReader lines(artifact->text);
+    std::string_view raw;
+    while (lines.next(raw)) {
+      auto parsed = parser.parse(raw, &artifact->text);
+      const json::Element* element = parsed ? &*parsed : nullptr;
+      generic.line(lines.number(), raw, element);
+      if (element == nullptr) {
+        tracker.record(artifact->path, lines.number(), nullptr);
+        continue;
+      }
+      const CodexRecord record = codex_record(*element);
+      events.record(lines.number(), record);
+      tracker.record(artifact->path, lines.number(), &record);
+      if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
+        cache.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
+        session_found = true;
+      }
+    }
+    generic.finish();
+    const bool collapsed = events.finish();
+    const std::size_t message_base = messages.size();
+    for (Message& m : event_messages) {
+      m.position += message_base;
+      messages.push_back(std::move(m));
+    }
+    const std::size_t call_base = tool_calls.size();
+    for (ToolCall& c : event_calls) {
+      c.position += call_base;
+      tool_calls.push_back(std::move(c));
+    }
+    if (collapsed) {
+      for (std::size_t i = 0; i < tool_calls.size(); ++i) tool_calls[i].position = i;
+    }
+  }
+  cache.best = tracker.best();
+  cache_ = std::move(cache);
+}
 
 Activity CodexParser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
                                         const std::vector<Approval>& approvals,
                                         const std::vector<ToolError>& tool_errors,
                                         const std::vector<ToolCall>& tool_calls) const {
-  return Parser::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+  std::optional<CodexActivityCandidate> best;
+  if (const CodexRunCache* cache = cache_for(run)) {
+    best = cache->best;
+  } else {
+    CodexActivityTracker tracker;
+    json::Parser parser;
+    for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
+      text::LineReader lines(artifact->text);
+      std::string_view raw;
+      while (lines.next(raw)) {
+        auto parsed = parser.parse(raw, &artifact->text);
+        tracker.line(artifact->path, lines.number(), parsed ? &*parsed : nullptr);
+      }
+    }
+    best = tracker.best();
+  }
+  if (!best) return tl::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+  if (best->state == ActivityState::Running && !approvals.empty()) {
+    return activity(ActivityState::NeedsApproval, "approval", "approval evidence in terminal or snapshot",
+                    approvals.back().source);
+  }
+  return activity(best->state, best->last_event_kind, best->reason, text::source_of(best->path, best->line));
 }
 
-void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                         std::vector<TodoItem>& todos) const {
-  Parser::enrich(run, messages, tool_calls, todos);
+json::Value CodexParser::snapshots(const RunArtifacts& run) const {
+  json::Value base = default_snapshots(run);
+  std::vector<json::Value> metas;
+  if (const CodexRunCache* cache = cache_for(run)) {
+    metas = cache->session_meta;
+  } else {
+    json::Parser parser;
+    for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
+      if (auto session = find_codex_session_record(artifact->text, parser, UINT64_MAX)) {
+        metas.push_back(std::move(session->payload));
+      }
+    }
+  }
+  if (metas.empty()) return base;
+  json::Value list = json::Value::array();
+  for (json::Value& meta : metas) list.push_back(std::move(meta));
+  if (base.is_object()) {
+    base["codexSessionMeta"] = std::move(list);
+    return base;
+  }
+  json::Value out = json::Value::object();
+  out["manifest"] = std::move(base);
+  out["codexSessionMeta"] = std::move(list);
+  return out;
 }
-
-json::Value CodexParser::snapshots(const RunArtifacts& run) const { return Parser::snapshots(run); }
 
 }  // namespace tl
