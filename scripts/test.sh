@@ -17,6 +17,6 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELENS_SANITI
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing"
-  scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+  scripts/fuzz.sh "${FUZZ_SECONDS:-45}"
 fi
 echo "== all tests passed"
