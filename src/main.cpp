@@ -2,10 +2,17 @@
 #include <string>
 #include <vector>
 
+#if TRACELENS_MIMALLOC
+#include <mimalloc.h>
+#endif
+
 #include "cli.hpp"
 #include "text.hpp"
 
 int main(int argc, char** argv) {
+#if TRACELENS_MIMALLOC
+  mi_option_enable(mi_option_large_os_pages);
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   auto result = tl::run_cli(args);
   if (auto* err = std::get_if<tl::CliError>(&result)) {

@@ -256,15 +256,9 @@ bool needs_full_lowering(std::string_view hay, std::string_view needle) {
 
 using simd::v16;
 
-// Length of the run of bytes that belong to no whitespace character: visible
-// ASCII, and every byte of multi-byte characters whose lead byte cannot
-// start a whitespace character (whitespace above ASCII starts with C2, E1,
-// E2 or E3).
-std::size_t visible_run(const char* p, std::size_t n) {
-  return simd::run_until(p, n, [](v16 v) {
-    return (v <= simd::splat(0x20)) | (v == simd::splat(0x7F)) | (v == simd::splat(0xC2)) |
-           (v == simd::splat(0xE1)) | (v == simd::splat(0xE2)) | (v == simd::splat(0xE3));
-  });
+// Length of the run of ASCII bytes other than whitespace and control bytes.
+std::size_t plain_ascii_run(const char* p, std::size_t n) {
+  return simd::run_until(p, n, [](v16 v) { return (v <= simd::splat(0x20)) | (v >= simd::splat(0x7F)); });
 }
 
 bool imatch_at(const char* p, std::string_view needle) {
@@ -274,9 +268,9 @@ bool imatch_at(const char* p, std::string_view needle) {
   return true;
 }
 
-// Length of the run of bytes other than the carriage return.
-std::size_t no_cr_run(const char* p, std::size_t n) {
-  return simd::run_until(p, n, [](v16 v) { return v == simd::splat('\r'); });
+// Length of the run of ASCII bytes other than the carriage return.
+std::size_t ascii_no_cr_run(const char* p, std::size_t n) {
+  return simd::run_until(p, n, [](v16 v) { return (v == simd::splat('\r')) | (v >= simd::splat(0x80)); });
 }
 
 }  // namespace
@@ -381,14 +375,17 @@ std::string truncate_readable(std::string_view s, std::size_t max_chars) {
       out.push_back('\n');
       pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2 : 1;
       ++copied;
+    } else if (static_cast<unsigned char>(c) < 0x80) {
+      std::size_t run = ascii_no_cr_run(s.data() + pos, std::min(s.size() - pos, max_chars - copied));
+      out.append(s.data() + pos, run);
+      pos += run;
+      copied += run;
     } else {
-      // A run without carriage returns is copied at once, cut at the
-      // character budget.
-      std::size_t run = no_cr_run(s.data() + pos, s.size() - pos);
-      std::string_view piece = take_chars(s.substr(pos, run), max_chars - copied);
-      out.append(piece);
-      pos += piece.size();
-      copied += char_count(piece);
+      std::size_t next = pos;
+      decode(s, next);
+      out.append(s.data() + pos, next - pos);
+      pos = next;
+      ++copied;
     }
   }
   if (pos >= s.size()) {
@@ -451,25 +448,19 @@ std::string compact(std::string_view s, std::size_t max_chars) {
     std::size_t start = pos;
     unsigned char b = static_cast<unsigned char>(s[pos]);
     bool space;
-    if ((b > 0x20 && b < 0x7F) || (b >= 0x80 && b != 0xC2 && b != 0xE1 && b != 0xE2 && b != 0xE3)) {
-      // A run of characters that are not whitespace is copied at once.
+    if (b > 0x20 && b < 0x7F) {
+      // A run of visible ASCII is copied at once.
       if (pending_space) {
         if (count == max_chars) return out.append(kEllipsis);
         out.push_back(' ');
         ++count;
         pending_space = false;
       }
-      std::size_t run = visible_run(s.data() + pos, s.size() - pos);
-      std::string_view piece = s.substr(pos, run);
       std::size_t room = max_chars - count;
-      std::size_t chars = piece.size() <= room ? char_count(piece) : room + 1;
-      if (chars > room) {
-        std::string_view head = take_chars(piece, room);
-        if (head.size() < piece.size()) return out.append(head).append(kEllipsis);
-        chars = char_count(piece);
-      }
-      out.append(piece);
-      count += chars;
+      std::size_t run = plain_ascii_run(s.data() + pos, std::min(s.size() - pos, room + 1));
+      if (run > room) return out.append(s.data() + pos, room).append(kEllipsis);
+      out.append(s.data() + pos, run);
+      count += run;
       pos += run;
       continue;
     }
