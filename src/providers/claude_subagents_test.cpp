@@ -186,7 +186,7 @@ TEST(ClaudeSubAgents, NotificationStatusMapping) {
                             "<status>error</status>", "<status>killed</status>"};
   int line = 0;
   for (int i = 0; i < 6; ++i) {
-    std::string id = "t" + std::to_string(i);
+    std::string id = std::string("t").append(std::to_string(i));
     t += launch_line(id, "{}") + "\n" + result_line(id, R"("done")") + "\n";
     t += notification_line("<tool-use-id>" + id + "</tool-use-id>" + statuses[i]) + "\n";
     line += 3;
@@ -282,7 +282,7 @@ TEST(ClaudeSubAgents, OneTrackerSpansAllClaudeTranscriptsInRunOrder) {
   RunArtifacts run = run_with({{a, launch_line("t1", R"({"description":"one"})") + "\n"},
                                {"snapshots/s/home/.codex/sessions/x.jsonl", launch_line("t2", "{}") + "\n"},
                                {"snapshots/s/home/.claude/projects/p/notes.json", launch_line("t3", "{}") + "\n"},
-                               {b, "\n" + result_line("t1", R"("finished")") + "\n"}});
+                               {b, std::string("\n").append(result_line("t1", R"("finished")")) + "\n"}});
   auto agents = claude_sub_agents(run);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].state, ActivityState::Finished);

@@ -60,21 +60,21 @@ def pretty(doc):
 
 
 def run_case(binary, case_dir):
-    spec = json.load(open(os.path.join(case_dir, "case.json")))
+    case = json.load(open(os.path.join(case_dir, "case.json")))
     with tempfile.TemporaryDirectory() as tmp:
         if os.path.exists(os.path.join(case_dir, "setup.py")):
-            run_dir = os.path.join(tmp, spec.get("input", "run"))
+            run_dir = os.path.join(tmp, case.get("input", "run"))
             os.makedirs(run_dir, exist_ok=True)
             subprocess.run([sys.executable, os.path.join(case_dir, "setup.py"), run_dir], check=True)
-            if spec.get("cwd") == "tmp":
-                input_arg = spec.get("input", "run")
+            if case.get("cwd") == "tmp":
+                input_arg = case.get("input", "run")
             else:
                 input_arg = run_dir
         else:
-            input_arg = os.path.join(case_dir, spec.get("input", "run"))
-        args = ["parse-run", "--input", input_arg, "--harness", spec["harness"], "--version", spec["version"]]
-        proc = subprocess.run([binary] + args, capture_output=True, timeout=spec.get("timeout", 120),
-                              stdin=subprocess.DEVNULL, cwd=tmp if spec.get("cwd") == "tmp" else None)
+            input_arg = os.path.join(case_dir, case.get("input", "run"))
+        args = ["parse-run", "--input", input_arg, "--harness", case["harness"], "--version", case["version"]]
+        proc = subprocess.run([binary] + args, capture_output=True, timeout=case.get("timeout", 120),
+                              stdin=subprocess.DEVNULL, cwd=tmp if case.get("cwd") == "tmp" else None)
     doc, problems = check_document(proc)
     if doc is None:
         return problems
