@@ -53,6 +53,29 @@ void parse_todo_object(std::string_view source, json::Element value, std::vector
 void parse_structured_todos(const TextArtifact& artifact, std::vector<TodoItem>& todos);
 void dedupe_todos(std::vector<TodoItem>& todos);
 
+// Keys in order of first insertion, with constant-time membership, removal
+// and replacement in place.
+class OrderedKeys {
+ public:
+  bool contains(const std::string& key) const { return index_.count(key) != 0; }
+  void add(const std::string& key);
+  void remove(const std::string& key);
+  // `replacement` takes the slot of `key`; if it is already present, `key`
+  // is only removed.
+  void replace(const std::string& key, const std::string& replacement);
+  void clear();
+  template <typename Fn>
+  void for_each(Fn fn) const {
+    for (const auto& k : order_) {
+      if (k) fn(*k);
+    }
+  }
+
+ private:
+  std::vector<std::optional<std::string>> order_;
+  std::unordered_map<std::string, std::size_t> index_;
+};
+
 // Follows TaskCreate and TaskUpdate calls through one JSONL file.
 class TaskTodoCollector {
  public:
@@ -69,7 +92,7 @@ class TaskTodoCollector {
   void parse_created_task_result(const std::string& key, std::string_view text);
 
   std::unordered_map<std::string, TodoItem> todos_;
-  std::vector<std::string> current_turn_;
+  OrderedKeys current_turn_;
   std::unordered_map<std::string, std::string> pending_;
   std::uint64_t counter_ = 0;
   bool seen_ = false;

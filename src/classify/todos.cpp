@@ -195,9 +195,36 @@ std::string_view first_string_trimmed(json::Element input, std::initializer_list
 
 }  // namespace
 
-void TaskTodoCollector::note_current_turn(const std::string& key) {
-  if (std::find(current_turn_.begin(), current_turn_.end(), key) == current_turn_.end()) current_turn_.push_back(key);
+void OrderedKeys::add(const std::string& key) {
+  if (index_.try_emplace(key, order_.size()).second) order_.emplace_back(key);
 }
+
+void OrderedKeys::remove(const std::string& key) {
+  auto it = index_.find(key);
+  if (it == index_.end()) return;
+  order_[it->second].reset();
+  index_.erase(it);
+}
+
+void OrderedKeys::replace(const std::string& key, const std::string& replacement) {
+  auto it = index_.find(key);
+  if (it == index_.end()) return;
+  if (contains(replacement)) {
+    remove(key);
+    return;
+  }
+  std::size_t slot = it->second;
+  index_.erase(it);
+  order_[slot] = replacement;
+  index_.emplace(replacement, slot);
+}
+
+void OrderedKeys::clear() {
+  order_.clear();
+  index_.clear();
+}
+
+void TaskTodoCollector::note_current_turn(const std::string& key) { current_turn_.add(key); }
 
 void TaskTodoCollector::apply_update(std::string_view name, json::Element input,
                                      const std::optional<std::string>& tool_use_id, std::string_view source) {
@@ -224,7 +251,7 @@ void TaskTodoCollector::apply_update(std::string_view name, json::Element input,
   auto status_text = status ? json::as_string(*status) : std::nullopt;
   if (status_text && *status_text == "deleted") {
     todos_.erase(task_id);
-    current_turn_.erase(std::remove(current_turn_.begin(), current_turn_.end(), task_id), current_turn_.end());
+    current_turn_.remove(task_id);
     return;
   }
   auto it = todos_.find(task_id);
@@ -270,14 +297,7 @@ void TaskTodoCollector::parse_created_task_result(const std::string& key, std::s
         moved.id = number;
         todos_[number] = std::move(moved);
       }
-      auto pos = std::find(current_turn_.begin(), current_turn_.end(), key);
-      if (pos != current_turn_.end()) {
-        if (std::find(current_turn_.begin(), current_turn_.end(), number) == current_turn_.end()) {
-          *pos = number;
-        } else {
-          current_turn_.erase(pos);
-        }
-      }
+      current_turn_.replace(key, number);
     }
     if (subject) {
       auto entry = todos_.find(number);
@@ -289,13 +309,13 @@ void TaskTodoCollector::parse_created_task_result(const std::string& key, std::s
 
 void TaskTodoCollector::flush(std::vector<TodoItem>& todos) const {
   if (!seen_) return;
-  for (const auto& key : current_turn_) {
+  current_turn_.for_each([&](const std::string& key) {
     auto it = todos_.find(key);
-    if (it == todos_.end()) continue;
+    if (it == todos_.end()) return;
     TodoItem item = it->second;
     item.position = todos.size();
     todos.push_back(std::move(item));
-  }
+  });
 }
 
 }  // namespace tl
