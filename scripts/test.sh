@@ -12,11 +12,11 @@ scripts/build.sh build
 (cd build && ctest --output-on-failure -j"$jobs")
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELENS_SANITIZE=ON
+scripts/sanitize-build.sh
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing"
-  scripts/fuzz.sh "${FUZZ_SECONDS:-45}"
+  scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 fi
 echo "== all tests passed"
