@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <simdjson.h>
 
+#include "text.hpp"
+
 namespace tl::json {
 
 // The owned JSON value: objects keep their keys in ascending byte order,
@@ -41,6 +43,19 @@ class Parser {
   simdjson::dom::parser parser_;
   std::string scratch_;
 };
+
+// Splits `text` into lines (see text::LineReader) and parses each once,
+// calling fn(number, raw, parsed) with `parsed` null for a line that is not
+// one JSON value. Every reader of a log goes through here.
+template <typename Fn>
+void for_each_line(const std::string& text, Parser& parser, Fn&& fn) {
+  text::LineReader lines(text);
+  std::string_view raw;
+  while (lines.next(raw)) {
+    auto parsed = parser.parse(raw, &text);
+    fn(lines.number(), raw, parsed ? &*parsed : static_cast<const Element*>(nullptr));
+  }
+}
 
 // Parses a whole text into an owned value.
 std::optional<Value> parse_value(std::string_view text);

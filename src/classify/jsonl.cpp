@@ -311,12 +311,9 @@ void parse_jsonl_messages(const TextArtifact& artifact, std::vector<Message>& me
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::Parser parser;
-  text::LineReader lines(artifact.text);
-  std::string_view raw;
-  while (lines.next(raw)) {
-    auto parsed = parser.parse(raw, &artifact.text);
-    reader.line(lines.number(), raw, parsed ? &*parsed : nullptr);
-  }
+  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+    reader.line(number, raw, parsed);
+  });
   reader.finish();
 }
 

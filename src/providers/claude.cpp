@@ -220,16 +220,13 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const Clau
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
     std::optional<JsonlMessageReader> reader;
     if (lists) reader.emplace(t->path, lists->messages, lists->tool_calls, lists->todos);
-    text::LineReader lines(t->text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      auto parsed = parser.parse(raw, &t->text);
-      if (reader) reader->line(lines.number(), raw, parsed ? &*parsed : nullptr);
-      if (!parsed || is_api_request_line(*parsed)) continue;
+    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+      if (reader) reader->line(number, raw, parsed);
+      if (parsed == nullptr || is_api_request_line(*parsed)) return;
       scan_title_line(scan.title, *parsed);
-      scan_session_meta_line(scan.session_meta, *parsed, t->path, lines.number());
-      track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, lines.number());
-    }
+      scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
+      track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
+    });
     if (reader) reader->finish();
   }
   return scan;
@@ -238,11 +235,11 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const Clau
 // ---- hooks ------------------------------------------------------------------
 
 void ClaudeParser::remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const {
-  cache_.emplace(ScanCache{&run, run.texts.data(), run.texts.size(), std::move(scan)});
+  cache_.emplace(ScanCache{identity_of(run), std::move(scan)});
 }
 
 const ClaudeTranscriptScan& ClaudeParser::transcript_scan(const RunArtifacts& run) const {
-  if (!cache_ || cache_->run != &run || cache_->texts != run.texts.data() || cache_->text_count != run.texts.size()) {
+  if (!cache_ || cache_->run != identity_of(run)) {
     remember(run, scan_claude_transcripts(run, nullptr));
   }
   return cache_->scan;

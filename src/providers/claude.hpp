@@ -104,12 +104,9 @@ class ClaudeParser : public Parser {
   const ClaudeTranscriptScan& transcript_scan(const RunArtifacts& run) const;
   void remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const;
 
-  // Filled by the first hook that reads the transcripts; a parser serves one
-  // parse, and the run is identified by its address and its text list.
+  // Filled by the first hook that reads the transcripts.
   struct ScanCache {
-    const RunArtifacts* run = nullptr;
-    const TextArtifact* texts = nullptr;
-    std::size_t text_count = 0;
+    RunIdentity run;
     ClaudeTranscriptScan scan;
   };
   mutable std::optional<ScanCache> cache_;

@@ -250,12 +250,9 @@ std::vector<SubAgent> claude_sub_agents(const RunArtifacts& run) {
   ClaudeSubAgentTracker tracker;
   json::Parser parser;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
-    text::LineReader lines(t->text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      auto parsed = parser.parse(raw, &t->text);
-      if (parsed) track_claude_sub_agent_line(tracker, *parsed, t->path, lines.number());
-    }
+    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      if (parsed) track_claude_sub_agent_line(tracker, *parsed, t->path, number);
+    });
   }
   return std::move(tracker.agents);
 }

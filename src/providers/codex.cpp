@@ -156,7 +156,7 @@ void CodexActivityTracker::offer(ActivityState state, std::string_view kind, std
 }
 
 const CodexRunCache* CodexParser::cache_for(const RunArtifacts& run) const {
-  if (!cache_ || cache_->run != &run || cache_->texts != run.texts.data() || cache_->text_count != run.texts.size()) {
+  if (!cache_ || cache_->run != identity_of(run)) {
     return nullptr;
   }
   return &*cache_;
@@ -180,9 +180,7 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
   // appended after the file, exactly as if it had read the file second) and
   // the activity tracker.
   CodexRunCache cache;
-  cache.run = &run;
-  cache.texts = run.texts.data();
-  cache.text_count = run.texts.size();
+  cache.run = identity_of(run);
   CodexActivityTracker tracker;
   json::Parser parser;
   std::vector<Message> event_messages;
@@ -199,24 +197,21 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
     event_messages.clear();
     event_calls.clear();
     CodexEventReader events(*artifact, agent_path, event_messages, event_calls, todos);
-    text::LineReader lines(artifact->text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      auto parsed = parser.parse(raw, &artifact->text);
-      const json::Element* element = parsed ? &*parsed : nullptr;
-      generic.line(lines.number(), raw, element);
+    json::for_each_line(artifact->text, parser, [&](std::uint64_t number, std::string_view raw,
+                                                    const json::Element* element) {
+      generic.line(number, raw, element);
       if (element == nullptr) {
-        tracker.record(artifact->path, lines.number(), nullptr);
-        continue;
+        tracker.record(artifact->path, number, nullptr);
+        return;
       }
       const CodexRecord record = codex_record(*element);
-      events.record(lines.number(), record);
-      tracker.record(artifact->path, lines.number(), &record);
+      events.record(number, record);
+      tracker.record(artifact->path, number, &record);
       if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
         cache.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
         session_found = true;
       }
-    }
+    });
     generic.finish();
     const bool collapsed = events.finish();
     const std::size_t message_base = messages.size();
@@ -248,12 +243,10 @@ Activity CodexParser::classify_activity(const RunArtifacts& run, const std::vect
     CodexActivityTracker tracker;
     json::Parser parser;
     for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
-      text::LineReader lines(artifact->text);
-      std::string_view raw;
-      while (lines.next(raw)) {
-        auto parsed = parser.parse(raw, &artifact->text);
-        tracker.line(artifact->path, lines.number(), parsed ? &*parsed : nullptr);
-      }
+      json::for_each_line(artifact->text, parser, [&](std::uint64_t number, std::string_view,
+                                                      const json::Element* parsed) {
+        tracker.line(artifact->path, number, parsed);
+      });
     }
     best = tracker.best();
   }

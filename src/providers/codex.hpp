@@ -61,9 +61,7 @@ class CodexActivityTracker {
 
 // What one reading of the run's Codex logs leaves for the later hooks.
 struct CodexRunCache {
-  const RunArtifacts* run = nullptr;
-  const TextArtifact* texts = nullptr;
-  std::size_t text_count = 0;
+  RunIdentity run;
   std::optional<CodexActivityCandidate> best;
   std::vector<json::Value> session_meta;
 };

@@ -710,12 +710,9 @@ void parse_codex_events(const TextArtifact& artifact, std::optional<std::string_
                         std::vector<TodoItem>& todos) {
   CodexEventReader reader(artifact, agent_path, messages, tool_calls, todos);
   json::Parser parser;
-  text::LineReader lines(artifact.text);
-  std::string_view raw;
-  while (lines.next(raw)) {
-    auto parsed = parser.parse(raw, &artifact.text);
-    reader.line(lines.number(), raw, parsed ? &*parsed : nullptr);
-  }
+  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+    reader.line(number, raw, parsed);
+  });
   reader.finish();
 }
 

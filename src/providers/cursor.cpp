@@ -449,39 +449,28 @@ std::vector<SubAgent> cursor_sub_agents(const RunArtifacts& run) {
   json::Parser parser;
   for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
     LaunchTracker launches(agents);
-    text::LineReader lines(t->text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      auto parsed = parser.parse(raw, &t->text);
-      if (!parsed) continue;
-      auto fields = read_line(*parsed);
-      if (!fields) continue;
-      launches.line(*fields, text::source_of(t->path, lines.number()));
-    }
+    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      if (parsed == nullptr) return;
+      if (auto fields = read_line(*parsed)) launches.line(*fields, text::source_of(t->path, number));
+    });
   }
   return agents;
 }
 
 bool CursorParser::cache_matches(const RunArtifacts& run) const {
-  return launches_ && launches_->run == &run && launches_->texts == run.texts.data() &&
-         launches_->text_count == run.texts.size();
+  return launches_ && launches_->run == identity_of(run);
 }
 
 void CursorParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                           std::vector<TodoItem>& todos) const {
   LaunchCache cache;
-  cache.run = &run;
-  cache.texts = run.texts.data();
-  cache.text_count = run.texts.size();
+  cache.run = identity_of(run);
   json::Parser parser;
   for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
     TranscriptReader reader(t->path, messages, tool_calls, todos, cache.agents);
-    text::LineReader lines(t->text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      auto parsed = parser.parse(raw, &t->text);
-      if (parsed) reader.line(lines.number(), *parsed);
-    }
+    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      if (parsed) reader.line(number, *parsed);
+    });
   }
   launches_ = std::move(cache);
 }

@@ -26,9 +26,7 @@ class CursorParser : public Parser {
   // `sub_agents` does not parse them again. Valid only for the run it was
   // made from; any other run is read afresh.
   struct LaunchCache {
-    const RunArtifacts* run = nullptr;
-    const TextArtifact* texts = nullptr;
-    std::size_t text_count = 0;
+    RunIdentity run;
     std::vector<SubAgent> agents;
   };
   bool cache_matches(const RunArtifacts& run) const;

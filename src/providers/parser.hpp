@@ -54,6 +54,18 @@ class FamilyParser : public Parser {
   using Parser::Parser;
 };
 
+// Identifies the run a hook was given: a parser object serves one parse, so
+// what one hook read from the run can be kept for a later hook, as long as
+// that hook is given the same run (same object, same list of texts).
+struct RunIdentity {
+  const RunArtifacts* run = nullptr;
+  const TextArtifact* texts = nullptr;
+  std::size_t text_count = 0;
+  friend bool operator==(const RunIdentity&, const RunIdentity&) = default;
+};
+
+inline RunIdentity identity_of(const RunArtifacts& run) { return {&run, run.texts.data(), run.texts.size()}; }
+
 // Builds the parser of a registered harness.
 std::unique_ptr<Parser> make_parser(std::string_view harness, const std::string& label, ParserResolution resolution);
 
