@@ -4,20 +4,14 @@
 
 #include <string>
 
+#include "test_runs.hpp"
+
 namespace tl {
 namespace {
 
 constexpr const char* kPath = "snapshots/s/home/.claude/projects/p/s.jsonl";
 
-RunArtifacts run_with(std::initializer_list<std::pair<std::string, std::string>> files) {
-  RunArtifacts run;
-  for (const auto& [path, text] : files) {
-    TextArtifact t{path, text};
-    json::pad(t.text);
-    run.texts.push_back(std::move(t));
-  }
-  return run;
-}
+using testing::run_with;
 
 std::vector<SubAgent> agents_of(const std::string& transcript) { return claude_sub_agents(run_with({{kPath, transcript}})); }
 

@@ -6,20 +6,14 @@
 
 #include "../classify/classify.hpp"
 
+#include "test_runs.hpp"
+
 namespace tl {
 namespace {
 
 constexpr const char* kPath = "snapshots/s/home/.claude/projects/p/s.jsonl";
 
-RunArtifacts run_with(std::initializer_list<std::pair<std::string, std::string>> files) {
-  RunArtifacts run;
-  for (const auto& [path, text] : files) {
-    TextArtifact t{path, text};
-    json::pad(t.text);
-    run.texts.push_back(std::move(t));
-  }
-  return run;
-}
+using testing::run_with;
 
 ClaudeParser parser() { return ClaudeParser("claude", "2::1::217", ParserResolution::Exact); }
 

@@ -7,20 +7,15 @@
 
 #include "../classify/classify.hpp"
 
+#include "test_runs.hpp"
+
 namespace tl {
 namespace {
 
 const std::string kA = "snapshots/s/home/.cursor/projects/app/agent-transcripts/a.jsonl";
 const std::string kB = "snapshots/s/home/.cursor/projects/app/agent-transcripts/b.jsonl";
 
-std::string lines_of(std::initializer_list<std::string_view> lines) {
-  std::string out;
-  for (auto l : lines) {
-    out.append(l);
-    out.push_back('\n');
-  }
-  return out;
-}
+using testing::lines_of;
 
 RunArtifacts run_with(std::vector<std::pair<std::string, std::string>> files) {
   RunArtifacts run;

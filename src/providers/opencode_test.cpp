@@ -5,20 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "test_runs.hpp"
+
 namespace tl {
 namespace {
 
 const std::string kLog1 = "snapshots/s/home/.local/share/opencode/log/2025-01-01.log";
 const std::string kLog2 = "snapshots/s/home/.local/share/opencode/log/2025-01-02.log";
 
-std::string lines_of(std::initializer_list<std::string_view> lines) {
-  std::string out;
-  for (auto l : lines) {
-    out.append(l);
-    out.push_back('\n');
-  }
-  return out;
-}
+using testing::lines_of;
 
 RunArtifacts run_with(std::string terminal, std::vector<std::pair<std::string, std::string>> files) {
   RunArtifacts run;
