@@ -320,6 +320,27 @@ bool lower_starts_with(std::string_view hay, std::string_view needle) {
   return hay.size() >= needle.size() && imatch_at(hay.data(), needle);
 }
 
+bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
+  for (auto p : prefixes) {
+    if (s.starts_with(p)) return true;
+  }
+  return false;
+}
+
+bool lower_contains_any(std::string_view hay, std::initializer_list<std::string_view> needles) {
+  for (auto n : needles) {
+    if (lower_contains(hay, n)) return true;
+  }
+  return false;
+}
+
+bool lower_starts_with_any(std::string_view hay, std::initializer_list<std::string_view> prefixes) {
+  for (auto p : prefixes) {
+    if (lower_starts_with(hay, p)) return true;
+  }
+  return false;
+}
+
 std::size_t char_count(std::string_view s) {
   std::size_t n = 0;
   for (char c : s) n += !is_cont(static_cast<unsigned char>(c));

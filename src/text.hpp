@@ -43,6 +43,10 @@ bool iequals_ascii(std::string_view a, std::string_view b);
 // `needle` must be lower case and consist of ASCII and caseless symbols.
 bool lower_contains(std::string_view hay, std::string_view needle);
 bool lower_starts_with(std::string_view hay, std::string_view needle);
+// The same tests against several needles: true when any one holds.
+bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes);
+bool lower_contains_any(std::string_view hay, std::initializer_list<std::string_view> needles);
+bool lower_starts_with_any(std::string_view hay, std::initializer_list<std::string_view> prefixes);
 // Position of the first ASCII-case-insensitive match, or npos.
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from = 0);
 

@@ -37,30 +37,17 @@ bool looks_provider_api_error_raw(std::string_view raw) {
   return false;
 }
 
-bool lower_starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
-  for (auto p : prefixes) {
-    if (text::lower_starts_with(s, p)) return true;
-  }
-  return false;
-}
-
-bool lower_contains_any(std::string_view s, std::initializer_list<std::string_view> needles) {
-  for (auto n : needles) {
-    if (text::lower_contains(s, n)) return true;
-  }
-  return false;
-}
 
 // The failure verdict for a line that is not JSON; `t` is the trimmed line.
 bool plain_line_is_error(std::string_view t) {
   if (t.empty() || t[0] == '"') return false;
   bool error = (t[0] == '{' || t[0] == '[')
                    ? looks_provider_api_error_raw(t)
-                   : lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
-                         lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+                   : text::lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
+                         text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
   // Lines that mention console.error or the error lists of a state dump are
   // not failures themselves.
-  return error && !lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""});
+  return error && !text::lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""});
 }
 
 }  // namespace
@@ -70,9 +57,9 @@ std::optional<std::string> structured_tool_error_text(std::string_view output) {
   std::string_view line;
   while (lines.next(line)) {
     std::string_view t = text::trim(line);
-    if (lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ", "permission denied",
+    if (text::lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ", "permission denied",
                                   "no permissions", "timed out"}) ||
-        lower_contains_any(t, {" exited with code ", ": permission denied", " timed out after "})) {
+        text::lower_contains_any(t, {" exited with code ", ": permission denied", " timed out after "})) {
       return std::string(line);
     }
   }

@@ -38,6 +38,8 @@ std::optional<std::string_view> json_text_view(json::Element value, std::string&
 std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars);
 std::string strip_tag_blocks(std::string_view text, std::string_view tag);
 std::optional<std::string> slash_command_prompt(std::string_view text);
+// The trimmed text between the first "<tag>" and the first "</tag>" after it.
+std::optional<std::string_view> xml_tag(std::string_view text, std::string_view tag);
 // "path:N" (or "path:N:TodoWrite:K", "path:N:plan:K") to its path and line.
 std::optional<std::pair<std::string_view, std::uint64_t>> source_location(std::string_view source);
 

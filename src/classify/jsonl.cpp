@@ -114,12 +114,6 @@ std::optional<std::string> optional_string(Field e) {
 
 bool is_true_field(Field e) { return e && json::as_bool(*e).value_or(false); }
 
-bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
-  for (auto p : prefixes) {
-    if (s.starts_with(p)) return true;
-  }
-  return false;
-}
 
 // A user message that only carries tool results.
 bool only_tool_results(Field content) {
@@ -150,7 +144,7 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
     }
     return std::nullopt;
   }
-  if (starts_with_any(t, {"<agent-message", "<task-notification", "<local-command-caveat>", "<local-command-stdout>",
+  if (text::starts_with_any(t, {"<agent-message", "<task-notification", "<local-command-caveat>", "<local-command-stdout>",
                           "<local-command-stderr>", "<cross-session-message",
                           "This session is being continued from a previous conversation"})) {
     return std::nullopt;

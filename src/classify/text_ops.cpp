@@ -111,10 +111,7 @@ std::string strip_tag_blocks(std::string_view text, std::string_view tag) {
   return out;
 }
 
-namespace {
-
-// The trimmed text between the first <tag> and the first </tag> after it.
-std::optional<std::string_view> inner_tag(std::string_view text, std::string_view tag) {
+std::optional<std::string_view> xml_tag(std::string_view text, std::string_view tag) {
   std::string open = text::concat({"<", tag, ">"});
   std::string close = text::concat({"</", tag, ">"});
   std::size_t start = text.find(open);
@@ -125,13 +122,11 @@ std::optional<std::string_view> inner_tag(std::string_view text, std::string_vie
   return text::trim(text.substr(start, end - start));
 }
 
-}  // namespace
-
 std::optional<std::string> slash_command_prompt(std::string_view text) {
-  auto name = inner_tag(text, "command-name");
+  auto name = xml_tag(text, "command-name");
   if (!name || name->empty()) return std::nullopt;
   std::string command = name->starts_with('/') ? std::string(*name) : text::concat({"/", *name});
-  auto args = inner_tag(text, "command-args");
+  auto args = xml_tag(text, "command-args");
   if (args && !args->empty()) return text::concat({command, " ", *args});
   return command;
 }

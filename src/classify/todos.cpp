@@ -24,12 +24,6 @@ std::optional<std::string_view> normalize_todo_state(std::string_view state) {
 
 namespace {
 
-bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes) {
-  for (auto p : prefixes) {
-    if (s.starts_with(p)) return true;
-  }
-  return false;
-}
 
 // Drops leading ASCII digits, "." , ")" and whitespace.
 std::string_view strip_numbering(std::string_view t) {
@@ -47,11 +41,11 @@ std::string_view strip_numbering(std::string_view t) {
 }
 
 std::optional<std::string_view> checklist_state(std::string_view t, std::string_view u) {
-  if (starts_with_any(t, {"[x]", "- [x]", "x ", "done:"}) || starts_with_any(u, {"completed", "complete:"})) {
+  if (text::starts_with_any(t, {"[x]", "- [x]", "x ", "done:"}) || text::starts_with_any(u, {"completed", "complete:"})) {
     return "done";
   }
-  if (starts_with_any(t, {"[ ]", "- [ ]", "todo:", "pending:"}) || u.starts_with("pending")) return "pending";
-  if (starts_with_any(t, {"[~]", "- [~]", "current:"}) || starts_with_any(u, {"in_progress", "in progress"})) {
+  if (text::starts_with_any(t, {"[ ]", "- [ ]", "todo:", "pending:"}) || u.starts_with("pending")) return "pending";
+  if (text::starts_with_any(t, {"[~]", "- [~]", "current:"}) || text::starts_with_any(u, {"in_progress", "in progress"})) {
     return "current";
   }
   return std::nullopt;

@@ -5,17 +5,6 @@
 
 namespace tl {
 
-std::optional<std::string_view> xml_tag(std::string_view text, std::string_view tag) {
-  const std::string open = text::concat({"<", tag, ">"});
-  const std::string close = text::concat({"</", tag, ">"});
-  std::size_t start = text.find(open);
-  if (start == std::string_view::npos) return std::nullopt;
-  start += open.size();
-  std::size_t end = text.find(close, start);
-  if (end == std::string_view::npos) return std::nullopt;
-  return text::trim(text.substr(start, end - start));
-}
-
 std::string claude_event_text(std::optional<json::Element> value) {
   if (!value) return {};
   json::Element v = *value;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../artifacts.hpp"
+#include "../classify/classify.hpp"
 #include "../json.hpp"
 #include "../model.hpp"
 
@@ -39,9 +40,6 @@ struct ClaudeSubAgentTracker {
   // its state before the message.
   IdMap<std::pair<std::size_t, ActivityState>> pending_messages;
 };
-
-// The trimmed text between the first "<tag>" and the first "</tag>" after it.
-std::optional<std::string_view> xml_tag(std::string_view text, std::string_view tag);
 
 // A tool result's content flattened to text.
 std::string claude_event_text(std::optional<json::Element> value);
