@@ -58,18 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t pos = 0;
   for (const char* f : kFiles) {
     std::size_t end = pos <= input.size() ? input.find('\x1e', pos) : std::string_view::npos;
-    std::string_view piece = pos <= input.size() ? input.substr(pos, end == std::string_view::npos ? end : end - pos)
-                                                 : std::string_view();
-    std::ofstream(dir / f, std::ios::binary | std::ios::trunc).write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    std::string_view piece =
+        pos <= input.size() ? input.substr(pos, end == std::string_view::npos ? end : end - pos) : std::string_view();
+    std::ofstream(dir / f, std::ios::binary | std::ios::trunc)
+        .write(piece.data(), static_cast<std::streamsize>(piece.size()));
     pos = end == std::string_view::npos ? input.size() + 1 : end + 1;
   }
   struct Family {
     const char* harness;
     const char* version;
   };
-  for (Family fam : {Family{"claude", "2.1.217"}, Family{"codex", "0.155.0"}, Family{"cursor", "1.0.0"},
-                     Family{"opencode", "1.17.3"}, Family{"pi", "0.73.1"}, Family{"omp", "15.11.0"},
-                     Family{"gemini", "0.40.0"}}) {
+  for (Family fam :
+       {Family{"claude", "2.1.217"}, Family{"codex", "0.155.0"}, Family{"cursor", "1.0.0"},
+        Family{"opencode", "1.17.3"}, Family{"pi", "0.73.1"}, Family{"omp", "15.11.0"}, Family{"gemini", "0.40.0"}}) {
     tl::Args args{dir.string(), fam.harness, fam.version};
     tl::ParserOutput out = tl::parse_with_registry(args);
     std::string json = tl::to_json(out);

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
+echo "== source format"
+scripts/check-format.sh
+
 echo "== release build"
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j"$jobs")

@@ -215,7 +215,8 @@ std::string rel_path(const std::string& root, const std::string& path) {
 }
 
 bool skip_dir(std::string_view rel) {
-  for (std::string_view p : {"/node_modules", "/target", "/.git/objects", "/cache", "/statsig", "/downloads", "/plugins"}) {
+  for (std::string_view p :
+       {"/node_modules", "/target", "/.git/objects", "/cache", "/statsig", "/downloads", "/plugins"}) {
     if (rel.find(p) != std::string_view::npos) return true;
   }
   return false;
@@ -322,8 +323,8 @@ RunArtifacts load_run(const std::string& input) {
   struct stat st;
   if (::stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     std::string path = slashes(text::repair_utf8(input));
-    std::optional<std::string> t = provider_transcript_family(path) ? read_complete_text(input)
-                                                                    : read_text_window(input, kFileWindow);
+    std::optional<std::string> t =
+        provider_transcript_family(path) ? read_complete_text(input) : read_text_window(input, kFileWindow);
     if (t) run.texts.push_back(TextArtifact{path, std::move(*t)});
     run.metadata = json::Value::object();
     run.metadata["runId"] = file_stem(input);

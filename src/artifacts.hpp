@@ -36,8 +36,7 @@ std::optional<std::string> read_text_window(const std::string& path, std::uint64
 std::optional<std::string> read_complete_text(const std::string& path);
 void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
                    std::uint64_t& budget);
-void collect_context_artifacts_from(const std::string& root, const std::string& dir,
-                                    std::vector<ContextArtifact>& out);
+void collect_context_artifacts_from(const std::string& root, const std::string& dir, std::vector<ContextArtifact>& out);
 std::string rel_path(const std::string& root, const std::string& path);
 bool skip_dir(std::string_view rel);
 

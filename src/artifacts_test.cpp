@@ -97,10 +97,14 @@ TEST_F(RunDir, BinaryFilesAndNulProbe) {
 }
 
 TEST_F(RunDir, InvalidUtf8IsRepaired) {
-  write("screens/x.txt", "a\xFF" "b");
+  write("screens/x.txt",
+        "a\xFF"
+        "b");
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 1u);
-  EXPECT_EQ(run.texts[0].text, "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(run.texts[0].text,
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST_F(RunDir, BudgetStopsOrdinaryFilesButLaterSmallOnesStillFit) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
 #include <simdjson.h>
+#include <nlohmann/json.hpp>
 
 #include "text.hpp"
 

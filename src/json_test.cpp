@@ -33,8 +33,9 @@ TEST(JsonParse, InPlaceAndCopiedInputsAgree) {
 }
 
 TEST(JsonParse, IntegersBeyond64BitsBecomeFloats) {
-  auto v = parse_value("{\"big\":123456789012345678901234567890,\"neg\":-9223372036854775809,"
-                       "\"u\":18446744073709551615,\"s\":-5}");
+  auto v = parse_value(
+      "{\"big\":123456789012345678901234567890,\"neg\":-9223372036854775809,"
+      "\"u\":18446744073709551615,\"s\":-5}");
   ASSERT_TRUE(v);
   EXPECT_TRUE((*v)["big"].is_number_float());
   EXPECT_DOUBLE_EQ((*v)["big"].get<double>(), 1.2345678901234568e29);
@@ -42,7 +43,8 @@ TEST(JsonParse, IntegersBeyond64BitsBecomeFloats) {
   EXPECT_TRUE((*v)["u"].is_number_unsigned());
   EXPECT_EQ((*v)["u"].get<std::uint64_t>(), 18446744073709551615ull);
   EXPECT_TRUE((*v)["s"].is_number_integer());
-  EXPECT_EQ(dump(*v), "{\"big\":1.2345678901234568e+29,\"neg\":-9.223372036854776e+18,\"s\":-5,\"u\":18446744073709551615}");
+  EXPECT_EQ(dump(*v),
+            "{\"big\":1.2345678901234568e+29,\"neg\":-9.223372036854776e+18,\"s\":-5,\"u\":18446744073709551615}");
   // A number string inside a string is not rewritten.
   auto s = parse_value("[\"123456789012345678901234567890\", 1e400]");
   EXPECT_FALSE(s);
@@ -84,7 +86,9 @@ TEST(JsonLookup, RepeatedKeyTakesTheLastOccurrence) {
 TEST(JsonWrite, KeysInByteOrderAndNumbersAsParsed) {
   auto v = parse_value(R"({"b":1,"a":{"\u00e9":1,"z":2,"Z":3},"f":1.5,"g":1e2,"h":-0.25,"i":[true,null,"x"]})");
   ASSERT_TRUE(v);
-  EXPECT_EQ(dump(*v), "{\"a\":{\"Z\":3,\"z\":2,\"\xC3\xA9\":1},\"b\":1,\"f\":1.5,\"g\":100.0,\"h\":-0.25,\"i\":[true,null,\"x\"]}");
+  EXPECT_EQ(
+      dump(*v),
+      "{\"a\":{\"Z\":3,\"z\":2,\"\xC3\xA9\":1},\"b\":1,\"f\":1.5,\"g\":100.0,\"h\":-0.25,\"i\":[true,null,\"x\"]}");
   EXPECT_EQ(dump(Value(0.1)), "0.1");
 }
 

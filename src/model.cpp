@@ -7,31 +7,44 @@ namespace tl {
 
 std::string_view to_string(ActivityState s) {
   switch (s) {
-    case ActivityState::Running: return "running";
-    case ActivityState::NeedsApproval: return "needs-approval";
-    case ActivityState::Finished: return "finished";
-    case ActivityState::Failed: return "failed";
-    case ActivityState::Cancelled: return "cancelled";
-    case ActivityState::Unknown: return "unknown";
+    case ActivityState::Running:
+      return "running";
+    case ActivityState::NeedsApproval:
+      return "needs-approval";
+    case ActivityState::Finished:
+      return "finished";
+    case ActivityState::Failed:
+      return "failed";
+    case ActivityState::Cancelled:
+      return "cancelled";
+    case ActivityState::Unknown:
+      return "unknown";
   }
   return "unknown";
 }
 
 std::string_view to_string(ParserStatus s) {
   switch (s) {
-    case ParserStatus::Succeeded: return "succeeded";
-    case ParserStatus::Missing: return "missing";
-    case ParserStatus::Failed: return "failed";
+    case ParserStatus::Succeeded:
+      return "succeeded";
+    case ParserStatus::Missing:
+      return "missing";
+    case ParserStatus::Failed:
+      return "failed";
   }
   return "failed";
 }
 
 std::string_view to_string(ParserResolution r) {
   switch (r) {
-    case ParserResolution::Exact: return "exact";
-    case ParserResolution::PatchCompatible: return "patch_compatible";
-    case ParserResolution::MinorCompatible: return "minor_compatible";
-    case ParserResolution::FamilyFallback: return "family_fallback";
+    case ParserResolution::Exact:
+      return "exact";
+    case ParserResolution::PatchCompatible:
+      return "patch_compatible";
+    case ParserResolution::MinorCompatible:
+      return "minor_compatible";
+    case ParserResolution::FamilyFallback:
+      return "family_fallback";
   }
   return "family_fallback";
 }

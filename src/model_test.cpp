@@ -40,12 +40,14 @@ TEST(ModelEncoding, OptionalFieldsLeftOutOnlyWhenEmpty) {
   c.position = 3;
   out.clear();
   write_json(out, c);
-  EXPECT_EQ(out, "{\"position\":3,\"toolUseId\":\"t1\",\"name\":\"Bash\",\"input\":null,\"resultText\":\"\","
-                 "\"isError\":false,\"source\":\"s:1\"}");
+  EXPECT_EQ(out,
+            "{\"position\":3,\"toolUseId\":\"t1\",\"name\":\"Bash\",\"input\":null,\"resultText\":\"\","
+            "\"isError\":false,\"source\":\"s:1\"}");
   ContextArtifact a{"AGENTS.md", "project_rule", "run", std::string(""), 12};
   out.clear();
   write_json(out, a);
-  EXPECT_EQ(out, "{\"path\":\"AGENTS.md\",\"kind\":\"project_rule\",\"source\":\"run\",\"title\":\"\",\"sizeBytes\":12}");
+  EXPECT_EQ(out,
+            "{\"path\":\"AGENTS.md\",\"kind\":\"project_rule\",\"source\":\"run\",\"title\":\"\",\"sizeBytes\":12}");
 }
 
 TEST(ModelEncoding, RecordsInDeclaredOrder) {
@@ -58,8 +60,9 @@ TEST(ModelEncoding, RecordsInDeclaredOrder) {
   t.tool_call_positions = {0};
   std::string out;
   write_json(out, t);
-  EXPECT_EQ(out, "{\"position\":1,\"startMessagePosition\":4,\"prompt\":\"go\",\"state\":\"needs-approval\","
-                 "\"messagePositions\":[4,5],\"toolCallPositions\":[0],\"todoPositions\":[]}");
+  EXPECT_EQ(out,
+            "{\"position\":1,\"startMessagePosition\":4,\"prompt\":\"go\",\"state\":\"needs-approval\","
+            "\"messagePositions\":[4,5],\"toolCallPositions\":[0],\"todoPositions\":[]}");
   Message m;
   m.role = "user";
   m.text = "tab\there\x01";
@@ -67,8 +70,9 @@ TEST(ModelEncoding, RecordsInDeclaredOrder) {
   m.timestamp = "T";
   out.clear();
   write_json(out, m);
-  EXPECT_EQ(out, "{\"position\":0,\"role\":\"user\",\"text\":\"tab\\there\\u0001\",\"timestamp\":\"T\","
-                 "\"source\":\"terminal.log:1\"}");
+  EXPECT_EQ(out,
+            "{\"position\":0,\"role\":\"user\",\"text\":\"tab\\there\\u0001\",\"timestamp\":\"T\","
+            "\"source\":\"terminal.log:1\"}");
   SubAgent s{"a1", "title", "", ActivityState::Cancelled, "x:2"};
   out.clear();
   write_json(out, s);

@@ -146,8 +146,7 @@ std::optional<Resolved> resolve_version(std::string_view harness, std::string_vi
 namespace {
 
 ParserOutput missing_document(const Args& args) {
-  std::string message =
-      "no parser family registered for harness '" + args.harness + "' version '" + args.version + "'";
+  std::string message = "no parser family registered for harness '" + args.harness + "' version '" + args.version + "'";
   ParserOutput out;
   out.parser.name = args.harness + "Parser::missing";
   out.parser.family = args.harness;

@@ -96,7 +96,10 @@ TEST(Registry, Lineage) {
             (std::vector<std::string>{"Parser", "OpenCodeParser", "OpenCodeParser1"}));
   EXPECT_EQ(parser_lineage("", "family"), (std::vector<std::string>{"Parser", "FamilyParser"}));
   EXPECT_EQ(parser_lineage("unknown-x", "family"), (std::vector<std::string>{"Parser", "Unknown-xParser"}));
-  EXPECT_EQ(parser_lineage("\xC3\x9F" "x", "family"), (std::vector<std::string>{"Parser", "SSxParser"}));
+  EXPECT_EQ(parser_lineage("\xC3\x9F"
+                           "x",
+                           "family"),
+            (std::vector<std::string>{"Parser", "SSxParser"}));
   // An empty label is one empty part: it is not "family".
   EXPECT_EQ(parser_lineage("claude", ""), (std::vector<std::string>{"Parser", "ClaudeParser", "ClaudeParser"}));
   // The third part counts even when the second is "x".

@@ -34,7 +34,8 @@ inline std::size_t first(V v) {
   std::uint64_t a, b;
   std::memcpy(&a, &v, 8);
   std::memcpy(&b, reinterpret_cast<const char*>(&v) + 8, 8);
-  return a != 0 ? static_cast<std::size_t>(__builtin_ctzll(a)) / 8 : 8 + static_cast<std::size_t>(__builtin_ctzll(b)) / 8;
+  return a != 0 ? static_cast<std::size_t>(__builtin_ctzll(a)) / 8
+                : 8 + static_cast<std::size_t>(__builtin_ctzll(b)) / 8;
 }
 
 // Length of the run of bytes at `p` (at most `n`) for which `stop` is false

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include <simdjson.h>
-#include <unicode/uchar.h>
 #include <unicode/ucasemap.h>
+#include <unicode/uchar.h>
 
 namespace tl::text {
 
@@ -123,7 +123,14 @@ bool is_space(char32_t c) {
   // The Unicode White_Space property (a stable list of 25 code points).
   if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
   switch (c) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;
@@ -197,8 +204,8 @@ template <typename Fn>
 std::string map_case(std::string_view s, Fn fn) {
   std::string out(s.size() + s.size() / 2 + 8, '\0');
   UErrorCode err = U_ZERO_ERROR;
-  int32_t n = fn(root_case_map(), out.data(), static_cast<int32_t>(out.size()), s.data(),
-                 static_cast<int32_t>(s.size()), &err);
+  int32_t n =
+      fn(root_case_map(), out.data(), static_cast<int32_t>(out.size()), s.data(), static_cast<int32_t>(s.size()), &err);
   if (err == U_BUFFER_OVERFLOW_ERROR) {
     out.assign(static_cast<std::size_t>(n), '\0');
     err = U_ZERO_ERROR;

@@ -13,14 +13,19 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 TEST(Utf8Repair, ValidTextIsUnchanged) {
   EXPECT_EQ(repair_utf8("plain ascii"), "plain ascii");
-  EXPECT_EQ(repair_utf8("r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82"), "r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82");
+  EXPECT_EQ(repair_utf8("r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82"),
+            "r\xC3\xA9sum\xC3\xA9 \xE6\x9D\xB1 \xF0\x9F\x99\x82");
 }
 
 TEST(Utf8Repair, EachMaximalInvalidSubpartBecomesOneReplacement) {
-  EXPECT_EQ(repair_utf8("a\xFF" "b"), "a" + kFffd + "b");
+  EXPECT_EQ(repair_utf8("a\xFF"
+                        "b"),
+            "a" + kFffd + "b");
   // A lead byte and one valid continuation of a 3-byte sequence, then ASCII:
   // one replacement for the truncated sequence.
-  EXPECT_EQ(repair_utf8("\xE6\x9D" "x"), kFffd + "x");
+  EXPECT_EQ(repair_utf8("\xE6\x9D"
+                        "x"),
+            kFffd + "x");
   // Surrogates encoded in UTF-8 are invalid: ED A0 is not a valid prefix.
   EXPECT_EQ(repair_utf8("\xED\xA0\x80"), kFffd + kFffd + kFffd);
   // Overlong encoding of "/".
@@ -31,7 +36,8 @@ TEST(Utf8Repair, EachMaximalInvalidSubpartBecomesOneReplacement) {
 
 TEST(Whitespace, FollowsTheUnicodeProperty) {
   for (char32_t c = 0; c < 0x110000; ++c) {
-    EXPECT_EQ(is_space(c), static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c)))) << std::hex << static_cast<std::uint32_t>(c);
+    EXPECT_EQ(is_space(c), static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c))))
+        << std::hex << static_cast<std::uint32_t>(c);
   }
   EXPECT_TRUE(is_space(0x85));
   EXPECT_TRUE(is_space(0x3000));
@@ -49,7 +55,10 @@ TEST(CaseMapping, FullUnicodeMappings) {
   EXPECT_EQ(to_lower("\xC4\xB0"), "i\xCC\x87");
   // German sharp s uppers to SS.
   EXPECT_EQ(to_upper("\xC3\x9F"), "SS");
-  EXPECT_EQ(ascii_lower("\xC3\x84" "Bc"), "\xC3\x84" "bc");
+  EXPECT_EQ(ascii_lower("\xC3\x84"
+                        "Bc"),
+            "\xC3\x84"
+            "bc");
 }
 
 TEST(CaseMapping, LowerContainsMatchesTheLoweredText) {
@@ -129,7 +138,9 @@ TEST(Compact, CollapsesWhitespaceAndCuts) {
   EXPECT_EQ(compact("abc def", 4), "abc \xE2\x80\xA6");
   EXPECT_EQ(compact("abc", 3), "abc");
   EXPECT_EQ(compact("\xE6\x9D\xB1 \xE4\xBA\xAC", 2), "\xE6\x9D\xB1 \xE2\x80\xA6");
-  EXPECT_EQ(collapse_spaces("  a\xE3\x80\x80" "b  "), "a b");
+  EXPECT_EQ(collapse_spaces("  a\xE3\x80\x80"
+                            "b  "),
+            "a b");
 }
 
 TEST(Chars, CountAndTakeScalarValues) {

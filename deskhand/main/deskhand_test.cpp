@@ -11,7 +11,8 @@ using nlohmann::json;
 using testing::FakePlatform;
 using testing::make_window;
 
-constexpr const char* kLocked = "This Mac is locked. Unlock it before using screenshots or app control.";
+constexpr const char* kLocked =
+    "This Mac is locked. Unlock it before using screenshots or app control.";
 constexpr const char* kNoScreenRecording =
     "Enable Screen Recording for Mirel's Mac helper in System Settings, then reconnect.";
 constexpr const char* kUnavailable = "The selected window is unavailable. List windows again.";
@@ -66,7 +67,8 @@ TEST(InputAndValidation, OneByteOverTheLimitIsInvalidWithoutParsing) {
   EXPECT_EQ(reply, (json{{"error", "Invalid Mac input"}}));
 
   FakePlatform second;
-  const json valid = run_process(second, padded_request(R"({"action":"permissions"})", 32769), &status);
+  const json valid =
+      run_process(second, padded_request(R"({"action":"permissions"})", 32769), &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(valid, (json{{"error", "Invalid Mac input"}}));
   EXPECT_EQ(second.count("screen"), 0);
@@ -80,10 +82,12 @@ TEST(InputAndValidation, EmptyInputIsAPlatformError) {
 }
 
 TEST(InputAndValidation, MalformedJsonIsAPlatformError) {
-  for (const std::string input : {R"({"action":)", "permissions", R"({"action":"windows"} x)", "\xff"}) {
+  for (const std::string input :
+       {R"({"action":)", "permissions", R"({"action":"windows"} x)", "\xff"}) {
     FakePlatform platform;
     int status = -1;
-    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Mac action failed"}})) << input;
+    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Mac action failed"}}))
+        << input;
     EXPECT_EQ(status, 1);
   }
 }
@@ -94,7 +98,8 @@ TEST(InputAndValidation, NotAnObjectOrNoTextActionIsInvalid) {
         R"({"action":null})", R"({"action":["permissions"]})", "42", "null"}) {
     FakePlatform platform;
     int status = -1;
-    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Invalid Mac input"}})) << input;
+    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Invalid Mac input"}}))
+        << input;
     EXPECT_EQ(status, 1);
     EXPECT_EQ(platform.count("screen"), 0);
   }
@@ -144,7 +149,8 @@ TEST(InputAndValidation, AReplyThatCannotBeWrittenEndsWithStatusOne) {
 }
 
 TEST(InputAndValidation, ReplyBytesOfAPlatformFailureHideTheDetail) {
-  EXPECT_EQ(reply_bytes(Result<json>(PlatformError{"secret detail"})), R"({"error":"Mac action failed"})");
+  EXPECT_EQ(reply_bytes(Result<json>(PlatformError{"secret detail"})),
+            R"({"error":"Mac action failed"})");
   EXPECT_EQ(reply_bytes(Result<json>(fail("Unsupported key"))), R"({"error":"Unsupported key"})");
 }
 
@@ -167,10 +173,12 @@ TEST(LockAndPermissions, PermissionsReportEachPermission) {
   FakePlatform platform;
   platform.screen_recording = true;
   platform.trusted = false;
-  EXPECT_EQ(*run(platform, "permissions", json::object()), (json{{"screen", true}, {"accessibility", false}}));
+  EXPECT_EQ(*run(platform, "permissions", json::object()),
+            (json{{"screen", true}, {"accessibility", false}}));
   platform.screen_recording = false;
   platform.trusted = true;
-  EXPECT_EQ(*run(platform, "permissions", json::object()), (json{{"screen", false}, {"accessibility", true}}));
+  EXPECT_EQ(*run(platform, "permissions", json::object()),
+            (json{{"screen", false}, {"accessibility", true}}));
 }
 
 TEST(LockAndPermissions, ALockedScreenStopsEveryOtherAction) {
@@ -205,7 +213,8 @@ TEST(LockAndPermissions, MissingScreenRecordingStopsEveryOtherAction) {
   for (const std::string action : {"windows", "capture", "click", "type", "key", "dance"}) {
     FakePlatform platform;
     platform.screen_recording = false;
-    EXPECT_EQ(error_of(run(platform, action, json{{"action", action}})), kNoScreenRecording) << action;
+    EXPECT_EQ(error_of(run(platform, action, json{{"action", action}})), kNoScreenRecording)
+        << action;
     EXPECT_EQ(platform.listings, 0);
   }
 }
@@ -221,7 +230,8 @@ TEST(LockAndPermissions, AListingErrorIsAPlatformError) {
   for (const std::string action : {"windows", "capture", "click"}) {
     FakePlatform platform;
     platform.listing = PlatformError{"listing failed"};
-    EXPECT_EQ(error_of(run(platform, action, json{{"windowId", 1}})), "Mac action failed") << action;
+    EXPECT_EQ(error_of(run(platform, action, json{{"windowId", 1}})), "Mac action failed")
+        << action;
   }
 }
 
@@ -240,9 +250,10 @@ TEST(Dispatch, AnUnknownActionIsReportedAfterTheFocusIsVerified) {
   platform.listing = std::vector<Window>{window};
   platform.running = {42};
   platform.focused = window.frame;
-  const json request = {{"action", "dance"},
-                        {"windowId", 7},
-                        {"target", {{"pid", 42}, {"x", 10}, {"y", 20}, {"width", 300}, {"height", 200}}}};
+  const json request = {
+      {"action", "dance"},
+      {"windowId", 7},
+      {"target", {{"pid", 42}, {"x", 10}, {"y", 20}, {"width", 300}, {"height", 200}}}};
   EXPECT_EQ(error_of(run(platform, "dance", request)), "Unknown Mac action");
   EXPECT_EQ(platform.activations, std::vector<std::int32_t>{42});
   EXPECT_EQ(platform.listings, 2);
@@ -273,11 +284,10 @@ TEST(Dispatch, TheWholeProcessRunsAClick) {
   platform.running = {42};
   platform.focused = window.frame;
   int status = -1;
-  const json reply = run_process(
-      platform,
-      R"({"action":"click","windowId":7,"x":1,"y":2,)"
-      R"("target":{"pid":42,"x":10,"y":20,"width":300,"height":200}})",
-      &status);
+  const json reply = run_process(platform,
+                                 R"({"action":"click","windowId":7,"x":1,"y":2,)"
+                                 R"("target":{"pid":42,"x":10,"y":20,"width":300,"height":200}})",
+                                 &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(reply, (json{{"complete", true}, {"windowId", 7}}));
   ASSERT_EQ(platform.posted.size(), 2u);

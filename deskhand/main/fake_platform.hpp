@@ -28,7 +28,8 @@ inline Window make_window(std::uint32_t id, std::int32_t pid, Rect frame,
   window.layer = 0;
   window.frame = frame;
   window.title = std::move(title);
-  window.owner = OwningApplication{pid, "App " + std::to_string(pid), "com.example.app" + std::to_string(pid)};
+  window.owner =
+      OwningApplication{pid, "App " + std::to_string(pid), "com.example.app" + std::to_string(pid)};
   return window;
 }
 
@@ -99,7 +100,8 @@ class FakePlatform final : public Platform {
     if (listings > 1 && second_listing) return *second_listing;
     return listing;
   }
-  Result<CapturedImage> capture_image(const Window&, const CaptureConfiguration& configuration) override {
+  Result<CapturedImage> capture_image(const Window&,
+                                      const CaptureConfiguration& configuration) override {
     calls.push_back("capture");
     captures.push_back(configuration);
     return image;
@@ -161,7 +163,8 @@ class FakePlatform final : public Platform {
     event.point = point;
     return event;
   }
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override {
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
+                                                  bool key_down) override {
     calls.push_back("createKey");
     if (keyboard_events_available <= 0) return std::nullopt;
     --keyboard_events_available;

@@ -80,7 +80,8 @@ std::optional<std::uint16_t> key_code_for(std::string_view name) {
   return std::nullopt;
 }
 
-Result<Done> focus_selected_window(Platform& platform, const json& request, const Window& selected) {
+Result<Done> focus_selected_window(Platform& platform, const json& request,
+                                   const Window& selected) {
   // 1. Accessibility permission.
   if (!platform.is_process_trusted()) {
     return fail("Enable Accessibility for Mirel's Mac helper in System Settings, then reconnect.");
@@ -123,7 +124,8 @@ Result<Done> focus_selected_window(Platform& platform, const json& request, cons
   // 8. Within 1 point of the selected frame.
   const auto position = platform.value_get_point(*position_value);
   const auto size = platform.value_get_size(*size_value);
-  const std::string different = "A different window has focus. Focus the selected window and capture again.";
+  const std::string different =
+      "A different window has focus. Focus the selected window and capture again.";
   if (!position || !size) return fail(different);
   const Rect focused_frame{position->x, position->y, size->width, size->height};
   if (!frame_within_tolerance(frame, focused_frame)) return fail(different);
@@ -182,14 +184,16 @@ Result<Done> type_text(Platform& platform, const json& request, const Window& se
 
 Result<Done> press_key(Platform& platform, const json& request, const Window& selected) {
   const json* key = member(request, "key");
-  const auto code =
-      key != nullptr && key->is_string() ? key_code_for(key->get_ref<const std::string&>()) : std::nullopt;
+  const auto code = key != nullptr && key->is_string()
+                        ? key_code_for(key->get_ref<const std::string&>())
+                        : std::nullopt;
   if (!code) return fail("Unsupported key");
   const auto owner = owner_pid(selected);
   if (!owner) return owner.failure();
   const std::int32_t pid = *owner;
   for (const bool key_down : {true, false}) {
-    if (!post_key(platform, pid, *code, key_down, nullptr)) return fail("Cannot create keyboard event");
+    if (!post_key(platform, pid, *code, key_down, nullptr))
+      return fail("Cannot create keyboard event");
   }
   return Done{};
 }

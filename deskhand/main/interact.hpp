@@ -18,7 +18,7 @@ namespace deskhand {
 
 inline constexpr std::uint64_t kFocusPollNanoseconds = 50'000'000;
 inline constexpr int kFocusChecks = 20;
-inline constexpr double kFocusTolerance = 1;  // points; a difference this large fails
+inline constexpr double kFocusTolerance = 1;        // points; a difference this large fails
 inline constexpr std::size_t kMaxTextUnits = 8000;  // UTF-16 code units
 
 // The virtual key code of a key name of the key table; none for any other

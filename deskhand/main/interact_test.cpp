@@ -14,7 +14,8 @@ using testing::make_window;
 
 constexpr const char* kNoAccessibility =
     "Enable Accessibility for Mirel's Mac helper in System Settings, then reconnect.";
-constexpr const char* kGeometryChanged = "Window geometry changed. Capture it again before interacting.";
+constexpr const char* kGeometryChanged =
+    "Window geometry changed. Capture it again before interacting.";
 constexpr const char* kClosed = "The application closed.";
 constexpr const char* kNotFocused = "Could not focus the selected app.";
 constexpr const char* kNoFocusedWindow =
@@ -95,8 +96,9 @@ TEST_F(Interaction, AVerifiedClickPostsDownAndUpToTheProcess) {
 TEST_F(Interaction, Step1AccessibilityIsRequired) {
   platform.trusted = false;
   for (const std::string action : {"click", "type", "key", "dance"}) {
-    EXPECT_EQ(error_of(action, request(action, {{"x", 1}, {"y", 1}, {"text", "a"}, {"key", "tab"}})),
-              kNoAccessibility);
+    EXPECT_EQ(
+        error_of(action, request(action, {{"x", 1}, {"y", 1}, {"text", "a"}, {"key", "tab"}})),
+        kNoAccessibility);
   }
   EXPECT_TRUE(platform.activations.empty());
   EXPECT_TRUE(platform.posted.empty());
@@ -114,10 +116,25 @@ TEST_F(Interaction, Step2TheTargetMustRepeatTheGeometryExactly) {
     return t;
   };
   const json bad_targets[] = {
-      json(nullptr), json::array({42, 100, 200, 800, 600}), json("target"), json::object(),
-      with("x", 100.5), with("x", 99.5), with("y", 200.25), with("width", 801), with("height", 599.999),
-      with("pid", 43), with("pid", 42.5), with("pid", "42"), with("x", "100"), with("x", true),
-      without("pid"), without("x"), without("y"), without("width"), without("height"),
+      json(nullptr),
+      json::array({42, 100, 200, 800, 600}),
+      json("target"),
+      json::object(),
+      with("x", 100.5),
+      with("x", 99.5),
+      with("y", 200.25),
+      with("width", 801),
+      with("height", 599.999),
+      with("pid", 43),
+      with("pid", 42.5),
+      with("pid", "42"),
+      with("x", "100"),
+      with("x", true),
+      without("pid"),
+      without("x"),
+      without("y"),
+      without("width"),
+      without("height"),
   };
   for (const json& t : bad_targets) {
     json r = request("click", {{"x", 1}, {"y", 1}});
@@ -142,7 +159,8 @@ TEST_F(Interaction, Step2FractionalGeometryMustMatchExactly) {
   platform.listing = std::vector<Window>{window};
   platform.focused = window.frame;
   json r = request("key", {{"key", "tab"}});
-  r["target"] = json{{"pid", 42}, {"x", 100.5}, {"y", 200.25}, {"width", 800.75}, {"height", 600.125}};
+  r["target"] =
+      json{{"pid", 42}, {"x", 100.5}, {"y", 200.25}, {"width", 800.75}, {"height", 600.125}};
   EXPECT_TRUE(succeeds("key", r));
   r["target"]["x"] = 100;
   EXPECT_EQ(error_of("key", r), kGeometryChanged);
@@ -224,7 +242,8 @@ TEST_F(Interaction, Step8ValuesThatCannotBeExtractedMeanADifferentWindow) {
 }
 
 TEST_F(Interaction, Step8DifferencesBelowOnePointPass) {
-  const Rect near[] = {{100.5, 200, 800, 600}, {99.001, 200.999, 800, 600}, {100, 200, 800.9, 599.1}};
+  const Rect near[] = {
+      {100.5, 200, 800, 600}, {99.001, 200.999, 800, 600}, {100, 200, 800.9, 599.1}};
   for (const Rect& focused : near) {
     reset();
     platform.focused = focused;
@@ -235,7 +254,7 @@ TEST_F(Interaction, Step8DifferencesBelowOnePointPass) {
 }
 
 TEST_F(Interaction, Step8DifferencesOfOnePointOrMoreFail) {
-  const Rect far[] = {{101, 200, 800, 600}, {99, 200, 800, 600}, {100, 201, 800, 600},
+  const Rect far[] = {{101, 200, 800, 600}, {99, 200, 800, 600},  {100, 201, 800, 600},
                       {100, 200, 801, 600}, {100, 200, 800, 599}, {100, 200, 850, 600}};
   for (const Rect& focused : far) {
     reset();
@@ -273,8 +292,8 @@ TEST_F(Interaction, Step9ANeighbourOnePointAwayIsNotACandidate) {
 
 TEST_F(Interaction, Step9TheSingleCandidateMustBeTheSelectedWindow) {
   platform.focused = Rect{100.5, 200, 800, 600};
-  platform.second_listing =
-      std::vector<Window>{make_window(7, kPid, {300, 300, 800, 600}), make_window(8, kPid, {100, 200, 800, 600})};
+  platform.second_listing = std::vector<Window>{make_window(7, kPid, {300, 300, 800, 600}),
+                                                make_window(8, kPid, {100, 200, 800, 600})};
   EXPECT_EQ(error_of("type", request("type", {{"text", "x"}})), kAmbiguous);
   EXPECT_TRUE(platform.posted.empty());
 }
@@ -296,7 +315,8 @@ TEST_F(Interaction, TheFocusIsVerifiedBeforeTheArgumentsAreRead) {
   platform.trusted = false;
   EXPECT_EQ(error_of("click", request("click", {{"x", -1}})), kNoAccessibility);
   platform.trusted = true;
-  EXPECT_EQ(error_of("click", request("click", {{"x", -1}})), "Click is outside the selected window.");
+  EXPECT_EQ(error_of("click", request("click", {{"x", -1}})),
+            "Click is outside the selected window.");
   EXPECT_EQ(platform.activations.size(), 1u);
 }
 
@@ -324,13 +344,20 @@ TEST_F(Interaction, ClickJustInsideTheFarEdges) {
 
 TEST_F(Interaction, ClicksOutsideTheWindowPostNothing) {
   const json outside[] = {
-      {{"x", 800}, {"y", 0}},   {{"x", 0}, {"y", 600}},    {{"x", -0.5}, {"y", 0}},
-      {{"x", 0}, {"y", -1}},    {{"x", 1e300}, {"y", 1}},  {{"y", 1}},
-      {{"x", 1}},               {{"x", "5"}, {"y", 1}},    {{"x", 1}, {"y", true}},
+      {{"x", 800}, {"y", 0}},
+      {{"x", 0}, {"y", 600}},
+      {{"x", -0.5}, {"y", 0}},
+      {{"x", 0}, {"y", -1}},
+      {{"x", 1e300}, {"y", 1}},
+      {{"y", 1}},
+      {{"x", 1}},
+      {{"x", "5"}, {"y", 1}},
+      {{"x", 1}, {"y", true}},
       {{"x", nullptr}, {"y", 1}},
   };
   for (const json& args : outside) {
-    EXPECT_EQ(error_of("click", request("click", args)), "Click is outside the selected window.") << args.dump();
+    EXPECT_EQ(error_of("click", request("click", args)), "Click is outside the selected window.")
+        << args.dump();
   }
   EXPECT_TRUE(platform.posted.empty());
 }
@@ -368,7 +395,8 @@ TEST_F(Interaction, TextOfUpTo8000CodeUnitsIsAccepted) {
   ASSERT_TRUE(succeeds("type", request("type", {{"text", std::string(8000, 'a')}})));
   EXPECT_EQ(platform.posted[0].second.text.size(), 8000u);
   // An emoji counts as two code units: 7,998 + 2 = 8,000.
-  ASSERT_TRUE(succeeds("type", request("type", {{"text", std::string(7998, 'a') + "\xF0\x9F\x98\x80"}})));
+  ASSERT_TRUE(
+      succeeds("type", request("type", {{"text", std::string(7998, 'a') + "\xF0\x9F\x98\x80"}})));
   // A two-byte UTF-8 character is one code unit: 8,000 of them.
   std::string accented;
   for (int i = 0; i < 8000; ++i) accented += "\xC3\xA9";
@@ -376,8 +404,13 @@ TEST_F(Interaction, TextOfUpTo8000CodeUnitsIsAccepted) {
 }
 
 TEST_F(Interaction, InvalidTextPostsNothing) {
-  const json invalid[] = {json(""), json(std::string(8001, 'a')), json(std::string(7999, 'a') + "\xF0\x9F\x98\x80"),
-                          json(5), json(nullptr), json::array({"a"}), json(true)};
+  const json invalid[] = {json(""),
+                          json(std::string(8001, 'a')),
+                          json(std::string(7999, 'a') + "\xF0\x9F\x98\x80"),
+                          json(5),
+                          json(nullptr),
+                          json::array({"a"}),
+                          json(true)};
   for (const json& text : invalid) {
     EXPECT_EQ(error_of("type", request("type", {{"text", text}})), "Invalid text")
         << text.dump().substr(0, 40);

@@ -139,7 +139,8 @@ std::optional<std::int64_t> exact_int64(const json* value) {
   if (value == nullptr) return std::nullopt;
   if (value->is_number_unsigned()) {
     const auto v = value->get<std::uint64_t>();
-    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return std::nullopt;
     return static_cast<std::int64_t>(v);
   }
   if (value->is_number_integer()) return value->get<std::int64_t>();

@@ -88,14 +88,15 @@ TEST(ExactNumbers, Signed64AndUnsigned64) {
 }
 
 TEST(ExactNumbers, Double) {
-  const json values[] = {json(0.5), json(-100), json(9007199254740992ull), json(-9007199254740992ll)};
+  const json values[] = {json(0.5), json(-100), json(9007199254740992ull),
+                         json(-9007199254740992ll)};
   const double expected[] = {0.5, -100.0, 9007199254740992.0, -9007199254740992.0};
   for (std::size_t i = 0; i < std::size(values); ++i) {
     EXPECT_EQ(exact_double(&values[i]), expected[i]) << values[i].dump();
   }
   // 2^53 + 1 has no exact double.
-  for (const json& v : {json(9007199254740993ull), json(-9007199254740993ll), json(18446744073709551615ull),
-                        json(true), json("1.5"), json(nullptr)}) {
+  for (const json& v : {json(9007199254740993ull), json(-9007199254740993ll),
+                        json(18446744073709551615ull), json(true), json("1.5"), json(nullptr)}) {
     EXPECT_FALSE(exact_double(&v).has_value()) << v.dump();
   }
 }

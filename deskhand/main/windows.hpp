@@ -13,8 +13,8 @@ namespace deskhand {
 
 inline constexpr std::size_t kMaxListedWindows = 100;
 inline constexpr std::size_t kMaxTitleCharacters = 300;
-inline constexpr double kMaxCaptureSide = 1600;             // pixels
-inline constexpr std::size_t kMaxPngBytes = 3 * 1048576;    // 3,145,728
+inline constexpr double kMaxCaptureSide = 1600;           // pixels
+inline constexpr std::size_t kMaxPngBytes = 3 * 1048576;  // 3,145,728
 
 // A window the caller may work with: layer 0, wider and taller than 1 point,
 // with an owning application.

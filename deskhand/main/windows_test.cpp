@@ -13,7 +13,8 @@ using testing::FakePlatform;
 using testing::make_window;
 
 constexpr const char* kUnavailable = "The selected window is unavailable. List windows again.";
-constexpr const char* kTooLarge = "Window screenshot exceeds 3 MB; resize the window and try again.";
+constexpr const char* kTooLarge =
+    "Window screenshot exceeds 3 MB; resize the window and try again.";
 
 std::string error_of(const Result<json>& reply) {
   return reply ? std::string("<success>") : reply_text(reply.failure());
@@ -77,7 +78,8 @@ TEST(EligibilityAndSelection, NoEligibleWindowsListsAnEmptyArray) {
 
 TEST(EligibilityAndSelection, AtMostTheFirstHundredAreListed) {
   std::vector<Window> windows;
-  for (std::uint32_t id = 1; id <= 150; ++id) windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
+  for (std::uint32_t id = 1; id <= 150; ++id)
+    windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
   const json reply = windows_reply(windows);
   ASSERT_EQ(reply.at("windows").size(), 100u);
   EXPECT_EQ(reply["windows"][0]["windowId"], 1);
@@ -85,7 +87,8 @@ TEST(EligibilityAndSelection, AtMostTheFirstHundredAreListed) {
 }
 
 TEST(EligibilityAndSelection, ADescriptionHasExactlyTheNineKeys) {
-  Window window = make_window(4294967295u, -5, {-10.25, 20.5, 800.75, 600.125}, std::string("Inbox"));
+  Window window =
+      make_window(4294967295u, -5, {-10.25, 20.5, 800.75, 600.125}, std::string("Inbox"));
   window.owner->name = "Mail";
   window.owner->bundle_id = "com.apple.mail";
   EXPECT_EQ(describe(window), (json{{"windowId", 4294967295u},
@@ -131,7 +134,8 @@ TEST(EligibilityAndSelection, SelectionNeedsAnExactUnsigned32BitIdentifier) {
 }
 
 TEST(EligibilityAndSelection, TheFirstWindowWithTheIdentifierIsSelected) {
-  const std::vector<Window> eligible{make_window(7, 42, {0, 0, 10, 10}), make_window(7, 43, {5, 5, 20, 20})};
+  const std::vector<Window> eligible{make_window(7, 42, {0, 0, 10, 10}),
+                                     make_window(7, 43, {5, 5, 20, 20})};
   const auto selected = select_window(json{{"windowId", 7}}, eligible);
   ASSERT_TRUE(selected.ok());
   EXPECT_EQ(selected->owner->pid, 42);
@@ -153,7 +157,8 @@ TEST(EligibilityAndSelection, IneligibleWindowsCannotBeSelected) {
 TEST(EligibilityAndSelection, AWindowBeyondTheFirstHundredCanStillBeSelected) {
   FakePlatform platform;
   std::vector<Window> windows;
-  for (std::uint32_t id = 1; id <= 150; ++id) windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
+  for (std::uint32_t id = 1; id <= 150; ++id)
+    windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
   platform.listing = windows;
   const auto reply = run(platform, "capture", json{{"windowId", 150}});
   ASSERT_TRUE(reply.ok());
@@ -174,7 +179,7 @@ TEST(CaptureSizingAndLimit, TheLongerSideIsAtMost1600Pixels) {
       {{0, 0, 1600.9, 900.9}, 1600, 900},  // scale 1600/1600.9; 900.9 × 0.99943… = 900.39…
       {{0, 0, 1000.7, 500.3}, 1000, 500},  // never enlarged; integer parts
       {{0, 0, 2.5, 2.5}, 2, 2},
-      {{0, 0, 4000, 1.5}, 1600, 1},        // 1.5 × 0.4 = 0.6, at least 1
+      {{0, 0, 4000, 1.5}, 1600, 1},  // 1.5 × 0.4 = 0.6, at least 1
       {{50, 70, 6400, 4800}, 1600, 1200},
   };
   for (const auto& c : cases) {

@@ -86,9 +86,9 @@ enum class EventType { left_mouse_down, left_mouse_up, key_down, key_up };
 // repeat what it was created with, so that what is posted can be told.
 struct InputEvent {
   EventType type = EventType::key_down;
-  Point point;                // mouse events: the screen point
+  Point point;                 // mouse events: the screen point
   std::uint16_t key_code = 0;  // keyboard events: the virtual key
-  std::u16string text;        // keyboard events: the Unicode string set on it
+  std::u16string text;         // keyboard events: the Unicode string set on it
   NativeHandle native;
 };
 

@@ -37,14 +37,14 @@ bool looks_provider_api_error_raw(std::string_view raw) {
   return false;
 }
 
-
 // The failure verdict for a line that is not JSON; `t` is the trimmed line.
 bool plain_line_is_error(std::string_view t) {
   if (t.empty() || t[0] == '"') return false;
-  bool error = (t[0] == '{' || t[0] == '[')
-                   ? looks_provider_api_error_raw(t)
-                   : text::lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
-                         text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+  bool error =
+      (t[0] == '{' || t[0] == '[')
+          ? looks_provider_api_error_raw(t)
+          : text::lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
+                text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
   // Lines that mention console.error or the error lists of a state dump are
   // not failures themselves.
   return error && !text::lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""});
@@ -57,8 +57,8 @@ std::optional<std::string> structured_tool_error_text(std::string_view output) {
   std::string_view line;
   while (lines.next(line)) {
     std::string_view t = text::trim(line);
-    if (text::lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ", "permission denied",
-                                  "no permissions", "timed out"}) ||
+    if (text::lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ",
+                                        "permission denied", "no permissions", "timed out"}) ||
         text::lower_contains_any(t, {" exited with code ", ": permission denied", " timed out after "})) {
       return std::string(line);
     }
@@ -85,9 +85,9 @@ void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::st
   }
   // A structured tool output needs "response_item" and "_call_output" in the
   // line, unless escapes hide them.
-  bool maybe_output = (line.find("_call_output") != std::string_view::npos &&
-                       line.find("response_item") != std::string_view::npos) ||
-                      line.find("\\u") != std::string_view::npos;
+  bool maybe_output =
+      (line.find("_call_output") != std::string_view::npos && line.find("response_item") != std::string_view::npos) ||
+      line.find("\\u") != std::string_view::npos;
   bool provider = looks_provider_api_error_raw(line);
   if (!maybe_output && !provider) return;
   auto parsed = parser_.parse(line);

@@ -39,15 +39,24 @@ TEST(ToolErrors, PlainLines) {
 
 TEST(ToolErrors, JsonLines) {
   auto e = errors_of(
-      R"({"type":"assistant","error":"Rate_Limit","message":"x"})" "\n"
-      R"({"type":"x","Error":"RATE_LIMIT","lasterror":1})" "\n"
-      R"({"type":"assistant","isApiErrorMessage":true,"text":"You hit your Usage Limit"})" "\n"
-      R"({"apiErrorStatus":429,"text":"slow down"})" "\n"
-      R"({"type":"response_item","payload":{"type":"function_call_output","output":"ok\nError: bad flag\nmore"}})" "\n"
-      R"({"type":"response_item","payload":{"type":"custom_tool_call_output","output":[{"text":"line"},{"text":"  Process exited with code 3"}]}})" "\n"
-      R"({"type":"response_item","payload":{"type":"function_call_output","output":"fine"}})" "\n"
-      R"({"type":"response_item","payload":{"type":"function_call_output","output":"all fine","x":"\"error\":\"rate_limit\""}})" "\n"
-      R"({"type":"response_\u0069tem","payload":{"type":"function_call_output","output":"timed out"}})" "\n");
+      R"({"type":"assistant","error":"Rate_Limit","message":"x"})"
+      "\n"
+      R"({"type":"x","Error":"RATE_LIMIT","lasterror":1})"
+      "\n"
+      R"({"type":"assistant","isApiErrorMessage":true,"text":"You hit your Usage Limit"})"
+      "\n"
+      R"({"apiErrorStatus":429,"text":"slow down"})"
+      "\n"
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"ok\nError: bad flag\nmore"}})"
+      "\n"
+      R"({"type":"response_item","payload":{"type":"custom_tool_call_output","output":[{"text":"line"},{"text":"  Process exited with code 3"}]}})"
+      "\n"
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"fine"}})"
+      "\n"
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"all fine","x":"\"error\":\"rate_limit\""}})"
+      "\n"
+      R"({"type":"response_\u0069tem","payload":{"type":"function_call_output","output":"timed out"}})"
+      "\n");
   ASSERT_EQ(e.size(), 6u);
   // "error":"rate_limit" matched on the lower-cased raw line; in a JSON line
   // the console.error and "lasterror" exclusions of plain lines do not apply.
@@ -164,7 +173,8 @@ TEST(ActivityTable, PrecedenceOfTheRules) {
   EXPECT_EQ(a.last_event_kind, "approval");
   EXPECT_EQ(a.source, "terminal.log:7");
 
-  a = classify_activity(run_with(R"({"status":"succeeded","failedStep":"User CANCELLED"})"), none, approvals, {}, calls);
+  a = classify_activity(run_with(R"({"status":"succeeded","failedStep":"User CANCELLED"})"), none, approvals, {},
+                        calls);
   EXPECT_EQ(a.state, ActivityState::Cancelled);
   EXPECT_EQ(a.source, "metadata.json + terminal.log");
 
@@ -203,7 +213,8 @@ TEST(ActivityTable, PrecedenceOfTheRules) {
   EXPECT_EQ(a.state, ActivityState::Cancelled);
   EXPECT_EQ(a.source, "terminal.log:2");
   // Non-string members count as absent.
-  a = classify_activity(run_with(R"({"status":true,"failedStep":5,"scenario":{"x":"cancelled"}})"), none, {}, {}, calls);
+  a = classify_activity(run_with(R"({"status":true,"failedStep":5,"scenario":{"x":"cancelled"}})"), none, {}, {},
+                        calls);
   EXPECT_EQ(a.state, ActivityState::Unknown);
 }
 

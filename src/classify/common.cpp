@@ -9,7 +9,6 @@ namespace tl {
 
 namespace {
 
-
 std::string_view strip_all(std::string_view s, std::string_view prefix) {
   while (s.starts_with(prefix)) s.remove_prefix(prefix.size());
   return s;
@@ -36,7 +35,8 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         m.source = source();
         out.messages.push_back(std::move(m));
         waiting_for_reply = true;
-      } else if (waiting_for_reply && text::lower_contains_any(l_text, {"i'll", "i will", "done", "updated", "created"})) {
+      } else if (waiting_for_reply &&
+                 text::lower_contains_any(l_text, {"i'll", "i will", "done", "updated", "created"})) {
         Message m;
         m.position = out.messages.size();
         m.role = "assistant";
@@ -46,7 +46,8 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         waiting_for_reply = false;
       }
     }
-    if (text::lower_contains_any(l_text, {"do you want", "approve", "permission", "allow command", "run this command"})) {
+    if (text::lower_contains_any(l_text,
+                                 {"do you want", "approve", "permission", "allow command", "run this command"})) {
       Approval a;
       a.position = out.approvals.size();
       a.text = text::compact(l_text, 500);
@@ -54,9 +55,9 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
       a.source = source();
       out.approvals.push_back(std::move(a));
     }
-    if (transcript_mode && text::lower_starts_with_any(l_text, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
-                                                          "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ",
-                                                          "\xE2\x9C\x94 you approved"})) {
+    if (transcript_mode &&
+        text::lower_starts_with_any(l_text, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
+                                             "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ", "\xE2\x9C\x94 you approved"})) {
       ToolCall c;
       c.position = out.tool_calls.size();
       c.name = text::compact(l_text, 120);

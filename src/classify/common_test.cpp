@@ -24,19 +24,15 @@ ToolCall call_at(std::uint64_t pos, std::string source) {
 
 TEST(UserTurns, GroupingByPositionAndByFileLine) {
   std::vector<Message> messages = {
-      msg(0, "assistant", "a.jsonl:1"),        // before the first user message
-      msg(1, "user", "a.jsonl:2", "first"),
-      msg(2, "assistant", "a.jsonl:3"),
-      msg(3, "user", "b.jsonl:5", "second"),
-      msg(4, "user", "b.jsonl:5", "third"),   // same line: highest turn wins
+      msg(0, "assistant", "a.jsonl:1"),  // before the first user message
+      msg(1, "user", "a.jsonl:2", "first"),  msg(2, "assistant", "a.jsonl:3"),
+      msg(3, "user", "b.jsonl:5", "second"), msg(4, "user", "b.jsonl:5", "third"),  // same line: highest turn wins
       msg(5, "assistant", "b.jsonl:9"),
   };
   std::vector<ToolCall> calls = {
-      call_at(0, "a.jsonl:1"),   // before the first user line of its file
-      call_at(1, "a.jsonl:2"),
-      call_at(2, "a.jsonl:40"),
-      call_at(3, "b.jsonl:6"),
-      call_at(4, "c.jsonl:99"),  // a file without user messages
+      call_at(0, "a.jsonl:1"),  // before the first user line of its file
+      call_at(1, "a.jsonl:2"), call_at(2, "a.jsonl:40"),
+      call_at(3, "b.jsonl:6"), call_at(4, "c.jsonl:99"),  // a file without user messages
       call_at(5, "no-line"),
   };
   std::vector<TodoItem> todos = {
@@ -132,10 +128,10 @@ TEST(CommonPipeline, WhichArtifactsAreScanned) {
     for (std::size_t at; (at = t.find("{P}")) != std::string::npos;) t.replace(at, 3, path);
     return TextArtifact{path, t};
   };
-  RunArtifacts run = run_of("", {art("screens/001.txt"), art("live/x.txt"), art("snapshots/a/screens/2.txt"),
-                                 art("snapshots/a/home/.codex/log.txt"), art("snapshots/a/home/.claude/x.txt"),
-                                 art("snapshots/a/node_modules/screens/y.txt"), art("metadata.json"),
-                                 art("snapshots/a/work/notes.txt")});
+  RunArtifacts run = run_of(
+      "", {art("screens/001.txt"), art("live/x.txt"), art("snapshots/a/screens/2.txt"),
+           art("snapshots/a/home/.codex/log.txt"), art("snapshots/a/home/.claude/x.txt"),
+           art("snapshots/a/node_modules/screens/y.txt"), art("metadata.json"), art("snapshots/a/work/notes.txt")});
   CommonParse c = common_parse(run, "codex");
   std::vector<std::string> sources;
   for (const auto& t : c.todos) sources.push_back(t.source);

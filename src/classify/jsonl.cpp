@@ -38,40 +38,66 @@ LineFields line_fields(json::Element line) {
     std::string_view k = field.key;
     Field* slot = nullptr;
     switch (k.size()) {
-      case 2: if (k == "id") slot = &f.id; break;
-      case 3: if (k == "msg") slot = &f.msg; break;
+      case 2:
+        if (k == "id") slot = &f.id;
+        break;
+      case 3:
+        if (k == "msg") slot = &f.msg;
+        break;
       case 4:
-        if (k == "type") slot = &f.type;
-        else if (k == "role") slot = &f.role;
-        else if (k == "text") slot = &f.text;
-        else if (k == "uuid") slot = &f.uuid;
-        else if (k == "tool") slot = &f.tool;
-        else if (k == "name") slot = &f.name;
+        if (k == "type")
+          slot = &f.type;
+        else if (k == "role")
+          slot = &f.role;
+        else if (k == "text")
+          slot = &f.text;
+        else if (k == "uuid")
+          slot = &f.uuid;
+        else if (k == "tool")
+          slot = &f.tool;
+        else if (k == "name")
+          slot = &f.name;
         break;
       case 5:
-        if (k == "input") slot = &f.input;
-        else if (k == "error") slot = &f.error;
+        if (k == "input")
+          slot = &f.input;
+        else if (k == "error")
+          slot = &f.error;
         break;
       case 6:
-        if (k == "isMeta") slot = &f.is_meta;
-        else if (k == "origin") slot = &f.origin;
-        else if (k == "result") slot = &f.result;
-        else if (k == "output") slot = &f.output;
+        if (k == "isMeta")
+          slot = &f.is_meta;
+        else if (k == "origin")
+          slot = &f.origin;
+        else if (k == "result")
+          slot = &f.result;
+        else if (k == "output")
+          slot = &f.output;
         break;
       case 7:
-        if (k == "content") slot = &f.content;
-        else if (k == "message") slot = &f.message;
+        if (k == "content")
+          slot = &f.content;
+        else if (k == "message")
+          slot = &f.message;
         break;
-      case 8: if (k == "is_error") slot = &f.is_error; break;
+      case 8:
+        if (k == "is_error") slot = &f.is_error;
+        break;
       case 9:
-        if (k == "timestamp") slot = &f.timestamp;
-        else if (k == "toolUseId") slot = &f.tool_use_id_camel;
+        if (k == "timestamp")
+          slot = &f.timestamp;
+        else if (k == "toolUseId")
+          slot = &f.tool_use_id_camel;
         break;
       case 10:
-        if (k == "created_at") slot = &f.created_at;
-        else if (k == "turnOrigin") slot = &f.turn_origin;
+        if (k == "created_at")
+          slot = &f.created_at;
+        else if (k == "turnOrigin")
+          slot = &f.turn_origin;
         break;
-      case 11: if (k == "tool_use_id") slot = &f.tool_use_id; break;
+      case 11:
+        if (k == "tool_use_id") slot = &f.tool_use_id;
+        break;
       case 16:
         if (k == "isCompactSummary") slot = &f.is_compact_summary;
         break;
@@ -89,11 +115,16 @@ MessageFields message_fields(Field object) {
   if (!members) return f;
   for (auto field : *members) {
     std::string_view k = field.key;
-    if (k == "role") f.role = field.value;
-    else if (k == "content") f.content = field.value;
-    else if (k == "toolCallId") f.tool_call_id = field.value;
-    else if (k == "isError") f.is_error = field.value;
-    else if (k == "toolName") f.tool_name = field.value;
+    if (k == "role")
+      f.role = field.value;
+    else if (k == "content")
+      f.content = field.value;
+    else if (k == "toolCallId")
+      f.tool_call_id = field.value;
+    else if (k == "isError")
+      f.is_error = field.value;
+    else if (k == "toolName")
+      f.tool_name = field.value;
   }
   return f;
 }
@@ -113,7 +144,6 @@ std::optional<std::string> optional_string(Field e) {
 }
 
 bool is_true_field(Field e) { return e && json::as_bool(*e).value_or(false); }
-
 
 // A user message that only carries tool results.
 bool only_tool_results(Field content) {
@@ -144,9 +174,9 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
     }
     return std::nullopt;
   }
-  if (text::starts_with_any(t, {"<agent-message", "<task-notification", "<local-command-caveat>", "<local-command-stdout>",
-                          "<local-command-stderr>", "<cross-session-message",
-                          "This session is being continued from a previous conversation"})) {
+  if (text::starts_with_any(t, {"<agent-message", "<task-notification", "<local-command-caveat>",
+                                "<local-command-stdout>", "<local-command-stderr>", "<cross-session-message",
+                                "This session is being continued from a previous conversation"})) {
     return std::nullopt;
   }
   // Only a text that holds a reminder block is copied to remove it.
@@ -305,9 +335,10 @@ void parse_jsonl_messages(const TextArtifact& artifact, std::vector<Message>& me
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::Parser parser;
-  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
-    reader.line(number, raw, parsed);
-  });
+  json::for_each_line(artifact.text, parser,
+                      [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+                        reader.line(number, raw, parsed);
+                      });
   reader.finish();
 }
 

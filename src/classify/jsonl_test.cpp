@@ -21,8 +21,10 @@ TEST(TextOps, JsonText) {
   json::Parser p;
   auto text = [&](std::string_view v) { return json_text(*p.parse(v)); };
   EXPECT_EQ(text("\"\""), "");
-  EXPECT_EQ(text("[\"a\",{\"text\":\"b\"},{\"content\":\"c\"},{\"thinking\":\"d\"},{\"x\":1},{\"text\":1,\"content\":\"e\"}]"),
-            "a\nb\nc\nd\ne");
+  EXPECT_EQ(
+      text(
+          "[\"a\",{\"text\":\"b\"},{\"content\":\"c\"},{\"thinking\":\"d\"},{\"x\":1},{\"text\":1,\"content\":\"e\"}]"),
+      "a\nb\nc\nd\ne");
   EXPECT_EQ(text("[{\"type\":\"text\",\"text\":\"\"}]"), std::nullopt);
   EXPECT_EQ(text("[]"), std::nullopt);
   EXPECT_EQ(text("{\"text\":\"x\"}"), std::nullopt);
@@ -72,17 +74,28 @@ TEST(TextOps, SourceLocation) {
 
 TEST(UserMessageCleaning, DropsWhatIsNotARealPrompt) {
   Read r = read(
-      R"({"type":"user","message":{"role":"user","content":"  keep me  "},"uuid":"u1","timestamp":"T1"})" "\n"
-      R"({"type":"user","isMeta":true,"message":{"role":"user","content":"meta"}})" "\n"
-      R"({"type":"user","isCompactSummary":true,"message":{"role":"user","content":"summary"}})" "\n"
-      R"({"type":"user","origin":{"kind":"agent"},"message":{"role":"user","content":"from agent"}})" "\n"
-      R"({"type":"user","turnOrigin":"human","message":{"role":"user","content":"  <command-name>/review</command-name><command-args>src</command-args>"}})" "\n"
-      R"({"type":"user","message":{"role":"user","content":"<command-name>/review</command-name>"}})" "\n"
-      R"({"type":"user","message":{"role":"user","content":"<task-notification>done</task-notification>"}})" "\n"
-      R"({"type":"user","message":{"role":"user","content":"<system-reminder>only</system-reminder>"}})" "\n"
-      R"({"type":"user","message":{"role":"user","content":"ask <system-reminder>hidden</system-reminder> this"}})" "\n"
-      R"({"type":"user","uuid":"","message":{"role":"user","content":[{"type":"text","text":"from blocks"}]}})" "\n"
-      R"({"type":"user","origin":{"kind":"human"},"message":{"role":"user","content":"human origin"}})" "\n");
+      R"({"type":"user","message":{"role":"user","content":"  keep me  "},"uuid":"u1","timestamp":"T1"})"
+      "\n"
+      R"({"type":"user","isMeta":true,"message":{"role":"user","content":"meta"}})"
+      "\n"
+      R"({"type":"user","isCompactSummary":true,"message":{"role":"user","content":"summary"}})"
+      "\n"
+      R"({"type":"user","origin":{"kind":"agent"},"message":{"role":"user","content":"from agent"}})"
+      "\n"
+      R"({"type":"user","turnOrigin":"human","message":{"role":"user","content":"  <command-name>/review</command-name><command-args>src</command-args>"}})"
+      "\n"
+      R"({"type":"user","message":{"role":"user","content":"<command-name>/review</command-name>"}})"
+      "\n"
+      R"({"type":"user","message":{"role":"user","content":"<task-notification>done</task-notification>"}})"
+      "\n"
+      R"({"type":"user","message":{"role":"user","content":"<system-reminder>only</system-reminder>"}})"
+      "\n"
+      R"({"type":"user","message":{"role":"user","content":"ask <system-reminder>hidden</system-reminder> this"}})"
+      "\n"
+      R"({"type":"user","uuid":"","message":{"role":"user","content":[{"type":"text","text":"from blocks"}]}})"
+      "\n"
+      R"({"type":"user","origin":{"kind":"human"},"message":{"role":"user","content":"human origin"}})"
+      "\n");
   ASSERT_EQ(r.messages.size(), 5u);
   EXPECT_EQ(r.messages[0].text, "keep me");
   EXPECT_EQ(r.messages[0].id, "u1");
@@ -101,13 +114,20 @@ TEST(JsonlLines, RolesTimestampsAndSkippedLines) {
   Read r = read(
       "not json\n"
       "\n"
-      R"({"type":"api-request-log","role":"assistant","content":"- [ ] hidden"})" "\n"
-      R"({"role":"system","text":"sys","created_at":"C"})" "\n"
-      R"({"role":"assistant","content":"a   b","timestamp":5,"created_at":"C"})" "\n"
-      R"({"role":{"x":1},"message":{"role":"assistant","content":"no role"}})" "\n"
-      R"({"msg":{"role":"assistant","content":"via msg"}})" "\n"
-      R"({"role":"developer","content":"other role"})" "\n"
-      "{\"role\":\"assistant\",\"content\":\"" + std::string(900, 'x') + "\"}\n");
+      R"({"type":"api-request-log","role":"assistant","content":"- [ ] hidden"})"
+      "\n"
+      R"({"role":"system","text":"sys","created_at":"C"})"
+      "\n"
+      R"({"role":"assistant","content":"a   b","timestamp":5,"created_at":"C"})"
+      "\n"
+      R"({"role":{"x":1},"message":{"role":"assistant","content":"no role"}})"
+      "\n"
+      R"({"msg":{"role":"assistant","content":"via msg"}})"
+      "\n"
+      R"({"role":"developer","content":"other role"})"
+      "\n"
+      "{\"role\":\"assistant\",\"content\":\"" +
+      std::string(900, 'x') + "\"}\n");
   ASSERT_EQ(r.messages.size(), 4u);
   EXPECT_EQ(r.messages[0].role, "system");
   EXPECT_EQ(r.messages[0].source, "s.jsonl:4");
@@ -122,11 +142,16 @@ TEST(JsonlLines, RolesTimestampsAndSkippedLines) {
 
 TEST(BlockWalk, CallsCompletedByResultsInTheSameFile) {
   Read r = read(
-      R"({"type":"assistant","timestamp":"T1","message":{"role":"assistant","content":[{"type":"text","text":"running"},{"type":"tool_use","id":"t1","name":"Bash","input":{"command":"ls","b":[2,1]}}]}})" "\n"
-      R"({"type":"user","timestamp":"T2","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","content":"file.txt"}]}})" "\n"
-      R"({"type":"assistant","timestamp":"T3","message":{"role":"assistant","content":[{"type":"tool_use","id":"t2","name":"Read","input":{}}]}})" "\n"
-      R"({"type":"user","timestamp":"T4","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t2","is_error":true,"content":[{"type":"text","text":"  boom  "}]}]}})" "\n"
-      R"({"type":"user","timestamp":"T5","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"zz","content":"orphan"}]}})" "\n");
+      R"({"type":"assistant","timestamp":"T1","message":{"role":"assistant","content":[{"type":"text","text":"running"},{"type":"tool_use","id":"t1","name":"Bash","input":{"command":"ls","b":[2,1]}}]}})"
+      "\n"
+      R"({"type":"user","timestamp":"T2","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","content":"file.txt"}]}})"
+      "\n"
+      R"({"type":"assistant","timestamp":"T3","message":{"role":"assistant","content":[{"type":"tool_use","id":"t2","name":"Read","input":{}}]}})"
+      "\n"
+      R"({"type":"user","timestamp":"T4","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t2","is_error":true,"content":[{"type":"text","text":"  boom  "}]}]}})"
+      "\n"
+      R"({"type":"user","timestamp":"T5","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"zz","content":"orphan"}]}})"
+      "\n");
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_EQ(r.messages[0].text, "running");
   ASSERT_EQ(r.calls.size(), 3u);
@@ -155,9 +180,12 @@ TEST(BlockWalk, CallsCompletedByResultsInTheSameFile) {
 
 TEST(BlockWalk, MessageIsErrorTakesPrecedenceOverTheBlock) {
   Read r = read(
-      R"({"message":{"role":"assistant","content":[{"type":"toolCall","toolCallId":"c1","name":"edit","arguments":null}]}})" "\n"
-      R"({"message":{"role":"toolResult","toolCallId":"c1","toolName":"edit","isError":false,"content":[{"type":"tool_result","is_error":true,"text":"ok"}]}})" "\n"
-      R"({"message":{"role":"toolResult","toolCallId":"c9","toolName":"grep","isError":true,"content":[{"type":"text","text":"x"},{"type":"text","text":"y"}]}})" "\n");
+      R"({"message":{"role":"assistant","content":[{"type":"toolCall","toolCallId":"c1","name":"edit","arguments":null}]}})"
+      "\n"
+      R"({"message":{"role":"toolResult","toolCallId":"c1","toolName":"edit","isError":false,"content":[{"type":"tool_result","is_error":true,"text":"ok"}]}})"
+      "\n"
+      R"({"message":{"role":"toolResult","toolCallId":"c9","toolName":"grep","isError":true,"content":[{"type":"text","text":"x"},{"type":"text","text":"y"}]}})"
+      "\n");
   ASSERT_EQ(r.calls.size(), 3u);
   EXPECT_EQ(r.calls[0].name, "edit");
   ASSERT_TRUE(r.calls[0].input);
@@ -177,7 +205,8 @@ TEST(BlockWalk, MessageIsErrorTakesPrecedenceOverTheBlock) {
 }
 
 TEST(BlockWalk, TopLevelToolResultRoleWithoutMessageObject) {
-  Read r = read(R"({"role":"toolResult","toolCallId":"c1","content":[{"type":"text","text":"out"}]})" "\n");
+  Read r = read(R"({"role":"toolResult","toolCallId":"c1","content":[{"type":"text","text":"out"}]})"
+                "\n");
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_EQ(r.messages[0].role, "tool");
   ASSERT_EQ(r.calls.size(), 1u);
@@ -190,12 +219,18 @@ TEST(BlockWalk, ResultsDoNotCrossFilesAndLaterIdsWin) {
   std::vector<Message> messages;
   std::vector<ToolCall> calls;
   std::vector<TodoItem> todos;
-  parse_jsonl_messages(TextArtifact{"a.jsonl",
-                                    R"({"message":{"role":"assistant","content":[{"type":"tool_use","id":"t","name":"A"},{"type":"tool_use","id":"t","name":"B"}]}})" "\n"
-                                    R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t","content":"r1"}]}})"},
-                       messages, calls, todos);
-  parse_jsonl_messages(TextArtifact{"b.jsonl", R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t","content":"r2"}]}})"},
-                       messages, calls, todos);
+  parse_jsonl_messages(
+      TextArtifact{
+          "a.jsonl",
+          R"({"message":{"role":"assistant","content":[{"type":"tool_use","id":"t","name":"A"},{"type":"tool_use","id":"t","name":"B"}]}})"
+          "\n"
+          R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t","content":"r1"}]}})"},
+      messages, calls, todos);
+  parse_jsonl_messages(
+      TextArtifact{
+          "b.jsonl",
+          R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t","content":"r2"}]}})"},
+      messages, calls, todos);
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_FALSE(calls[0].result_text);
   EXPECT_EQ(calls[1].result_text, "r1");
@@ -206,10 +241,14 @@ TEST(BlockWalk, ResultsDoNotCrossFilesAndLaterIdsWin) {
 
 TEST(SingleLineTools, RecordsAndFreeTextTodos) {
   Read r = read(
-      R"({"tool":"bash","id":"x1","input":{"cmd":"make"},"output":["built"],"is_error":"yes","error":true,"timestamp":"T"})" "\n"
-      R"({"name":"grep","toolUseId":"x2","error":true})" "\n"
-      R"({"tool":{"name":"nested"},"result":null})" "\n"
-      R"({"role":"assistant","content":"- [x] shipped"})" "\n");
+      R"({"tool":"bash","id":"x1","input":{"cmd":"make"},"output":["built"],"is_error":"yes","error":true,"timestamp":"T"})"
+      "\n"
+      R"({"name":"grep","toolUseId":"x2","error":true})"
+      "\n"
+      R"({"tool":{"name":"nested"},"result":null})"
+      "\n"
+      R"({"role":"assistant","content":"- [x] shipped"})"
+      "\n");
   ASSERT_EQ(r.calls.size(), 3u);
   EXPECT_EQ(r.calls[0].name, "bash");
   EXPECT_EQ(r.calls[0].tool_use_id, "x1");
@@ -232,7 +271,8 @@ TEST(SingleLineTools, RecordsAndFreeTextTodos) {
 
 TEST(SingleLineTools, TodoWriteInputsAndChecklistInsideAString) {
   Read r = read(
-      R"({"message":{"role":"assistant","content":[{"type":"tool_use","id":"w","name":"TodoWrite","input":{"todos":[{"content":"a","status":"pending"},{"content":"b","status":"completed"}]}}]}})" "\n"
+      R"({"message":{"role":"assistant","content":[{"type":"tool_use","id":"w","name":"TodoWrite","input":{"todos":[{"content":"a","status":"pending"},{"content":"b","status":"completed"}]}}]}})"
+      "\n"
       "\"- [ ] a JSON string line\"\n");
   ASSERT_EQ(r.todos.size(), 2u);
   EXPECT_EQ(r.todos[0].source, "s.jsonl:1:1");

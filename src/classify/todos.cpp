@@ -24,7 +24,6 @@ std::optional<std::string_view> normalize_todo_state(std::string_view state) {
 
 namespace {
 
-
 // Drops leading ASCII digits, "." , ")" and whitespace.
 std::string_view strip_numbering(std::string_view t) {
   while (!t.empty()) {
@@ -41,11 +40,13 @@ std::string_view strip_numbering(std::string_view t) {
 }
 
 std::optional<std::string_view> checklist_state(std::string_view t, std::string_view u) {
-  if (text::starts_with_any(t, {"[x]", "- [x]", "x ", "done:"}) || text::starts_with_any(u, {"completed", "complete:"})) {
+  if (text::starts_with_any(t, {"[x]", "- [x]", "x ", "done:"}) ||
+      text::starts_with_any(u, {"completed", "complete:"})) {
     return "done";
   }
   if (text::starts_with_any(t, {"[ ]", "- [ ]", "todo:", "pending:"}) || u.starts_with("pending")) return "pending";
-  if (text::starts_with_any(t, {"[~]", "- [~]", "current:"}) || text::starts_with_any(u, {"in_progress", "in progress"})) {
+  if (text::starts_with_any(t, {"[~]", "- [~]", "current:"}) ||
+      text::starts_with_any(u, {"in_progress", "in progress"})) {
     return "current";
   }
   return std::nullopt;
@@ -63,9 +64,26 @@ std::string_view checklist_content(std::string_view u) {
 bool may_be_checklist(std::string_view t) {
   if (t.empty()) return false;
   switch (t[0]) {
-    case '[': case '-': case 'x': case 'd': case 't': case 'p': case 'c': case 'i':
-    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
-    case '.': case ')':
+    case '[':
+    case '-':
+    case 'x':
+    case 'd':
+    case 't':
+    case 'p':
+    case 'c':
+    case 'i':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+    case '.':
+    case ')':
       return true;
     default:
       return false;

@@ -103,7 +103,8 @@ TEST(StructuredTodos, ValuesObjectsAndFields) {
   ASSERT_EQ(todos.size(), 1u);
   EXPECT_EQ(todos[0].content, "self");
   todos.clear();
-  parse_todo_value("i", parsed(p, R"([{"content":"a","status":"done"},"bare",{"content":"b","status":"todo"}])"), todos);
+  parse_todo_value("i", parsed(p, R"([{"content":"a","status":"done"},"bare",{"content":"b","status":"todo"}])"),
+                   todos);
   ASSERT_EQ(todos.size(), 2u);
   EXPECT_EQ(todos[1].source, "i:3");
   todos.clear();
@@ -122,12 +123,9 @@ TEST(StructuredTodos, WholeFileAsOneValue) {
 
 TEST(Dedupe, IdsAndContentsMatchSeparately) {
   std::vector<TodoItem> todos = {
-      {0, std::nullopt, "Write Tests", "pending", "a:1"},
-      {1, std::string("7"), "x", "pending", "a:2"},
-      {2, std::nullopt, "write tests", "done", "a:3"},
-      {3, std::string("7"), "y", "done", "a:4"},
-      {4, std::string("X"), "write tests", "pending", "a:5"},
-      {5, std::string("x"), "other", "pending", "a:6"},
+      {0, std::nullopt, "Write Tests", "pending", "a:1"},     {1, std::string("7"), "x", "pending", "a:2"},
+      {2, std::nullopt, "write tests", "done", "a:3"},        {3, std::string("7"), "y", "done", "a:4"},
+      {4, std::string("X"), "write tests", "pending", "a:5"}, {5, std::string("x"), "other", "pending", "a:6"},
   };
   dedupe_todos(todos);
   ASSERT_EQ(todos.size(), 4u);
@@ -205,8 +203,8 @@ TEST(TaskTools, DeletionAndTurnBoundaries) {
 }
 
 TEST(TaskTools, ResultLinePattern) {
-  auto no_match = task_todos(tool_use("a", "TaskCreate", R"({"subject":"one"})") +
-                             tool_result("a", "Task #12x is bad\\nTask #"));
+  auto no_match =
+      task_todos(tool_use("a", "TaskCreate", R"({"subject":"one"})") + tool_result("a", "Task #12x is bad\\nTask #"));
   ASSERT_EQ(no_match.size(), 1u);
   EXPECT_EQ(no_match[0].id, "tool:a");
   auto later_line = task_todos(tool_use("a", "TaskCreate", R"({"subject":"one"})") +

@@ -140,8 +140,8 @@ bool is_genuine_user_prompt(json::Element line) {
   if (json::is_true(line, "isMeta") || json::is_true(line, "isSidechain")) return false;
   std::optional<std::string_view> prompt = first_prompt_piece(line);
   if (prompt) {
-    for (std::string_view p : {"<command-name>", "<local-command-caveat>", "<local-command-stdout>",
-                               "<local-command-stderr>"}) {
+    for (std::string_view p :
+         {"<command-name>", "<local-command-caveat>", "<local-command-stdout>", "<local-command-stderr>"}) {
       if (prompt->starts_with(p)) return false;
     }
   } else if (!string_is(json::string_at(line, "/origin/kind"), "human")) {

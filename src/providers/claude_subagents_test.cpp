@@ -13,7 +13,9 @@ constexpr const char* kPath = "snapshots/s/home/.claude/projects/p/s.jsonl";
 
 using testing::run_with;
 
-std::vector<SubAgent> agents_of(const std::string& transcript) { return claude_sub_agents(run_with({{kPath, transcript}})); }
+std::vector<SubAgent> agents_of(const std::string& transcript) {
+  return claude_sub_agents(run_with({{kPath, transcript}}));
+}
 
 std::string src(int line) { return std::string(kPath) + ":" + std::to_string(line); }
 
@@ -65,14 +67,15 @@ TEST(ClaudeEventText, FlattensResultContent) {
 // ---- launches ----------------------------------------------------------------
 
 TEST(ClaudeSubAgents, LaunchTitleComesFromDescriptionTitleOrTask) {
-  std::string t = launch_line("t1", R"({"description":"  Search  ","title":"no"})") + "\n" +
-                  launch_line("t2", R"({"description":42,"title":"Title"})", "agent") + "\n" +
-                  launch_line("t3", R"({"title":"  ","task":"x"})", "SUBAGENT") + "\n" +
-                  launch_line("t4", R"({"task":"Do it"})") + "\n" + launch_line("t5", R"("just text")") + "\n" +
-                  R"({"message":{"content":[{"type":"tool_use","id":"t6","name":"Task","arguments":{"title":"Args"}}]}})" +
-                  "\n" + launch_line("t7", R"({"description":"x"})", "Tasks") + "\n" +
-                  R"({"message":{"content":[{"type":"tool_use","id":"t8","name":"Task","input":null,"arguments":{"title":"Ignored"}}]}})" +
-                  "\n" + launch_line("t9", R"({"description":"y"})", "") + "\n";
+  std::string t =
+      launch_line("t1", R"({"description":"  Search  ","title":"no"})") + "\n" +
+      launch_line("t2", R"({"description":42,"title":"Title"})", "agent") + "\n" +
+      launch_line("t3", R"({"title":"  ","task":"x"})", "SUBAGENT") + "\n" + launch_line("t4", R"({"task":"Do it"})") +
+      "\n" + launch_line("t5", R"("just text")") + "\n" +
+      R"({"message":{"content":[{"type":"tool_use","id":"t6","name":"Task","arguments":{"title":"Args"}}]}})" + "\n" +
+      launch_line("t7", R"({"description":"x"})", "Tasks") + "\n" +
+      R"({"message":{"content":[{"type":"tool_use","id":"t8","name":"Task","input":null,"arguments":{"title":"Ignored"}}]}})" +
+      "\n" + launch_line("t9", R"({"description":"y"})", "") + "\n";
   auto agents = agents_of(t);
   ASSERT_EQ(agents.size(), 7u);  // "Tasks" and the empty name are no launches
   EXPECT_EQ(agents[0].title, "Search");
@@ -99,9 +102,9 @@ TEST(ClaudeSubAgents, LaunchWithoutStringIdIsIgnored) {
 
 TEST(ClaudeSubAgents, PromptIsCutToFourHundredCharactersWithoutSplittingOne) {
   std::string prompt;
-  for (int i = 0; i < 250; ++i) prompt += "ab";                 // 500 ASCII characters
+  for (int i = 0; i < 250; ++i) prompt += "ab";  // 500 ASCII characters
   std::string wide;
-  for (int i = 0; i < 450; ++i) wide += "\xC3\xA9";            // 450 two-byte characters
+  for (int i = 0; i < 450; ++i) wide += "\xC3\xA9";  // 450 two-byte characters
   auto agents = agents_of(launch_line("t1", R"({"prompt":")" + prompt + R"("})") + "\n" +
                           launch_line("t2", R"({"prompt":")" + wide + R"("})") + "\n" +
                           launch_line("t3", R"({"prompt":"  keep spaces  "})"));
@@ -127,10 +130,12 @@ TEST(ClaudeSubAgents, SecondLaunchWithSameIdUpdatesTheRecord) {
 // ---- launch results ----------------------------------------------------------
 
 TEST(ClaudeSubAgents, BackgroundLaunchTakesAgentIdAndNotificationFinishesIt) {
-  std::string t = launch_line("toolu_1", R"({"description":"Audit","prompt":"Audit the repo"})") + "\n" +
-                  result_line("toolu_1",
-                              R"([{"type":"text","text":"Async agent launched successfully.\nagentId: a7f3 (use SendMessage to talk)\nThe agent is running"}])") +
-                  "\n";
+  std::string t =
+      launch_line("toolu_1", R"({"description":"Audit","prompt":"Audit the repo"})") + "\n" +
+      result_line(
+          "toolu_1",
+          R"([{"type":"text","text":"Async agent launched successfully.\nagentId: a7f3 (use SendMessage to talk)\nThe agent is running"}])") +
+      "\n";
   auto running = agents_of(t);
   ASSERT_EQ(running.size(), 1u);
   EXPECT_EQ(running[0].id, "a7f3");
@@ -148,12 +153,13 @@ TEST(ClaudeSubAgents, BackgroundLaunchTakesAgentIdAndNotificationFinishesIt) {
 }
 
 TEST(ClaudeSubAgents, ResultStateDependsOnPhraseAndError) {
-  std::string t = launch_line("a", "{}") + "\n" + launch_line("b", "{}") + "\n" + launch_line("c", "{}") + "\n" +
-                  launch_line("d", "{}") + "\n" + result_line("a", R"("Report: all good")") + "\n" +
-                  result_line("b", R"("Report: all good")", true) + "\n" +
-                  result_line("c", R"({"content":"still working in the background"})") + "\n" +
-                  R"({"message":{"content":[{"type":"tool_result","tool_use_id":"d","is_error":"true","content":"x"}]}})" +
-                  "\n" + result_line("unknown", R"("x")", true) + "\n";
+  std::string t =
+      launch_line("a", "{}") + "\n" + launch_line("b", "{}") + "\n" + launch_line("c", "{}") + "\n" +
+      launch_line("d", "{}") + "\n" + result_line("a", R"("Report: all good")") + "\n" +
+      result_line("b", R"("Report: all good")", true) + "\n" +
+      result_line("c", R"({"content":"still working in the background"})") + "\n" +
+      R"({"message":{"content":[{"type":"tool_result","tool_use_id":"d","is_error":"true","content":"x"}]}})" + "\n" +
+      result_line("unknown", R"("x")", true) + "\n";
   auto agents = agents_of(t);
   ASSERT_EQ(agents.size(), 4u);
   EXPECT_EQ(agents[0].state, ActivityState::Finished);
@@ -176,8 +182,9 @@ TEST(ClaudeSubAgents, AgentIdLineWithoutWordIsPassedOver) {
 
 TEST(ClaudeSubAgents, NotificationStatusMapping) {
   std::string t;
-  const char* statuses[] = {"<status>Completed</status>", "", "<status>done</status>", "<status>failed</status>",
-                            "<status>error</status>", "<status>killed</status>"};
+  const char* statuses[] = {"<status>Completed</status>", "",
+                            "<status>done</status>",      "<status>failed</status>",
+                            "<status>error</status>",     "<status>killed</status>"};
   int line = 0;
   for (int i = 0; i < 6; ++i) {
     std::string id = std::string("t").append(std::to_string(i));
@@ -198,13 +205,13 @@ TEST(ClaudeSubAgents, NotificationStatusMapping) {
 }
 
 TEST(ClaudeSubAgents, NotificationByToolUseIdRecordsTheTaskIdForLaterEvents) {
-  std::string t = launch_line("toolu_9", "{}") + "\n" +
-                  notification_line("<tool-use-id>toolu_9</tool-use-id><task-id>bg1</task-id><status>running</status>") +
-                  "\n" + notification_line("<task-id>bg1</task-id><status>completed</status>") + "\n" +
-                  notification_line("<task-id>other</task-id><status>failed</status>") + "\n" +
-                  R"({"message":{"content":"<task-notification><task-id>bg1</task-id><status>failed</status>"}})" +
-                  "\n" + R"({"message":{"content":"text <task-notification><task-id>bg1</task-id><status>failed</status>"}})" +
-                  "\n";
+  std::string t =
+      launch_line("toolu_9", "{}") + "\n" +
+      notification_line("<tool-use-id>toolu_9</tool-use-id><task-id>bg1</task-id><status>running</status>") + "\n" +
+      notification_line("<task-id>bg1</task-id><status>completed</status>") + "\n" +
+      notification_line("<task-id>other</task-id><status>failed</status>") + "\n" +
+      R"({"message":{"content":"<task-notification><task-id>bg1</task-id><status>failed</status>"}})" + "\n" +
+      R"({"message":{"content":"text <task-notification><task-id>bg1</task-id><status>failed</status>"}})" + "\n";
   auto agents = agents_of(t);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].id, "bg1");
@@ -222,8 +229,9 @@ std::string send_line(const std::string& id, const std::string& input) {
 }
 
 TEST(ClaudeSubAgents, SendMessageRunsTheAgentAndAFailedMessageRestoresIt) {
-  std::string base = launch_line("t1", "{}") + "\n" + result_line("t1", R"("Async agent launched successfully\nagentId: ag1")") +
-                     "\n" + notification_line("<task-id>ag1</task-id><status>completed</status>") + "\n";
+  std::string base = launch_line("t1", "{}") + "\n" +
+                     result_line("t1", R"("Async agent launched successfully\nagentId: ag1")") + "\n" +
+                     notification_line("<task-id>ag1</task-id><status>completed</status>") + "\n";
   // Line 4: a message to the finished agent.
   std::string sent = base + send_line("m1", R"({"to":"ag1","message":"more"})") + "\n";
   auto a = agents_of(sent);
@@ -242,9 +250,10 @@ TEST(ClaudeSubAgents, SendMessageRunsTheAgentAndAFailedMessageRestoresIt) {
 
 TEST(ClaudeSubAgents, SendMessageNeedsKnownRecipientAndNonEmptyObjectInput) {
   std::string base = launch_line("t1", "{}") + "\n" + result_line("t1", R"("agentId: ag1")") + "\n";
-  std::string t = base + send_line("m1", R"({"to":"nobody"})") + "\n" + send_line("m2", "{}") + "\n" +
-                  send_line("m3", R"({"to":7,"recipient":"ag1"})") + "\n" +
-                  R"({"message":{"content":[{"type":"tool_use","id":"m4","name":"sendmessage","input":{"to":"ag1"}}]}})" + "\n";
+  std::string t =
+      base + send_line("m1", R"({"to":"nobody"})") + "\n" + send_line("m2", "{}") + "\n" +
+      send_line("m3", R"({"to":7,"recipient":"ag1"})") + "\n" +
+      R"({"message":{"content":[{"type":"tool_use","id":"m4","name":"sendmessage","input":{"to":"ag1"}}]}})" + "\n";
   auto agents = agents_of(t);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].state, ActivityState::Finished);
@@ -253,17 +262,21 @@ TEST(ClaudeSubAgents, SendMessageNeedsKnownRecipientAndNonEmptyObjectInput) {
   auto by_recipient = agents_of(base + send_line("m5", R"({"recipient":"ag1"})") + "\n");
   EXPECT_EQ(by_recipient[0].state, ActivityState::Running);
   auto by_arguments = agents_of(
-      base + R"({"message":{"content":[{"type":"tool_use","id":"m6","name":"SendMessage","arguments":{"to":"ag1"}}]}})" + "\n");
+      base +
+      R"({"message":{"content":[{"type":"tool_use","id":"m6","name":"SendMessage","arguments":{"to":"ag1"}}]}})" +
+      "\n");
   EXPECT_EQ(by_arguments[0].state, ActivityState::Running);
 }
 
 // ---- lines and files ---------------------------------------------------------
 
 TEST(ClaudeSubAgents, ApiRequestLinesAreSkippedButCounted) {
-  std::string t = R"({"type":"api-request-start","message":{"content":[{"type":"tool_use","id":"x","name":"Task","input":{}}]}})" "\n"
-                  "\r\n"
-                  "{broken\n" +
-                  launch_line("t1", "{}") + "\r\n";
+  std::string t =
+      R"({"type":"api-request-start","message":{"content":[{"type":"tool_use","id":"x","name":"Task","input":{}}]}})"
+      "\n"
+      "\r\n"
+      "{broken\n" +
+      launch_line("t1", "{}") + "\r\n";
   auto agents = agents_of(t);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].id, "t1");

@@ -81,33 +81,47 @@ std::optional<std::string> title_of(const std::string& transcript) {
 }
 
 TEST(ClaudeTitle, CustomTitleWinsOverAgentName) {
-  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"  Fix login  "})" "\n"
-                     R"({"type":"agent-name","agentName":"Helper"})" "\n"),
+  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"  Fix login  "})"
+                     "\n"
+                     R"({"type":"agent-name","agentName":"Helper"})"
+                     "\n"),
             "Fix login");
-  EXPECT_EQ(title_of(R"({"type":"agent-name","agentName":"First"})" "\n"
-                     R"({"type":"agent-name","agentName":"Second"})" "\n"),
+  EXPECT_EQ(title_of(R"({"type":"agent-name","agentName":"First"})"
+                     "\n"
+                     R"({"type":"agent-name","agentName":"Second"})"
+                     "\n"),
             "Second");
-  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"Old"})" "\n"
-                     R"({"type":"custom-title","customTitle":"New"})" "\n"),
+  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"Old"})"
+                     "\n"
+                     R"({"type":"custom-title","customTitle":"New"})"
+                     "\n"),
             "New");
 }
 
 TEST(ClaudeTitle, BlankOrMistypedValuesAreIgnored) {
-  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"Kept"})" "\n"
-                     R"({"type":"custom-title","customTitle":"   "})" "\n"
-                     R"({"type":"custom-title","customTitle":5})" "\n"
-                     R"({"type":"Custom-Title","customTitle":"Case"})" "\n"
-                     R"({"type":"ai-title","aiTitle":"AI"})" "\n"),
+  EXPECT_EQ(title_of(R"({"type":"custom-title","customTitle":"Kept"})"
+                     "\n"
+                     R"({"type":"custom-title","customTitle":"   "})"
+                     "\n"
+                     R"({"type":"custom-title","customTitle":5})"
+                     "\n"
+                     R"({"type":"Custom-Title","customTitle":"Case"})"
+                     "\n"
+                     R"({"type":"ai-title","aiTitle":"AI"})"
+                     "\n"),
             "Kept");
-  EXPECT_EQ(title_of(R"({"type":"ai-title","aiTitle":"AI"})" "\n"), std::nullopt);
+  EXPECT_EQ(title_of(R"({"type":"ai-title","aiTitle":"AI"})"
+                     "\n"),
+            std::nullopt);
   EXPECT_EQ(title_of(""), std::nullopt);
 }
 
 TEST(ClaudeTitle, SpansTranscriptsInRunOrder) {
-  RunArtifacts run = run_with({{kPath, R"({"type":"custom-title","customTitle":"A"})"},
-                               {"snapshots/s/home/.claude/projects/p/t.jsonl", R"({"type":"agent-name","agentName":"B"})"},
-                               {"snapshots/s/home/.claude/projects/p/u.jsonl", R"({"type":"custom-title","customTitle":"C"})"},
-                               {"snapshots/s/work/x.jsonl", R"({"type":"custom-title","customTitle":"D"})"}});
+  RunArtifacts run =
+      run_with({{kPath, R"({"type":"custom-title","customTitle":"A"})"},
+                {"snapshots/s/home/.claude/projects/p/t.jsonl", R"({"type":"agent-name","agentName":"B"})"},
+                {"snapshots/s/home/.claude/projects/p/u.jsonl", R"({"type":"custom-title","customTitle":"C"})"},
+                {"snapshots/s/work/x.jsonl", R"({"type":"custom-title","customTitle":"D"})"}});
   EXPECT_EQ(parser().title(run), "C");
 }
 
@@ -121,13 +135,20 @@ json::Value snapshots_of(const std::string& transcript, json::Value metadata = j
 
 TEST(ClaudeSessionMeta, OneEntryPerDistinctTripleWithTheFirstLinesSource) {
   json::Value got = snapshots_of(
-      R"({"type":"system","cwd":"/w","gitBranch":"main","sessionId":"s1"})" "\n"
-      R"({"type":"user","cwd":"/w","gitBranch":"main","sessionId":"s1","message":{"role":"user","content":"Hi"},"uuid":"u1"})" "\n"
-      R"({"sessionId":"s1"})" "\n"
-      R"({"cwd":"/w","gitBranch":"","sessionId":"s1"})" "\n"
-      R"({"cwd":5,"gitBranch":null})" "\n"
-      R"({"type":"api-request","cwd":"/api"})" "\n"
-      R"({"sessionId":"s1"})" "\n",
+      R"({"type":"system","cwd":"/w","gitBranch":"main","sessionId":"s1"})"
+      "\n"
+      R"({"type":"user","cwd":"/w","gitBranch":"main","sessionId":"s1","message":{"role":"user","content":"Hi"},"uuid":"u1"})"
+      "\n"
+      R"({"sessionId":"s1"})"
+      "\n"
+      R"({"cwd":"/w","gitBranch":"","sessionId":"s1"})"
+      "\n"
+      R"({"cwd":5,"gitBranch":null})"
+      "\n"
+      R"({"type":"api-request","cwd":"/api"})"
+      "\n"
+      R"({"sessionId":"s1"})"
+      "\n",
       json::Value::parse(R"({"snapshots":{"after":"snapshots/after","claudeSessionMeta":"old"}})"));
   json::Value want = json::Value::parse(R"({
     "after":"snapshots/after",
@@ -143,24 +164,31 @@ TEST(ClaudeSessionMeta, OneEntryPerDistinctTripleWithTheFirstLinesSource) {
 TEST(ClaudeSessionMeta, ConversationIdIsTheFirstGenuineUserPrompt) {
   auto user = [](const std::string& extra, const std::string& content, const std::string& uuid) {
     return R"({"type":"user",)" + extra + R"("message":{"role":"user","content":)" + content + R"(},"uuid":")" + uuid +
-           R"("})" "\n";
+           R"("})"
+           "\n";
   };
   std::string t = user("", R"("  <command-name>/clear</command-name>")", "c1") +
                   user("", R"([{"type":"text","text":"<local-command-stdout>ok</local-command-stdout>"}])", "c2") +
                   user(R"("isMeta":true,)", R"("meta")", "c3") + user(R"("isSidechain":true,)", R"("side")", "c4") +
                   user("", R"([{"type":"tool_result","content":"r"}])", "c5") + user("", R"("   ")", "c6") +
-                  R"({"type":"user","message":{"role":"assistant","content":"x"},"uuid":"c7"})" "\n" +
-                  R"({"type":"user","message":{"role":"user","content":"no uuid"},"uuid":7})" "\n" +
+                  R"({"type":"user","message":{"role":"assistant","content":"x"},"uuid":"c7"})"
+                  "\n" +
+                  R"({"type":"user","message":{"role":"user","content":"no uuid"},"uuid":7})"
+                  "\n" +
                   user("", R"([" ",{"type":"image"},{"type":"text","content":"  Real prompt "}])", "real") +
-                  user("", R"("later")", "later") + R"({"sessionId":"s"})" "\n";
+                  user("", R"("later")", "later") +
+                  R"({"sessionId":"s"})"
+                  "\n";
   json::Value got = snapshots_of(t);
   ASSERT_TRUE(got.is_object());
   EXPECT_EQ(got["claudeSessionMeta"][0]["conversationId"], "real");
 }
 
 TEST(ClaudeSessionMeta, HumanOriginCountsEvenWithoutText) {
-  std::string t = R"({"type":"user","origin":{"kind":"human"},"message":{"role":"user","content":[]},"uuid":""})" "\n"
-                  R"({"type":"user","message":{"role":"user","content":"second"},"uuid":"u2","sessionId":"s"})" "\n";
+  std::string t = R"({"type":"user","origin":{"kind":"human"},"message":{"role":"user","content":[]},"uuid":""})"
+                  "\n"
+                  R"({"type":"user","message":{"role":"user","content":"second"},"uuid":"u2","sessionId":"s"})"
+                  "\n";
   EXPECT_EQ(snapshots_of(t)["claudeSessionMeta"][0]["conversationId"], "");
 }
 
@@ -183,7 +211,8 @@ TEST(ClaudeSessionMeta, CombinesWithTheManifestSnapshots) {
 
 // ---- activity -----------------------------------------------------------------
 
-ToolCall call(const std::string& name, std::optional<std::string> id, bool ended, bool result, const std::string& source) {
+ToolCall call(const std::string& name, std::optional<std::string> id, bool ended, bool result,
+              const std::string& source) {
   ToolCall c;
   c.name = name;
   c.tool_use_id = std::move(id);
@@ -209,12 +238,17 @@ TEST(ClaudePendingQuestion, LatestUnansweredCallUnlessALaterCallSharesItsId) {
 }
 
 const std::string kRunningAgent =
-    R"({"message":{"content":[{"type":"tool_use","id":"t1","name":"Task","input":{"description":"bg"}}]}})" "\n"
-    R"({"message":{"content":[{"type":"tool_result","tool_use_id":"t1","content":"Async agent launched successfully."}]}})" "\n"
-    R"({"message":{"content":[{"type":"tool_use","id":"t2","name":"Task","input":{"description":"fg"}}]}})" "\n"
-    R"({"message":{"content":[{"type":"tool_result","tool_use_id":"t2","content":"Done."}]}})" "\n";
+    R"({"message":{"content":[{"type":"tool_use","id":"t1","name":"Task","input":{"description":"bg"}}]}})"
+    "\n"
+    R"({"message":{"content":[{"type":"tool_result","tool_use_id":"t1","content":"Async agent launched successfully."}]}})"
+    "\n"
+    R"({"message":{"content":[{"type":"tool_use","id":"t2","name":"Task","input":{"description":"fg"}}]}})"
+    "\n"
+    R"({"message":{"content":[{"type":"tool_result","tool_use_id":"t2","content":"Done."}]}})"
+    "\n";
 
-Activity classify(const RunArtifacts& run, const std::vector<ToolCall>& calls, const std::vector<Approval>& approvals = {}) {
+Activity classify(const RunArtifacts& run, const std::vector<ToolCall>& calls,
+                  const std::vector<Approval>& approvals = {}) {
   return parser().classify_activity(run, {}, approvals, {}, calls);
 }
 
@@ -261,13 +295,17 @@ TEST(ClaudeActivity, SettledCommonStatesAreKept) {
 // ---- enrichment and the shared pass -----------------------------------------
 
 const std::string kSession =
-    R"({"type":"custom-title","customTitle":"Session","sessionId":"s1"})" "\n"
-    R"({"type":"user","uuid":"u1","sessionId":"s1","cwd":"/w","timestamp":"t1","message":{"role":"user","content":"Plan it"}})" "\n"
+    R"({"type":"custom-title","customTitle":"Session","sessionId":"s1"})"
+    "\n"
+    R"({"type":"user","uuid":"u1","sessionId":"s1","cwd":"/w","timestamp":"t1","message":{"role":"user","content":"Plan it"}})"
+    "\n"
     R"({"type":"assistant","uuid":"a1","sessionId":"s1","cwd":"/w","timestamp":"t2","message":{"role":"assistant","content":[)"
     R"({"type":"text","text":"Launching."},{"type":"tool_use","id":"t1","name":"Task","input":{"description":"Scan","prompt":"Scan it"}},)"
-    R"({"type":"tool_use","id":"w1","name":"TodoWrite","input":{"todos":[{"content":"Scan","status":"in_progress"}]}}]}})" "\n"
+    R"({"type":"tool_use","id":"w1","name":"TodoWrite","input":{"todos":[{"content":"Scan","status":"in_progress"}]}}]}})"
+    "\n"
     R"({"type":"user","uuid":"u2","sessionId":"s1","cwd":"/w","timestamp":"t3","message":{"role":"user","content":[)"
-    R"({"type":"tool_result","tool_use_id":"t1","content":"Async agent launched successfully.\nagentId: ag1"}]}})" "\n";
+    R"({"type":"tool_result","tool_use_id":"t1","content":"Async agent launched successfully.\nagentId: ag1"}]}})"
+    "\n";
 
 TEST(ClaudeEnrich, SharedPassGivesWhatEachHookComputesAlone) {
   RunArtifacts run = run_with({{kPath, kSession}});

@@ -62,8 +62,8 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) 
       bool sub_agent = false;
       if (payload) {
         auto thread_source = json::string_member(*payload, "thread_source");
-        sub_agent = (thread_source && *thread_source == "subagent") ||
-                    json::pointer(*payload, "/source/subagent").has_value();
+        sub_agent =
+            (thread_source && *thread_source == "subagent") || json::pointer(*payload, "/source/subagent").has_value();
       }
       if (!sub_agent) return std::nullopt;
       continue;
@@ -76,7 +76,8 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) 
     const std::uint64_t trigger = lines.number();
     const std::size_t line_end = static_cast<std::size_t>(line.data() - text.data()) + line.size();
     const std::size_t newline = text.find('\n', line_end);
-    std::string_view rest = newline == std::string::npos ? std::string_view() : std::string_view(text).substr(newline + 1);
+    std::string_view rest =
+        newline == std::string::npos ? std::string_view() : std::string_view(text).substr(newline + 1);
     std::string out;
     out.reserve(session_line->size() + trigger + rest.size());
     out.append(*session_line);
@@ -125,8 +126,8 @@ void CodexActivityTracker::record(std::string_view path, std::uint64_t number, c
       } else {
         offer(ActivityState::Finished, "assistant-final", "task completed", r, path, number);
       }
-    } else if (after_end && (pt == "user_message" || (pt == "item_completed" &&
-                                                      json::string_at(*r.payload, "/item/type") == "UserMessage"))) {
+    } else if (after_end && (pt == "user_message" ||
+                             (pt == "item_completed" && json::string_at(*r.payload, "/item/type") == "UserMessage"))) {
       offer(ActivityState::Running, "user", "user continued a terminal task", r, path, number);
     }
   } else if (*r.type == "response_item") {
@@ -197,21 +198,21 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
     event_messages.clear();
     event_calls.clear();
     CodexEventReader events(*artifact, agent_path, event_messages, event_calls, todos);
-    json::for_each_line(artifact->text, parser, [&](std::uint64_t number, std::string_view raw,
-                                                    const json::Element* element) {
-      generic.line(number, raw, element);
-      if (element == nullptr) {
-        tracker.record(artifact->path, number, nullptr);
-        return;
-      }
-      const CodexRecord record = codex_record(*element);
-      events.record(number, record);
-      tracker.record(artifact->path, number, &record);
-      if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
-        cache.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
-        session_found = true;
-      }
-    });
+    json::for_each_line(
+        artifact->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* element) {
+          generic.line(number, raw, element);
+          if (element == nullptr) {
+            tracker.record(artifact->path, number, nullptr);
+            return;
+          }
+          const CodexRecord record = codex_record(*element);
+          events.record(number, record);
+          tracker.record(artifact->path, number, &record);
+          if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
+            cache.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
+            session_found = true;
+          }
+        });
     generic.finish();
     const bool collapsed = events.finish();
     const std::size_t message_base = messages.size();
@@ -243,10 +244,10 @@ Activity CodexParser::classify_activity(const RunArtifacts& run, const std::vect
     CodexActivityTracker tracker;
     json::Parser parser;
     for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
-      json::for_each_line(artifact->text, parser, [&](std::uint64_t number, std::string_view,
-                                                      const json::Element* parsed) {
-        tracker.line(artifact->path, number, parsed);
-      });
+      json::for_each_line(artifact->text, parser,
+                          [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+                            tracker.line(artifact->path, number, parsed);
+                          });
     }
     best = tracker.best();
   }

@@ -710,9 +710,10 @@ void parse_codex_events(const TextArtifact& artifact, std::optional<std::string_
                         std::vector<TodoItem>& todos) {
   CodexEventReader reader(artifact, agent_path, messages, tool_calls, todos);
   json::Parser parser;
-  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
-    reader.line(number, raw, parsed);
-  });
+  json::for_each_line(artifact.text, parser,
+                      [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+                        reader.line(number, raw, parsed);
+                      });
   reader.finish();
 }
 

@@ -5,9 +5,9 @@
 // plan todos and messages between agents.
 #pragma once
 
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>

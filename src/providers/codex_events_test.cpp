@@ -63,7 +63,10 @@ TEST(SameCodexMessageText, WhitespaceNormalisedSuffix) {
   // A suffix of characters, not of words.
   EXPECT_TRUE(same_codex_message_text("lo world", "hello world"));
   // Unicode whitespace (no-break space, ideographic space) counts too.
-  EXPECT_TRUE(same_codex_message_text("a\xC2\xA0" "b", "x a\xE3\x80\x80\n b"));
+  EXPECT_TRUE(
+      same_codex_message_text("a\xC2\xA0"
+                              "b",
+                              "x a\xE3\x80\x80\n b"));
   EXPECT_TRUE(same_codex_message_text("\xC3\xA9t\xC3\xA9", "l'\xC3\xA9t\xC3\xA9"));
 }
 
@@ -119,7 +122,8 @@ TEST(CodexCompletedItemMessage, UserMessageRequestHeading) {
   ASSERT_TRUE(m);
   EXPECT_EQ(m->role, "user");
   EXPECT_EQ(m->text, "Fix the bug  \nplease");
-  m = completed(R"({"type":"UserMessage","content":[{"type":"text","text":"intro\n  ## My request for Codex for Codex:: \nDo it"}]})");
+  m = completed(
+      R"({"type":"UserMessage","content":[{"type":"text","text":"intro\n  ## My request for Codex for Codex:: \nDo it"}]})");
   EXPECT_EQ(m->text, "Do it");
   m = completed(R"({"type":"UserMessage","content":[{"type":"text","text":"intro\n## My request\nDo it"}]})");
   EXPECT_EQ(m->text, "Do it");
@@ -133,7 +137,8 @@ TEST(CodexCompletedItemMessage, UserMessageWithoutUsableHeading) {
   m = completed(R"({"type":"UserMessage","content":[{"type":"text","text":"## My request for Codex: now\nmore"}]})");
   EXPECT_EQ(m->text, "## My request for Codex: now\nmore");
   // Only browser context: the uncleaned text.
-  m = completed(R"({"type":"UserMessage","content":[{"type":"text","text":" <in-app-browser-context>x</in-app-browser-context> "}]})");
+  m = completed(
+      R"({"type":"UserMessage","content":[{"type":"text","text":" <in-app-browser-context>x</in-app-browser-context> "}]})");
   EXPECT_EQ(m->text, "<in-app-browser-context>x</in-app-browser-context>");
 }
 
@@ -162,8 +167,8 @@ TEST(CodexItemCompletedMode, OnlyWithoutMessageEvents) {
   EXPECT_FALSE(codex_item_completed_mode(artifact({item("t", R"({"type":"item_completed"})")}).text));
   // A message marker in a response item does not turn the mode off.
   EXPECT_TRUE(codex_item_completed_mode(artifact({item("t", R"({"type":"agent_message"})"), done}).text));
-  EXPECT_FALSE(codex_item_completed_mode(
-      artifact({done, event("t", R"({"type":"assistant_message","message":"x"})")}).text));
+  EXPECT_FALSE(
+      codex_item_completed_mode(artifact({done, event("t", R"({"type":"assistant_message","message":"x"})")}).text));
 }
 
 TEST(CodexItemCompletedMode, OnlyLinesWithAMarkerAreExamined) {
@@ -192,9 +197,8 @@ TEST(CodexItemCompletedMode, MarkersFarIntoALongLine) {
   EXPECT_FALSE(codex_item_completed_mode(artifact({done, long_message}).text));
   EXPECT_FALSE(codex_item_completed_mode(artifact({long_message, done}).text));
   // Far apart on separate lines.
-  EXPECT_TRUE(codex_item_completed_mode(artifact({done, event("t", text::concat({R"({"pad":")", pad, R"("})"})),
-                                                  done})
-                                            .text));
+  EXPECT_TRUE(
+      codex_item_completed_mode(artifact({done, event("t", text::concat({R"({"pad":")", pad, R"("})"})), done}).text));
   EXPECT_FALSE(codex_item_completed_mode(
       artifact({done, item("t", text::concat({R"({"pad":")", pad, R"("})"})), user_event("t", "x")}).text));
 }
@@ -348,11 +352,14 @@ TEST(CodexEvents, ItemCompletedModeMessages) {
 TEST(CodexEvents, InterAgentMessagesInASubAgentLog) {
   // Every record must stay on one line of the log.
   const std::string to_me = item(
-      "t1", R"({"type":"agent_message","author":"/root","recipient":"/root/worker","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nTask name: tidy\nPayload:\n  Tidy   the docs \n"}]})");
+      "t1",
+      R"({"type":"agent_message","author":"/root","recipient":"/root/worker","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nTask name: tidy\nPayload:\n  Tidy   the docs \n"}]})");
   const std::string from_me = item(
-      "t2", R"({"type":"agent_message","author":"/root/worker","recipient":"/root","content":[{"type":"input_text","text":" All  tidy. "}]})");
+      "t2",
+      R"({"type":"agent_message","author":"/root/worker","recipient":"/root","content":[{"type":"input_text","text":" All  tidy. "}]})");
   const std::string other = item(
-      "t3", R"({"type":"agent_message","author":"/root","recipient":"/root/other","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nPayload:\nx"}]})");
+      "t3",
+      R"({"type":"agent_message","author":"/root","recipient":"/root/other","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nPayload:\nx"}]})");
   auto l = read(artifact({to_me, from_me, other}), "/root/worker");
   ASSERT_EQ(l.messages.size(), 2u);
   EXPECT_EQ(l.messages[0].role, "user");
@@ -365,9 +372,15 @@ TEST(CodexEvents, InterAgentMessagesInASubAgentLog) {
 
 TEST(CodexEvents, InterAgentMessagesWithoutAgentPath) {
   auto l = read(artifact({
-      item("t", R"({"type":"agent_message","content":[{"type":"input_text","text":"  Message Type: NEW_TASK\nTask name:  lint it \nPayload:\n  \n"}]})"),
-      item("t", R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nTask name:\nno payload"}]})"),
-      item("t", R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: RESULT\nPayload:\ndone"}]})"),
+      item(
+          "t",
+          R"({"type":"agent_message","content":[{"type":"input_text","text":"  Message Type: NEW_TASK\nTask name:  lint it \nPayload:\n  \n"}]})"),
+      item(
+          "t",
+          R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nTask name:\nno payload"}]})"),
+      item(
+          "t",
+          R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: RESULT\nPayload:\ndone"}]})"),
       item("t", R"({"type":"agent_message","content":[{"type":"output_text","text":"Message Type: NEW_TASK"}]})"),
   }));
   ASSERT_EQ(l.messages.size(), 2u);
@@ -385,7 +398,8 @@ TEST(CodexEvents, FunctionCallsJoinTheirOutputs) {
       item("t1", R"({"type":"function_call","name":"shell","call_id":"c1","arguments":"{\"cmd\":\"ls\"}"})"),
       item("t2", R"({"type":"function_call_output","call_id":"c1","output":"  a.txt\n"})"),
       item("t3", R"({"type":"function_call","call_id":"c2"})"),
-      item("t4", R"({"type":"function_call_output","call_id":"c2","output":[{"text":"Error"},{"text":"EXIT CODE 127"}]})"),
+      item("t4",
+           R"({"type":"function_call_output","call_id":"c2","output":[{"text":"Error"},{"text":"EXIT CODE 127"}]})"),
       item("t5", R"({"type":"function_call_output","call_id":"nope","output":"   "})"),
   }));
   ASSERT_EQ(l.calls.size(), 3u);
@@ -393,8 +407,9 @@ TEST(CodexEvents, FunctionCallsJoinTheirOutputs) {
   EXPECT_EQ(a.position, 0u);
   EXPECT_EQ(a.name, "shell");
   EXPECT_EQ(a.tool_use_id, "c1");
-  EXPECT_EQ(*a.input, json::Value({{"type", "function_call"}, {"name", "shell"}, {"call_id", "c1"},
-                                   {"arguments", "{\"cmd\":\"ls\"}"}}));
+  EXPECT_EQ(*a.input,
+            json::Value(
+                {{"type", "function_call"}, {"name", "shell"}, {"call_id", "c1"}, {"arguments", "{\"cmd\":\"ls\"}"}}));
   EXPECT_EQ(a.result_text, "a.txt");
   EXPECT_FALSE(a.is_error);
   EXPECT_EQ(a.started_at, "t1");
@@ -512,7 +527,9 @@ TEST(CodexEvents, UpdatePlanStatusesBecomeTodos) {
   todos[0].content = "earlier";
   auto a = artifact({
       user_event("t", "go"),
-      update_plan("t", R"("{\"plan\":[{\"step\":\"a  b\",\"status\":\"pending\",\"id\":\"s1\"},{\"step\":\"c\",\"status\":\"in_progress\",\"id\":3,\"taskId\":\"no\"},{\"step\":\"d\",\"status\":\"blocked\"},{\"step\":\"e\",\"status\":\"completed\",\"task_id\":\"t4\"}]}")"),
+      update_plan(
+          "t",
+          R"("{\"plan\":[{\"step\":\"a  b\",\"status\":\"pending\",\"id\":\"s1\"},{\"step\":\"c\",\"status\":\"in_progress\",\"id\":3,\"taskId\":\"no\"},{\"step\":\"d\",\"status\":\"blocked\"},{\"step\":\"e\",\"status\":\"completed\",\"task_id\":\"t4\"}]}")"),
   });
   parse_codex_events(a, std::nullopt, messages, calls, todos);
   ASSERT_EQ(todos.size(), 4u);
@@ -553,15 +570,23 @@ TEST(CodexEvents, OnlyTheLastPlanSurvivesAndAUserMessageDropsIt) {
   // So does a new task from the parent, but not an assistant message.
   l = read(artifact({first, agent_event("t", "ok")}));
   EXPECT_EQ(l.todos.size(), 1u);
-  l = read(artifact({first, item("t", R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nPayload:\nx"}]})")}));
+  l = read(artifact(
+      {first,
+       item(
+           "t",
+           R"({"type":"agent_message","content":[{"type":"input_text","text":"Message Type: NEW_TASK\nPayload:\nx"}]})")}));
   EXPECT_TRUE(l.todos.empty());
 }
 
 TEST(CodexEvents, PlanFromExecCode) {
   auto l = read(artifact({
-      item("t", R"({"type":"custom_tool_call","name":"exec","call_id":"x1","input":"await tools.update_plan({plan: [{step: \"Write tests\", status: \"in_progress\"},]});"})"),
+      item(
+          "t",
+          R"({"type":"custom_tool_call","name":"exec","call_id":"x1","input":"await tools.update_plan({plan: [{step: \"Write tests\", status: \"in_progress\"},]});"})"),
       // "exec" only counts as a custom tool call.
-      item("t", R"x({"type":"function_call","name":"exec","call_id":"f1","input":"tools.update_plan({plan: [{step: \"no\", status: \"pending\"}]})"})x"),
+      item(
+          "t",
+          R"x({"type":"function_call","name":"exec","call_id":"f1","input":"tools.update_plan({plan: [{step: \"no\", status: \"pending\"}]})"})x"),
   }));
   ASSERT_EQ(l.todos.size(), 1u);
   EXPECT_EQ(l.todos[0].content, "Write tests");

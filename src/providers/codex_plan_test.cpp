@@ -60,8 +60,7 @@ TEST(NestedUpdatePlan, BareKeysAndTrailingComma) {
 }
 
 TEST(NestedUpdatePlan, StrictJsonWithSpaces) {
-  auto plan = parse_nested_update_plan(
-      R"(tools.update_plan ( { "plan" : [ {"step": "A", "status": "pending"} ] } ))");
+  auto plan = parse_nested_update_plan(R"(tools.update_plan ( { "plan" : [ {"step": "A", "status": "pending"} ] } ))");
   ASSERT_TRUE(plan);
   EXPECT_EQ(*plan, plan_of({{"A", "pending"}}));
 }

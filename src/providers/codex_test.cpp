@@ -172,12 +172,18 @@ std::string mixed_log(std::string_view prefix) {
   return join({
       session(R"({"id":")" + p + R"("})"),
       R"({"role":"user","content":"generic prompt )" + p + R"(","timestamp":"g1"})",
-      record("t1", "response_item", R"({"type":"message","role":"user","id":")" + p + R"(-u","content":"codex prompt"})"),
+      record("t1", "response_item",
+             R"({"type":"message","role":"user","id":")" + p + R"(-u","content":"codex prompt"})"),
       user_event("t2", "codex prompt"),
-      R"({"role":"assistant","content":[{"type":"tool_use","id":"tc)" + p + R"(","name":"TaskCreate","input":{"subject":"task )" + p + R"("}}]})",
-      record("t3", "response_item", R"x({"type":"custom_tool_call","name":"exec","call_id":"x1","input":"tools.update_plan({plan: [{step: 'q', status: 'pending'}]})"})x"),
+      R"({"role":"assistant","content":[{"type":"tool_use","id":"tc)" + p +
+          R"(","name":"TaskCreate","input":{"subject":"task )" + p + R"("}}]})",
+      record(
+          "t3", "response_item",
+          R"x({"type":"custom_tool_call","name":"exec","call_id":"x1","input":"tools.update_plan({plan: [{step: 'q', status: 'pending'}]})"})x"),
       record("t4", "response_item", R"({"type":"custom_tool_call_output","call_id":"x1","output":"ok"})"),
-      record("t5", "response_item", R"({"type":"function_call","name":"update_plan","call_id":"p1","arguments":"{\"plan\":[{\"step\":\"plan step\",\"status\":\"in_progress\"}]}"})"),
+      record(
+          "t5", "response_item",
+          R"({"type":"function_call","name":"update_plan","call_id":"p1","arguments":"{\"plan\":[{\"step\":\"plan step\",\"status\":\"in_progress\"}]}"})"),
       R"({"tool":"single","input":{"a":1},"output":"done"})",
       record("t6", "response_item", R"({"type":"custom_tool_call","name":"exec","call_id":"x2","input":"ls"})"),
       "- [ ] checklist line",
@@ -225,10 +231,10 @@ Activity classify(const RunArtifacts& run, const std::vector<Approval>& approval
 }
 
 TEST(CodexActivity, UserContinuesAFailedTask) {
-  RunArtifacts run = run_of({text_artifact(
-      kMain, join({event("2026-01-01T00:00:01Z", R"({"type":"task_started"})"),
-                   task_complete("2026-01-01T00:00:02Z", R"(,"last_agent_message":null)"),
-                   user_event("2026-01-01T00:00:03Z", "again")}))});
+  RunArtifacts run =
+      run_of({text_artifact(kMain, join({event("2026-01-01T00:00:01Z", R"({"type":"task_started"})"),
+                                         task_complete("2026-01-01T00:00:02Z", R"(,"last_agent_message":null)"),
+                                         user_event("2026-01-01T00:00:03Z", "again")}))});
   Activity a = classify(run);
   EXPECT_EQ(a.state, ActivityState::Running);
   EXPECT_EQ(a.last_event_kind, "user");
@@ -239,9 +245,9 @@ TEST(CodexActivity, UserContinuesAFailedTask) {
 TEST(CodexActivity, UserMessageBeforeTheTerminalEventProducesNothing) {
   // Read first, the user message finds no terminal candidate; the later
   // line's earlier timestamp does not matter for that.
-  RunArtifacts run = run_of({text_artifact(
-      kMain, join({user_event("2026-01-01T00:00:03Z", "again"),
-                   task_complete("2026-01-01T00:00:02Z", R"(,"last_agent_message":null)")}))});
+  RunArtifacts run =
+      run_of({text_artifact(kMain, join({user_event("2026-01-01T00:00:03Z", "again"),
+                                         task_complete("2026-01-01T00:00:02Z", R"(,"last_agent_message":null)")}))});
   Activity a = classify(run);
   EXPECT_EQ(a.state, ActivityState::Failed);
   EXPECT_EQ(a.last_event_kind, "assistant-error");
@@ -318,9 +324,9 @@ TEST(CodexActivity, WithoutCandidatesTheCommonDecision) {
 }
 
 TEST(CodexActivity, CachedAndFreshDecisionsAgree) {
-  RunArtifacts run = run_of({text_artifact(kMain, join({task_complete("t2", R"(,"last_agent_message":"ok")"),
-                                                        user_event("t3", "more"), "garbage",
-                                                        event("t1", R"({"type":"task_started"})")}))});
+  RunArtifacts run =
+      run_of({text_artifact(kMain, join({task_complete("t2", R"(,"last_agent_message":"ok")"), user_event("t3", "more"),
+                                         "garbage", event("t1", R"({"type":"task_started"})")}))});
   CodexParser p = make();
   Lists l = enrich(p, run);
   Activity cached = p.classify_activity(run, l.messages, {}, {}, l.calls);
@@ -337,16 +343,15 @@ TEST(CodexActivity, CachedAndFreshDecisionsAgree) {
 // ---- snapshots -------------------------------------------------------------
 
 TEST(CodexSnapshots, SessionPayloadsJoinTheManifestSnapshots) {
-  RunArtifacts run = run_of({text_artifact(kMain, join({user_event("t", "x"), session(R"({"id":"m"})"),
-                                                        session(R"({"id":"second"})")})),
-                             text_artifact(kSub, join({R"({"type":"session_meta"})"})),
-                             text_artifact("snapshots/s/home/.codex/sessions/none.jsonl", join({user_event("t", "y")}))});
+  RunArtifacts run = run_of(
+      {text_artifact(kMain, join({user_event("t", "x"), session(R"({"id":"m"})"), session(R"({"id":"second"})")})),
+       text_artifact(kSub, join({R"({"type":"session_meta"})"})),
+       text_artifact("snapshots/s/home/.codex/sessions/none.jsonl", join({user_event("t", "y")}))});
   const json::Value metas = json::Value::array({json::Value({{"id", "m"}}), nullptr});
   run.metadata = json::Value({{"snapshots", {{"after", 1}, {"codexSessionMeta", "old"}}}});
   EXPECT_EQ(make().snapshots(run), json::Value({{"after", 1}, {"codexSessionMeta", metas}}));
   run.metadata = json::Value({{"snapshots", json::Value::array({"a"})}});
-  EXPECT_EQ(make().snapshots(run),
-            json::Value({{"manifest", json::Value::array({"a"})}, {"codexSessionMeta", metas}}));
+  EXPECT_EQ(make().snapshots(run), json::Value({{"manifest", json::Value::array({"a"})}, {"codexSessionMeta", metas}}));
   run.metadata = json::Value::object();
   EXPECT_EQ(make().snapshots(run), json::Value({{"manifest", json::Value::array()}, {"codexSessionMeta", metas}}));
   // After enrich the same answer comes from the cache.

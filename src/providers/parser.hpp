@@ -30,8 +30,7 @@ class Parser {
   ParserOutput parse(const Args& args) const;
   virtual RunArtifacts prepare_artifacts(RunArtifacts run) const { return run; }
   virtual Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
-                                     const std::vector<Approval>& approvals,
-                                     const std::vector<ToolError>& tool_errors,
+                                     const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                                      const std::vector<ToolCall>& tool_calls) const;
   virtual void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                       std::vector<TodoItem>& todos) const;

@@ -65,7 +65,8 @@ struct AwaitState {
 // waits for that report. The value is only to be had through the return, so
 // an operation cannot be used without being awaited.
 template <typename Value>
-Awaited<Value> await_completion(void (^start)(void (^handler)(Value _Nullable, NSError* _Nullable))) {
+Awaited<Value> await_completion(void (^start)(void (^handler)(Value _Nullable,
+                                                              NSError* _Nullable))) {
   auto state = std::make_shared<AwaitState<Value>>();
   start(^(Value _Nullable value, NSError* _Nullable error) {
     if (state->finished.load(std::memory_order_acquire)) return;
@@ -124,7 +125,8 @@ class MacPlatform final : public Platform {
   Result<std::string> read_standard_input() override {
     @autoreleasepool {
       NSError* error = nil;
-      NSData* data = [[NSFileHandle fileHandleWithStandardInput] readDataToEndOfFileAndReturnError:&error];
+      NSData* data =
+          [[NSFileHandle fileHandleWithStandardInput] readDataToEndOfFileAndReturnError:&error];
       if (data == nil) return platform_error(error, "cannot read standard input");
       return bytes_of(data);
     }
@@ -173,7 +175,8 @@ class MacPlatform final : public Platform {
       }
       NSArray<SCWindow*>* windows = listed.value.windows;
       std::vector<Window> out;
-      for (NSUInteger i = 0; i < windows.count; ++i) out.push_back(window_from([windows objectAtIndex:i]));
+      for (NSUInteger i = 0; i < windows.count; ++i)
+        out.push_back(window_from([windows objectAtIndex:i]));
       return out;
     }
   }
@@ -191,11 +194,12 @@ class MacPlatform final : public Platform {
       stream.ignoreShadowsSingleWindow = configuration.ignore_shadows_single_window;
       // The image is kept as an object so that ARC holds it past the handler.
       auto captured = await_completion<id>(^(void (^handler)(id _Nullable, NSError* _Nullable)) {
-        [SCScreenshotManager captureImageWithFilter:filter
-                                      configuration:stream
-                                  completionHandler:^(CGImageRef _Nullable image, NSError* _Nullable error) {
-                                    handler((__bridge id)image, error);
-                                  }];
+        [SCScreenshotManager
+            captureImageWithFilter:filter
+                     configuration:stream
+                 completionHandler:^(CGImageRef _Nullable image, NSError* _Nullable error) {
+                   handler((__bridge id)image, error);
+                 }];
       });
       if (captured.error != nil || captured.value == nil) {
         return platform_error(captured.error, "no image captured");
@@ -245,7 +249,8 @@ class MacPlatform final : public Platform {
     if (application == NULL) return std::nullopt;
     const AxObject element{owned(application)};
     auto focused = copy_attribute(element, kAXFocusedWindowAttribute);
-    if (!focused || CFGetTypeID(focused->native.get()) != AXUIElementGetTypeID()) return std::nullopt;
+    if (!focused || CFGetTypeID(focused->native.get()) != AXUIElementGetTypeID())
+      return std::nullopt;
     return focused;
   }
 
@@ -275,8 +280,8 @@ class MacPlatform final : public Platform {
     if (type != EventType::left_mouse_down && type != EventType::left_mouse_up) return std::nullopt;
     const CGEventType mouse_type =
         type == EventType::left_mouse_down ? kCGEventLeftMouseDown : kCGEventLeftMouseUp;
-    CGEventRef event = CGEventCreateMouseEvent(NULL, mouse_type, CGPoint{point.x, point.y},
-                                               kCGMouseButtonLeft);
+    CGEventRef event =
+        CGEventCreateMouseEvent(NULL, mouse_type, CGPoint{point.x, point.y}, kCGMouseButtonLeft);
     if (event == NULL) return std::nullopt;
     InputEvent out;
     out.type = type;
@@ -285,7 +290,8 @@ class MacPlatform final : public Platform {
     return out;
   }
 
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override {
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
+                                                  bool key_down) override {
     CGEventRef event = CGEventCreateKeyboardEvent(NULL, virtual_key, key_down);
     if (event == NULL) return std::nullopt;
     InputEvent out;

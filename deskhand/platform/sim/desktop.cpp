@@ -87,7 +87,8 @@ Result<SimWindow> read_window(const json& value, std::size_t index) {
     if (name == nullptr || !name->is_string() || bundle == nullptr || !bundle->is_string()) {
       return invalid(what + " has an owner without text \"name\" and \"bundleId\"");
     }
-    out.window.owner = OwningApplication{*pid, name->get<std::string>(), bundle->get<std::string>()};
+    out.window.owner =
+        OwningApplication{*pid, name->get<std::string>(), bundle->get<std::string>()};
   }
   if (const json* png_bytes = present(value, "pngBytes")) {
     const auto v = exact_uint64(png_bytes);
@@ -222,7 +223,8 @@ Focus focused_window_of(const Desktop& desktop, std::int32_t pid) {
   const auto found = desktop.focused.find(pid);
   if (found != desktop.focused.end()) return found->second;
   for (const SimWindow& w : desktop.windows) {
-    if (w.window.owner && w.window.owner->pid == pid) return Focus{FocusKind::frame, w.window.frame};
+    if (w.window.owner && w.window.owner->pid == pid)
+      return Focus{FocusKind::frame, w.window.frame};
   }
   return Focus{FocusKind::none, {}};
 }

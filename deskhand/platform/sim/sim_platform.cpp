@@ -146,9 +146,9 @@ Result<CapturedImage> SimPlatform::capture_image(const Window& window,
       configuration.height > 65536) {
     return PlatformError{"the capture size is not usable"};
   }
-  image.png = encode_png(configuration.width, configuration.height,
-                         simulated_pixels(configuration.width, configuration.height,
-                                          window.window_id));
+  image.png =
+      encode_png(configuration.width, configuration.height,
+                 simulated_pixels(configuration.width, configuration.height, window.window_id));
   if (sim_window->png_bytes) {
     // The encoded data takes exactly the size the desktop asks for.
     std::string data = image.png.value_or(std::string());
@@ -178,7 +178,8 @@ std::optional<AxObject> SimPlatform::copy_focused_window(std::int32_t pid) {
 
 std::optional<AxObject> SimPlatform::copy_position(const AxObject& window) {
   const SimAx* ax = as_sim_ax(window);
-  if (ax == nullptr || ax->kind != SimAx::Kind::window || ax->focus.kind == FocusKind::position_error) {
+  if (ax == nullptr || ax->kind != SimAx::Kind::window ||
+      ax->focus.kind == FocusKind::position_error) {
     return std::nullopt;
   }
   return make_ax(SimAx::Kind::position, ax->focus);

@@ -50,12 +50,13 @@ class SimPlatform final : public Platform {
   std::optional<Size> value_get_size(const AxObject& value) override;
 
   std::optional<InputEvent> create_mouse_event(EventType type, Point point) override;
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override;
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
+                                                  bool key_down) override;
   void keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) override;
   void post_to_pid(std::int32_t pid, const InputEvent& event) override;
 
  private:
-  Desktop desktop_;                       // empty when loading failed
+  Desktop desktop_;  // empty when loading failed
   std::optional<PlatformError> load_error_;
 };
 

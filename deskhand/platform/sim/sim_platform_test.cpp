@@ -54,7 +54,8 @@ TEST(SimPlatform, ListsEveryWindowInOrder) {
 TEST(SimPlatform, CapturesARealPngOfTheConfiguredSize) {
   SimPlatform platform = platform_for(kOneWindow);
   const auto windows = platform.get_shareable_content();
-  const auto image = platform.capture_image((*windows)[0], CaptureConfiguration{300, 17, false, true});
+  const auto image =
+      platform.capture_image((*windows)[0], CaptureConfiguration{300, 17, false, true});
   ASSERT_TRUE(image.ok());
   EXPECT_EQ(image->pixel_width, 300u);
   EXPECT_EQ(image->pixel_height, 17u);
@@ -66,7 +67,8 @@ TEST(SimPlatform, CapturesARealPngOfTheConfiguredSize) {
 TEST(SimPlatform, PngBytesSetsTheEncodedLength) {
   SimPlatform platform = platform_for(kOneWindow);
   const auto windows = platform.get_shareable_content();
-  const auto image = platform.capture_image((*windows)[1], CaptureConfiguration{30, 20, false, true});
+  const auto image =
+      platform.capture_image((*windows)[1], CaptureConfiguration{30, 20, false, true});
   ASSERT_TRUE(image.ok());
   EXPECT_EQ(image->png->size(), 3145729u);
 }
@@ -79,7 +81,8 @@ TEST(SimPlatform, CaptureErrorsAreReported) {
 }
 
 TEST(SimPlatform, ActivationMakesARunningApplicationFrontmostUnlessIgnored) {
-  SimPlatform platform = platform_for(R"({"running": [1, 2], "frontmost": 2, "activation": {"2": "ignored"}})");
+  SimPlatform platform =
+      platform_for(R"({"running": [1, 2], "frontmost": 2, "activation": {"2": "ignored"}})");
   EXPECT_EQ(platform.frontmost_application_pid(), 2);
   EXPECT_FALSE(platform.activate_running_application(3));
   EXPECT_EQ(platform.frontmost_application_pid(), 2);
@@ -90,7 +93,8 @@ TEST(SimPlatform, ActivationMakesARunningApplicationFrontmostUnlessIgnored) {
 }
 
 TEST(SimPlatform, AccessibilityFollowsTheFocusedDescription) {
-  SimPlatform platform = platform_for(R"({"focused": {"1": {"x": 1, "y": 2, "width": 3, "height": 4},
+  SimPlatform platform =
+      platform_for(R"({"focused": {"1": {"x": 1, "y": 2, "width": 3, "height": 4},
     "2": "none", "3": "positionError", "4": "sizeError"}})");
   const auto window = platform.copy_focused_window(1);
   ASSERT_TRUE(window.has_value());
@@ -125,12 +129,14 @@ TEST(SimPlatform, EventLogLines) {
   InputEvent key;
   key.type = EventType::key_down;
   key.key_code = 36;
-  EXPECT_EQ(json::parse(event_log_line(-3, key)), (json{{"pid", -3}, {"type", "keyDown"}, {"keyCode", 36}}));
+  EXPECT_EQ(json::parse(event_log_line(-3, key)),
+            (json{{"pid", -3}, {"type", "keyDown"}, {"keyCode", 36}}));
   key.type = EventType::key_up;
   key.key_code = 0;
   key.text = u"h\u00e9\U0001F600";
-  EXPECT_EQ(json::parse(event_log_line(7, key)),
-            (json{{"pid", 7}, {"type", "keyUp"}, {"keyCode", 0}, {"text", "h\xC3\xA9\xF0\x9F\x98\x80"}}));
+  EXPECT_EQ(
+      json::parse(event_log_line(7, key)),
+      (json{{"pid", 7}, {"type", "keyUp"}, {"keyCode", 0}, {"text", "h\xC3\xA9\xF0\x9F\x98\x80"}}));
   EXPECT_EQ(event_log_line(7, key).find('\n'), std::string::npos);
 }
 
