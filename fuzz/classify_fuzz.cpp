@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "classify/classify.hpp"
+#include "classify/activity.hpp"
+#include "classify/common.hpp"
+#include "classify/jsonl.hpp"
+#include "classify/todos.hpp"
+#include "classify/turns.hpp"
 #include "json.hpp"
 #include "model.hpp"
 #include "text.hpp"

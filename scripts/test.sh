@@ -11,7 +11,7 @@ echo "== source format"
 scripts/check-format.sh
 
 echo "== release build"
-scripts/build.sh build
+scripts/build.sh build -DTRACELENS_WERROR=ON
 (cd build && ctest --output-on-failure -j"$jobs")
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "harness.hpp"
 #include "text.hpp"
 
 namespace tl {
@@ -248,6 +249,20 @@ void collect_texts(const std::string& root, const std::string& dir, std::vector<
   }
 }
 
+namespace {
+
+// True when the lower-cased path lies in the home directory of any harness.
+bool in_harness_home(std::string_view lower) {
+  for (const HarnessDefinition& h : harnesses()) {
+    for (std::string_view home : h.context_homes) {
+      if (lower.find(home) != std::string_view::npos) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<std::string_view> context_kind(std::string_view rel) {
   std::string lower = text::to_lower(rel);
   std::string_view l = lower;
@@ -260,16 +275,14 @@ std::optional<std::string_view> context_kind(std::string_view rel) {
   }
   if (contains("/skills/") || contains("/.agents/skills/")) return "skill";
   if (contains("mcp")) return "mcp_config";
-  for (std::string_view home : {"/.claude", "/.codex", "/.pi/", "/.omp/", "/.config/opencode/",
-                                "/.local/share/opencode/", "/.cursor/", "/.gemini/"}) {
-    if (!contains(home)) continue;
-    for (std::string_view cfg : {"config.yml", "config.toml", "config.json", "config.yaml", ".claude.json",
-                                 "settings.json", "opencode.json"}) {
-      if (name == cfg) return "harness_config";
-    }
-    if (ends_with(name, ".jsonl") || contains("/sessions/") || contains("/projects/")) return "session_log";
-    return std::nullopt;
+  if (!in_harness_home(l)) return std::nullopt;
+  // One list for every harness: a configuration name counts in any harness's
+  // home, not only in the home of the harness it belongs to.
+  for (std::string_view cfg :
+       {"config.yml", "config.toml", "config.json", "config.yaml", ".claude.json", "settings.json", "opencode.json"}) {
+    if (name == cfg) return "harness_config";
   }
+  if (ends_with(name, ".jsonl") || contains("/sessions/") || contains("/projects/")) return "session_log";
   return std::nullopt;
 }
 
@@ -342,18 +355,7 @@ RunArtifacts load_run(const std::string& input) {
 }
 
 std::optional<std::string_view> provider_transcript_family(std::string_view path) {
-  std::string lower = text::ascii_lower(path);
-  std::string_view l = lower;
-  auto has = [&](std::string_view p) { return l.find(p) != std::string_view::npos; };
-  if (has("/.claude/projects/") && l.ends_with(".jsonl")) return "claude";
-  if (has("/.codex/sessions/") && l.ends_with(".jsonl")) return "codex";
-  if (has("/.cursor/projects/") && l.ends_with(".jsonl")) return "cursor";
-  if (has("/.pi/agent/sessions/") && l.ends_with(".jsonl")) return "pi";
-  if (has("/.omp/agent/sessions/") && l.ends_with(".jsonl")) return "omp";
-  if ((has("/.local/share/opencode/storage/") || has("/.local/share/opencode/sessions/")) &&
-      (l.ends_with(".json") || l.ends_with(".jsonl"))) {
-    return "opencode";
-  }
+  if (const HarnessDefinition* h = session_log_harness(path)) return h->name;
   return std::nullopt;
 }
 

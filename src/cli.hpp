@@ -6,13 +6,9 @@
 #include <variant>
 #include <vector>
 
-namespace tl {
+#include "args.hpp"
 
-struct Args {
-  std::string input;
-  std::string harness;
-  std::string version;
-};
+namespace tl {
 
 struct CliError {
   std::string message;

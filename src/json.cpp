@@ -14,9 +14,9 @@ void pad(std::string& s) {
   s.resize(n);
 }
 
-Parser::Parser() = default;
+DocParser::DocParser() = default;
 
-std::optional<Element> Parser::parse(std::string_view text, const std::string* owner) {
+std::optional<Element> DocParser::parse(std::string_view text, const std::string* owner) {
   bool in_place = false;
   if (owner != nullptr) {
     const char* begin = owner->data();
@@ -55,7 +55,7 @@ bool integer_overflows(std::string_view lit) {
 
 // simdjson rejects integers beyond 64 bits; such numbers are read as 64-bit
 // floats instead, by rewriting their literal with a fraction part.
-std::optional<Element> Parser::parse_bigint_fallback(std::string_view text) {
+std::optional<Element> DocParser::parse_bigint_fallback(std::string_view text) {
   std::string rewritten;
   rewritten.reserve(text.size() + 16 + kPadding);
   bool changed = false;
@@ -64,7 +64,7 @@ std::optional<Element> Parser::parse_bigint_fallback(std::string_view text) {
     char c = text[i];
     if (c == '"') {
       std::size_t j = i + 1;
-      while (j < text.size() && text[j] != '"') j += (text[j] == '\\') ? 2 : 1;
+      while (j < text.size() && text[j] != '"') j += (text[j] == '\\') ? 2u : 1u;
       j = std::min(j + 1, text.size());
       rewritten.append(text.substr(i, j - i));
       i = j;
@@ -95,7 +95,7 @@ std::optional<Element> Parser::parse_bigint_fallback(std::string_view text) {
 }
 
 std::optional<Value> parse_value(std::string_view text) {
-  Parser p;
+  DocParser p;
   auto e = p.parse(text);
   if (!e) return std::nullopt;
   return to_value(*e);

@@ -31,9 +31,9 @@ void pad(std::string& s);
 // Parses one text at a time. A text counts when it holds exactly one JSON value
 // with optional surrounding whitespace. Elements returned stay valid until the
 // next call to `parse`.
-class Parser {
+class DocParser {
  public:
-  Parser();
+  DocParser();
   // `owner` is the string that `text` lies in (if any): when its buffer has
   // the padding after `text`, the bytes are parsed in place.
   std::optional<Element> parse(std::string_view text, const std::string* owner = nullptr);
@@ -48,7 +48,7 @@ class Parser {
 // calling fn(number, raw, parsed) with `parsed` null for a line that is not
 // one JSON value. Every reader of a log goes through here.
 template <typename Fn>
-void for_each_line(const std::string& text, Parser& parser, Fn&& fn) {
+void for_each_line(const std::string& text, DocParser& parser, Fn&& fn) {
   text::LineReader lines(text);
   std::string_view raw;
   while (lines.next(raw)) {

@@ -6,7 +6,7 @@ namespace tl::json {
 namespace {
 
 TEST(JsonParse, ExactlyOneValueWithSurroundingWhitespace) {
-  Parser p;
+  DocParser p;
   EXPECT_TRUE(p.parse(" {\"a\":1}  \t"));
   EXPECT_TRUE(p.parse("\"just a string\""));
   EXPECT_TRUE(p.parse("42"));
@@ -20,7 +20,7 @@ TEST(JsonParse, ExactlyOneValueWithSurroundingWhitespace) {
 TEST(JsonParse, InPlaceAndCopiedInputsAgree) {
   std::string text = "{\"k\":\"v1\"}\n{\"k\":\"v2\"}";
   pad(text);
-  Parser p;
+  DocParser p;
   auto first = p.parse(std::string_view(text).substr(0, 10), &text);
   ASSERT_TRUE(first);
   EXPECT_EQ(string_member(*first, "k"), "v1");
@@ -51,7 +51,7 @@ TEST(JsonParse, IntegersBeyond64BitsBecomeFloats) {
 }
 
 TEST(JsonLookup, AbsentWhenMissingOrOfAnotherType) {
-  Parser p;
+  DocParser p;
   auto e = p.parse(R"({"s":"x","n":1,"t":true,"f":false,"o":{"a":[10,{"b":"deep"}],"k~/":"esc"},"z":null})");
   ASSERT_TRUE(e);
   EXPECT_EQ(string_member(*e, "s"), "x");
@@ -76,7 +76,7 @@ TEST(JsonLookup, AbsentWhenMissingOrOfAnotherType) {
 }
 
 TEST(JsonLookup, RepeatedKeyTakesTheLastOccurrence) {
-  Parser p;
+  DocParser p;
   auto e = p.parse(R"({"a":"first","a":"second"})");
   ASSERT_TRUE(e);
   EXPECT_EQ(string_member(*e, "a"), "second");

@@ -1,5 +1,6 @@
 #include "registry.hpp"
 
+#include "harness.hpp"
 #include "providers/parser.hpp"
 
 namespace tl {
@@ -98,28 +99,20 @@ std::string normalize_version(std::string_view version) {
 }
 
 std::vector<SemVer> known_versions(std::string_view family) {
-  std::vector<std::string_view> texts;
-  if (family == "claude") texts = {"2.1.170", "2.1.173", "2.1.217"};
-  if (family == "codex") texts = {"0.139.0", "0.155.0"};
-  if (family == "opencode") texts = {"1.17.1", "1.17.3"};
-  if (family == "omp") texts = {"15.10.12", "15.11.0"};
-  if (family == "pi") texts = {"0.73.1"};
   std::vector<SemVer> out;
-  for (auto t : texts) {
+  const HarnessDefinition* harness = find_harness(family);
+  if (harness == nullptr) return out;
+  for (std::string_view t : harness->known_versions) {
     if (auto v = parse_semver(t)) out.push_back(*v);
   }
   return out;
 }
 
-bool is_registered(std::string_view harness) {
-  for (std::string_view h : {"claude", "codex", "opencode", "omp", "pi", "cursor", "gemini"}) {
-    if (harness == h) return true;
-  }
-  return false;
-}
+bool is_registered(std::string_view harness) { return find_harness(harness) != nullptr; }
 
 std::optional<Resolved> resolve_version(std::string_view harness, std::string_view version) {
-  if (!is_registered(harness)) return std::nullopt;
+  const HarnessDefinition* definition = find_harness(harness);
+  if (definition == nullptr) return std::nullopt;
   auto requested = parse_semver(normalize_version(version));
   if (!requested) return Resolved{"family", ParserResolution::FamilyFallback};
   auto known = known_versions(harness);
@@ -139,7 +132,7 @@ std::optional<Resolved> resolve_version(std::string_view harness, std::string_vi
       return Resolved{label_number(k.major) + "::x::x", ParserResolution::MinorCompatible};
     }
   }
-  if (harness == "cursor" || harness == "gemini") return Resolved{"family", ParserResolution::FamilyFallback};
+  if (definition->any_version_falls_back) return Resolved{"family", ParserResolution::FamilyFallback};
   return std::nullopt;
 }
 
@@ -173,7 +166,8 @@ ParserOutput missing_document(const Args& args) {
 ParserOutput parse_with_registry(const Args& args) {
   auto resolved = resolve_version(args.harness, args.version);
   if (!resolved) return missing_document(args);
-  auto parser = make_parser(args.harness, resolved->label, resolved->resolution);
+  const HarnessDefinition& harness = *find_harness(args.harness);
+  auto parser = harness.make_parser(harness, std::move(resolved->label), resolved->resolution);
   return parser->parse(args);
 }
 

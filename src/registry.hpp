@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.hpp"
+#include "args.hpp"
 #include "model.hpp"
 
 namespace tl {

@@ -401,7 +401,7 @@ std::string truncate_readable(std::string_view s, std::size_t max_chars) {
     char c = s[pos];
     if (c == '\r') {
       out.push_back('\n');
-      pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2 : 1;
+      pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2u : 1u;
       ++copied;
     } else if (static_cast<unsigned char>(c) < 0x80) {
       std::size_t run = ascii_no_cr_run(s.data() + pos, std::min(s.size() - pos, max_chars - copied));

@@ -1,10 +1,19 @@
 // Tool errors and the activity decision.
+#include "activity.hpp"
 #include "../text.hpp"
-#include "classify.hpp"
+#include "detail.hpp"
+#include "transcript_text.hpp"
 
 namespace tl {
 
-bool looks_provider_api_error_line(std::string_view l) {
+using detail::latest_activity_lines;
+using detail::LatestLines;
+using detail::looks_provider_api_error_line;
+using detail::structured_tool_error_text;
+using detail::terminal_abort_source;
+using detail::terminal_tool_error_source;
+
+bool detail::looks_provider_api_error_line(std::string_view l) {
   if (l.find("\"error\":\"rate_limit\"") != std::string_view::npos) return true;
   if (l.find("\"isapierrormessage\":true") == std::string_view::npos &&
       l.find("\"apierrorstatus\":") == std::string_view::npos) {
@@ -52,7 +61,7 @@ bool plain_line_is_error(std::string_view t) {
 
 }  // namespace
 
-std::optional<std::string> structured_tool_error_text(std::string_view output) {
+std::optional<std::string> detail::structured_tool_error_text(std::string_view output) {
   text::LineReader lines(output);
   std::string_view line;
   while (lines.next(line)) {
@@ -122,7 +131,8 @@ void parse_tool_errors(std::string_view path, std::string_view text, std::vector
   }
 }
 
-LatestLines latest_activity_lines(const std::vector<Message>& messages, const std::vector<ToolCall>& tool_calls) {
+LatestLines detail::latest_activity_lines(const std::vector<Message>& messages,
+                                          const std::vector<ToolCall>& tool_calls) {
   LatestLines latest;
   auto note = [&](std::string_view source) {
     auto loc = source_location(source);
@@ -150,8 +160,8 @@ bool is_fresh(std::string_view source, const LatestLines& latest) {
 
 }  // namespace
 
-std::optional<std::string> terminal_abort_source(std::string_view terminal, const LatestLines& latest,
-                                                 const std::vector<ToolCall>& tool_calls) {
+std::optional<std::string> detail::terminal_abort_source(std::string_view terminal, const LatestLines& latest,
+                                                         const std::vector<ToolCall>& tool_calls) {
   std::optional<std::string> answer;
   text::LineReader lines(terminal);
   std::string_view line;
@@ -166,9 +176,9 @@ std::optional<std::string> terminal_abort_source(std::string_view terminal, cons
   return answer;
 }
 
-std::optional<std::string> terminal_tool_error_source(const std::vector<Message>& messages,
-                                                      const std::vector<ToolError>& tool_errors,
-                                                      const std::vector<ToolCall>& tool_calls) {
+std::optional<std::string> detail::terminal_tool_error_source(const std::vector<Message>& messages,
+                                                              const std::vector<ToolError>& tool_errors,
+                                                              const std::vector<ToolCall>& tool_calls) {
   for (auto it = tool_calls.rbegin(); it != tool_calls.rend(); ++it) {
     if (it->is_error && !source_location(it->source)) return it->source;
   }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "classify.hpp"
+#include "activity.hpp"
+#include "detail.hpp"
 
 namespace tl {
+using namespace detail;
 namespace {
 
 std::vector<ToolError> errors_of(std::string_view text, std::string_view path = "t.log") {

@@ -1,9 +1,14 @@
 // The harness-independent part of every parse: terminal and screen evidence,
 // activity, tool-error and todo reduction, user turns.
+#include <span>
 #include <unordered_map>
 
+#include "../harness.hpp"
 #include "../text.hpp"
-#include "classify.hpp"
+#include "activity.hpp"
+#include "common.hpp"
+#include "todos.hpp"
+#include "turns.hpp"
 
 namespace tl {
 
@@ -68,35 +73,21 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
   }
 }
 
-std::string_view family_marker_matches(std::string_view family, std::string_view path) {
-  struct Marker {
-    std::string_view family;
-    std::string_view a;
-    std::string_view b;
-  };
-  static constexpr Marker kMarkers[] = {
-      {"claude", "/.claude/", ""},
-      {"codex", "/.codex/", ""},
-      {"pi", "/.pi/", ""},
-      {"omp", "/.omp/", ""},
-      {"opencode", "/.config/opencode/", "/.local/share/opencode/"},
-      {"cursor", "/.cursor/", ""},
-      {"gemini", "/.gemini/", ""},
-  };
-  bool known = false;
-  for (const auto& m : kMarkers) {
-    if (m.family != family) continue;
-    known = true;
-    if (path.find(m.a) != std::string_view::npos) return m.a;
-    if (!m.b.empty() && path.find(m.b) != std::string_view::npos) return m.b;
+bool contains_any(std::string_view path, std::span<const std::string_view> markers) {
+  for (std::string_view m : markers) {
+    if (path.find(m) != std::string_view::npos) return true;
   }
-  if (known) return {};
-  // Any other family: any of the markers.
-  for (const auto& m : kMarkers) {
-    if (path.find(m.a) != std::string_view::npos) return m.a;
-    if (!m.b.empty() && path.find(m.b) != std::string_view::npos) return m.b;
+  return false;
+}
+
+// True when `path` lies in the home of the family's harness; a family that is
+// not registered takes the home of any harness.
+bool in_family_home(std::string_view family, std::string_view path) {
+  if (const HarnessDefinition* h = find_harness(family)) return contains_any(path, h->home_markers);
+  for (const HarnessDefinition& h : harnesses()) {
+    if (contains_any(path, h.home_markers)) return true;
   }
-  return {};
+  return false;
 }
 
 bool scanned_artifact(std::string_view family, std::string_view path) {
@@ -108,7 +99,7 @@ bool scanned_artifact(std::string_view family, std::string_view path) {
   if (path.starts_with("screens/") || path.starts_with("live/") || path.find("/screens/") != std::string_view::npos) {
     return true;
   }
-  return !family_marker_matches(family, path).empty();
+  return in_family_home(family, path);
 }
 
 // The checklist scan and then the error scan of one text, read in one pass:
@@ -151,7 +142,9 @@ void reduce_tool_errors(std::vector<ToolError>& errors) {
 
 CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   CommonParse out;
-  const bool transcript_mode = provider_transcripts(run, family).empty() && family != "opencode";
+  const HarnessDefinition* harness = find_harness(family);
+  const bool transcript_mode =
+      provider_transcripts(run, family).empty() && (harness == nullptr || harness->terminal_transcript);
   read_terminal(run.terminal, transcript_mode, out);
   if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
   parse_tool_errors("terminal.log", run.terminal, out.tool_errors);

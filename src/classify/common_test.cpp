@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "classify.hpp"
+#include "common.hpp"
+#include "turns.hpp"
 
 namespace tl {
 namespace {

@@ -1,7 +1,8 @@
 // The generic JSONL transcript reader: messages, tool calls with their
 // results, and todos, from the many line shapes harnesses write.
+#include "jsonl.hpp"
 #include "../text.hpp"
-#include "classify.hpp"
+#include "transcript_text.hpp"
 
 namespace tl {
 
@@ -334,7 +335,7 @@ void JsonlMessageReader::finish() { tasks_.flush(todos_); }
 void parse_jsonl_messages(const TextArtifact& artifact, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
-  json::Parser parser;
+  json::DocParser parser;
   json::for_each_line(artifact.text, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
                         reader.line(number, raw, parsed);

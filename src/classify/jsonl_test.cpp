@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "classify.hpp"
+#include "jsonl.hpp"
+#include "transcript_text.hpp"
 
 namespace tl {
 namespace {
@@ -18,7 +19,7 @@ Read read(const std::string& text, const std::string& path = "s.jsonl") {
 }
 
 TEST(TextOps, JsonText) {
-  json::Parser p;
+  json::DocParser p;
   auto text = [&](std::string_view v) { return json_text(*p.parse(v)); };
   EXPECT_EQ(text("\"\""), "");
   EXPECT_EQ(

@@ -3,11 +3,15 @@
 #include <algorithm>
 
 #include "../text.hpp"
-#include "classify.hpp"
+#include "detail.hpp"
+#include "todos.hpp"
 
 namespace tl {
 
-std::optional<std::string_view> normalize_todo_state(std::string_view state) {
+using detail::normalize_todo_state;
+using detail::parse_todo_object;
+
+std::optional<std::string_view> detail::normalize_todo_state(std::string_view state) {
   std::string s = text::to_lower(text::trim(state));
   std::replace(s.begin(), s.end(), '-', '_');
   for (std::string_view w : {"done", "success", "complete", "completed", "succeeded"}) {
@@ -140,7 +144,7 @@ void parse_todo_value(std::string_view source, json::Element value, std::vector<
   parse_todo_object(source, value, todos);
 }
 
-void parse_todo_object(std::string_view source, json::Element value, std::vector<TodoItem>& todos) {
+void detail::parse_todo_object(std::string_view source, json::Element value, std::vector<TodoItem>& todos) {
   auto status = json::first_present(value, {"status", "state", "todoStatus"});
   if (!status) return;
   auto status_text = json::as_string(*status);
@@ -168,7 +172,7 @@ void parse_todo_object(std::string_view source, json::Element value, std::vector
 }
 
 void parse_structured_todos(const TextArtifact& artifact, std::vector<TodoItem>& todos) {
-  json::Parser parser;
+  json::DocParser parser;
   auto value = parser.parse(artifact.text, &artifact.text);
   if (!value) return;
   parse_todo_value(artifact.path, *value, todos);

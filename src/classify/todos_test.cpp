@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "classify.hpp"
+#include "detail.hpp"
+#include "jsonl.hpp"
+#include "todos.hpp"
 
 namespace tl {
+using namespace detail;
 namespace {
 
-json::Element parsed(json::Parser& p, std::string_view text) {
+json::Element parsed(json::DocParser& p, std::string_view text) {
   auto e = p.parse(text);
   EXPECT_TRUE(e) << text;
   return *e;
@@ -68,7 +71,7 @@ TEST(ChecklistPrefixes, ScanStopsAtOneHundredTodos) {
 }
 
 TEST(StructuredTodos, ValuesObjectsAndFields) {
-  json::Parser p;
+  json::DocParser p;
   std::vector<TodoItem> todos;
   parse_todo_value("f:3", parsed(p, R"({"todos":[
       {"content":"  first  ","status":"in_progress","id":"a"},

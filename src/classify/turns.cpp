@@ -2,11 +2,16 @@
 // calls and todos that belong to it.
 #include <algorithm>
 
-#include "classify.hpp"
+#include "detail.hpp"
+#include "transcript_text.hpp"
+#include "turns.hpp"
 
 namespace tl {
 
-std::optional<std::size_t> turn_owner_for_source(std::string_view source, const TurnLineIndex& index) {
+using detail::turn_owner_for_source;
+using detail::TurnLineIndex;
+
+std::optional<std::size_t> detail::turn_owner_for_source(std::string_view source, const TurnLineIndex& index) {
   auto loc = source_location(source);
   if (!loc) return std::nullopt;
   auto it = index.find(loc->first);

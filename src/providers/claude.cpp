@@ -2,7 +2,10 @@
 
 #include <unordered_set>
 
-#include "../classify/classify.hpp"
+#include "../classify/activity.hpp"
+#include "../classify/jsonl.hpp"
+#include "../classify/todos.hpp"
+#include "../harness.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -32,15 +35,17 @@ std::optional<std::string_view> queued_prompt(json::Element line) {
 }  // namespace
 
 bool has_queued_prompts(const TextArtifact& artifact) {
-  const std::string_view path = artifact.path;
-  return path.find("/.claude/projects/") != std::string_view::npos && path.ends_with(".jsonl") &&
+  // The session-log rule tested on the path as written, not lower-cased as
+  // when the run is loaded: a transcript under ".Claude/Projects/" is read but
+  // its queued prompts are left as they are.
+  return matches_log_path(*find_harness("claude")->session_logs, artifact.path) &&
          artifact.text.find(kQueuedCommand) != std::string::npos;
 }
 
 std::string rewrite_queued_prompts(const std::string& content) {
   std::string out;
   out.reserve(content.size());
-  json::Parser parser;
+  json::DocParser parser;
   text::LineReader lines(content);
   std::string_view line;
   while (lines.next(line)) {
@@ -214,58 +219,45 @@ const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
 
 // ---- one pass over the transcripts -----------------------------------------
 
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists* lists) {
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists& lists) {
   ClaudeTranscriptScan scan;
-  json::Parser parser;
+  json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
-    std::optional<JsonlMessageReader> reader;
-    if (lists) reader.emplace(t->path, lists->messages, lists->tool_calls, lists->todos);
+    JsonlMessageReader reader(t->path, lists.messages, lists.tool_calls, lists.todos);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
-      if (reader) reader->line(number, raw, parsed);
+      reader.line(number, raw, parsed);
       if (parsed == nullptr || is_api_request_line(*parsed)) return;
       scan_title_line(scan.title, *parsed);
       scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
       track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
     });
-    if (reader) reader->finish();
+    reader.finish();
   }
   return scan;
 }
 
 // ---- hooks ------------------------------------------------------------------
 
-void ClaudeParser::remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const {
-  cache_.emplace(ScanCache{identity_of(run), std::move(scan)});
-}
-
-const ClaudeTranscriptScan& ClaudeParser::transcript_scan(const RunArtifacts& run) const {
-  if (!cache_ || cache_->run != identity_of(run)) {
-    remember(run, scan_claude_transcripts(run, nullptr));
-  }
-  return cache_->scan;
-}
-
-void ClaudeParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                          std::vector<TodoItem>& todos) const {
-  ClaudeMessageLists lists{messages, tool_calls, todos};
-  remember(run, scan_claude_transcripts(run, &lists));
+void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+  own(context).scan = scan_claude_transcripts(run, ClaudeMessageLists{messages, tool_calls, todos});
   for (const TextArtifact* t : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
     parse_jsonl_messages(*t, messages, tool_calls, todos);
     parse_structured_todos(*t, todos);
   }
 }
 
-Activity ClaudeParser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
-                                         const std::vector<Approval>& approvals,
+Activity ClaudeParser::classify_activity(const RunArtifacts& run, const ParseContext& context,
+                                         const std::vector<Message>& messages, const std::vector<Approval>& approvals,
                                          const std::vector<ToolError>& tool_errors,
                                          const std::vector<ToolCall>& tool_calls) const {
-  Activity common = Parser::classify_activity(run, messages, approvals, tool_errors, tool_calls);
+  Activity common = Parser::classify_activity(run, context, messages, approvals, tool_errors, tool_calls);
   if (common.state != ActivityState::Running && common.state != ActivityState::Unknown) return common;
   if (const ToolCall* question = pending_question(tool_calls)) {
     return activity(ActivityState::NeedsApproval, "assistant-tool-use",
                     "Claude is waiting for an AskUserQuestion response", question->source);
   }
-  const std::vector<SubAgent>& agents = transcript_scan(run).sub_agents.agents;
+  const std::vector<SubAgent>& agents = own(context).scan.sub_agents.agents;
   for (auto it = agents.rbegin(); it != agents.rend(); ++it) {
     if (it->state == ActivityState::Running) {
       return activity(ActivityState::Running, "assistant-tool-use", "Claude background sub-agent is still running",
@@ -275,18 +267,18 @@ Activity ClaudeParser::classify_activity(const RunArtifacts& run, const std::vec
   return common;
 }
 
-std::vector<SubAgent> ClaudeParser::sub_agents(const RunArtifacts& run) const {
-  const std::vector<SubAgent>& agents = transcript_scan(run).sub_agents.agents;
-  if (agents.empty()) return Parser::sub_agents(run);
+std::vector<SubAgent> ClaudeParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
+  const std::vector<SubAgent>& agents = own(context).scan.sub_agents.agents;
+  if (agents.empty()) return Parser::sub_agents(run, context);
   return agents;
 }
 
-std::optional<std::string> ClaudeParser::title(const RunArtifacts& run) const {
-  return claude_title(transcript_scan(run).title);
+std::optional<std::string> ClaudeParser::title(const RunArtifacts&, const ParseContext& context) const {
+  return claude_title(own(context).scan.title);
 }
 
-json::Value ClaudeParser::snapshots(const RunArtifacts& run) const {
-  return claude_session_meta_snapshots(transcript_scan(run).session_meta, Parser::snapshots(run));
+json::Value ClaudeParser::snapshots(const RunArtifacts& run, const ParseContext& context) const {
+  return claude_session_meta_snapshots(own(context).scan.session_meta, Parser::snapshots(run, context));
 }
 
 }  // namespace tl

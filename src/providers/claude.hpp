@@ -82,34 +82,26 @@ struct ClaudeMessageLists {
 };
 
 // Reads every Claude transcript of the run once: each line is parsed once and
-// fed to the scanners and, when `lists` is given, to the JSONL message reader.
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists* lists);
+// fed to the JSONL message reader (into `lists`) and to the scanners.
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists& lists);
 
-class ClaudeParser : public Parser {
+// What `enrich` read for the later hooks.
+struct ClaudeParseContext : ParseContext {
+  ClaudeTranscriptScan scan;
+};
+
+class ClaudeParser : public ParserWithContext<ClaudeParseContext> {
  public:
-  using Parser::Parser;
+  using ParserWithContext::ParserWithContext;
   RunArtifacts prepare_artifacts(RunArtifacts run) const override;
-  Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
+  Activity classify_activity(const RunArtifacts& run, const ParseContext& context, const std::vector<Message>& messages,
                              const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                              const std::vector<ToolCall>& tool_calls) const override;
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
-  std::vector<SubAgent> sub_agents(const RunArtifacts& run) const override;
-  std::optional<std::string> title(const RunArtifacts& run) const override;
-  json::Value snapshots(const RunArtifacts& run) const override;
-
- private:
-  // The scan of `run`, from the enrichment pass when it read this run, else
-  // made now.
-  const ClaudeTranscriptScan& transcript_scan(const RunArtifacts& run) const;
-  void remember(const RunArtifacts& run, ClaudeTranscriptScan scan) const;
-
-  // Filled by the first hook that reads the transcripts.
-  struct ScanCache {
-    RunIdentity run;
-    ClaudeTranscriptScan scan;
-  };
-  mutable std::optional<ScanCache> cache_;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+  std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;
+  json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;
 };
 
 }  // namespace tl

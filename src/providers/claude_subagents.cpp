@@ -1,6 +1,7 @@
 #include "claude_subagents.hpp"
 
-#include "../classify/classify.hpp"
+#include "../classify/jsonl.hpp"
+#include "../classify/transcript_text.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -237,7 +238,7 @@ void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element l
 
 std::vector<SubAgent> claude_sub_agents(const RunArtifacts& run) {
   ClaudeSubAgentTracker tracker;
-  json::Parser parser;
+  json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
       if (parsed) track_claude_sub_agent_line(tracker, *parsed, t->path, number);

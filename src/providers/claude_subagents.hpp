@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "../artifacts.hpp"
-#include "../classify/classify.hpp"
 #include "../json.hpp"
 #include "../model.hpp"
 

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "test_runs.hpp"
+#include "../classify/transcript_text.hpp"
+#include "../test_runs.hpp"
 
 namespace tl {
 namespace {
@@ -52,7 +53,7 @@ TEST(XmlTag, AbsentWhenATagIsMissingOrDiffersInCase) {
 }
 
 TEST(ClaudeEventText, FlattensResultContent) {
-  json::Parser p;
+  json::DocParser p;
   auto text_of = [&](const char* s) { return claude_event_text(*p.parse(s)); };
   EXPECT_EQ(claude_event_text(std::nullopt), "");
   EXPECT_EQ(text_of(R"("  as is ")"), "  as is ");

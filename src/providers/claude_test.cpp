@@ -4,9 +4,7 @@
 
 #include <string>
 
-#include "../classify/classify.hpp"
-
-#include "test_runs.hpp"
+#include "../test_runs.hpp"
 
 namespace tl {
 namespace {
@@ -18,6 +16,17 @@ using testing::run_with;
 ClaudeParser parser() { return ClaudeParser("claude", "2::1::217", ParserResolution::Exact); }
 
 std::string src(int line) { return std::string(kPath) + ":" + std::to_string(line); }
+
+// The hooks after `enrich`, each given the context that `enrich` filled.
+std::optional<std::string> title_hook(const RunArtifacts& run) {
+  return parser().title(run, *testing::enrich(parser(), run).context);
+}
+json::Value snapshots_hook(const RunArtifacts& run) {
+  return parser().snapshots(run, *testing::enrich(parser(), run).context);
+}
+std::vector<SubAgent> sub_agents_hook(const RunArtifacts& run) {
+  return parser().sub_agents(run, *testing::enrich(parser(), run).context);
+}
 
 // ---- queued prompts ---------------------------------------------------------
 
@@ -77,7 +86,7 @@ TEST(ClaudeQueuedPrompts, PrepareTouchesOnlyProjectTranscriptsThatMentionQueuedC
 // ---- title ------------------------------------------------------------------
 
 std::optional<std::string> title_of(const std::string& transcript) {
-  return parser().title(run_with({{kPath, transcript}}));
+  return title_hook(run_with({{kPath, transcript}}));
 }
 
 TEST(ClaudeTitle, CustomTitleWinsOverAgentName) {
@@ -122,7 +131,7 @@ TEST(ClaudeTitle, SpansTranscriptsInRunOrder) {
                 {"snapshots/s/home/.claude/projects/p/t.jsonl", R"({"type":"agent-name","agentName":"B"})"},
                 {"snapshots/s/home/.claude/projects/p/u.jsonl", R"({"type":"custom-title","customTitle":"C"})"},
                 {"snapshots/s/work/x.jsonl", R"({"type":"custom-title","customTitle":"D"})"}});
-  EXPECT_EQ(parser().title(run), "C");
+  EXPECT_EQ(title_hook(run), "C");
 }
 
 // ---- session metadata -------------------------------------------------------
@@ -130,7 +139,7 @@ TEST(ClaudeTitle, SpansTranscriptsInRunOrder) {
 json::Value snapshots_of(const std::string& transcript, json::Value metadata = json::Value::object()) {
   RunArtifacts run = run_with({{kPath, transcript}});
   run.metadata = std::move(metadata);
-  return parser().snapshots(run);
+  return snapshots_hook(run);
 }
 
 TEST(ClaudeSessionMeta, OneEntryPerDistinctTripleWithTheFirstLinesSource) {
@@ -249,7 +258,7 @@ const std::string kRunningAgent =
 
 Activity classify(const RunArtifacts& run, const std::vector<ToolCall>& calls,
                   const std::vector<Approval>& approvals = {}) {
-  return parser().classify_activity(run, {}, approvals, {}, calls);
+  return parser().classify_activity(run, *testing::enrich(parser(), run).context, {}, approvals, {}, calls);
 }
 
 TEST(ClaudeActivity, PendingQuestionNeedsApproval) {
@@ -307,42 +316,29 @@ const std::string kSession =
     R"({"type":"tool_result","tool_use_id":"t1","content":"Async agent launched successfully.\nagentId: ag1"}]}})"
     "\n";
 
-TEST(ClaudeEnrich, SharedPassGivesWhatEachHookComputesAlone) {
+TEST(ClaudeEnrich, OnePassFeedsTheLaterHooks) {
   RunArtifacts run = run_with({{kPath, kSession}});
-  ClaudeParser alone = parser();
-  auto agents_alone = alone.sub_agents(run);
-  ASSERT_EQ(agents_alone.size(), 1u);
-  EXPECT_EQ(agents_alone[0].id, "ag1");
-  EXPECT_EQ(agents_alone[0].state, ActivityState::Running);
-  EXPECT_EQ(agents_alone[0].prompt, "Scan it");
-  EXPECT_EQ(parser().title(run), "Session");
-  json::Value meta_alone = parser().snapshots(run);
-  EXPECT_EQ(meta_alone["claudeSessionMeta"][0]["conversationId"], "u1");
-  EXPECT_EQ(meta_alone["claudeSessionMeta"][0]["source"], src(1));
-  EXPECT_EQ(meta_alone["claudeSessionMeta"][1]["source"], src(2));
-
-  ClaudeParser shared = parser();
-  std::vector<Message> messages;
-  std::vector<ToolCall> calls;
-  std::vector<TodoItem> todos;
-  shared.enrich(run, messages, calls, todos);
-  EXPECT_EQ(shared.title(run), "Session");
-  EXPECT_EQ(shared.snapshots(run), meta_alone);
-  auto agents = shared.sub_agents(run);
+  testing::Enriched e = testing::enrich(parser(), run);
+  EXPECT_EQ(e.lists.messages.size(), 2u);
+  EXPECT_EQ(e.lists.calls.size(), 2u);
+  auto agents = parser().sub_agents(run, *e.context);
   ASSERT_EQ(agents.size(), 1u);
-  EXPECT_EQ(agents[0].source, agents_alone[0].source);
-
-  // A parser that read one run answers for another run from that run.
-  RunArtifacts other = run_with({{kPath, R"({"type":"agent-name","agentName":"Other"})"}});
-  EXPECT_EQ(shared.title(other), "Other");
-  EXPECT_EQ(shared.title(run), "Session");
+  EXPECT_EQ(agents[0].id, "ag1");
+  EXPECT_EQ(agents[0].state, ActivityState::Running);
+  EXPECT_EQ(agents[0].prompt, "Scan it");
+  EXPECT_EQ(agents[0].source, src(4));
+  EXPECT_EQ(parser().title(run, *e.context), "Session");
+  json::Value meta = parser().snapshots(run, *e.context);
+  EXPECT_EQ(meta["claudeSessionMeta"][0]["conversationId"], "u1");
+  EXPECT_EQ(meta["claudeSessionMeta"][0]["source"], src(1));
+  EXPECT_EQ(meta["claudeSessionMeta"][1]["source"], src(2));
 }
 
 TEST(ClaudeSubAgentsHook, FallsBackToTheObservedRule) {
   RunArtifacts run = run_with({{kPath, R"({"type":"user","message":{"role":"user","content":"hi"}})"}});
-  EXPECT_TRUE(parser().sub_agents(run).empty());
+  EXPECT_TRUE(sub_agents_hook(run).empty());
   run.metadata = json::Value::parse(R"({"subAgentsObserved":true})");
-  auto agents = parser().sub_agents(run);
+  auto agents = sub_agents_hook(run);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].id, "claude-observed");
   EXPECT_EQ(agents[0].title, "Sub-agent observed");

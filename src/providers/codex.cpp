@@ -1,6 +1,8 @@
 #include "codex.hpp"
 
-#include "../classify/classify.hpp"
+#include "../classify/activity.hpp"
+#include "../classify/jsonl.hpp"
+#include "../harness.hpp"
 #include "../text.hpp"
 #include "codex_events.hpp"
 
@@ -28,7 +30,7 @@ json::Value payload_value(json::Element record) {
 
 }  // namespace
 
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::Parser& parser,
+std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::DocParser& parser,
                                                             std::uint64_t max_lines) {
   text::LineReader lines(text);
   std::string_view line;
@@ -48,7 +50,7 @@ std::optional<CodexSessionRecord> find_codex_session_record(const std::string& t
 }
 
 std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) {
-  json::Parser parser;
+  json::DocParser parser;
   text::LineReader lines(text);
   std::string_view line;
   std::optional<std::string_view> session_line;
@@ -156,16 +158,11 @@ void CodexActivityTracker::offer(ActivityState state, std::string_view kind, std
   best_->sequence = sequence_;
 }
 
-const CodexRunCache* CodexParser::cache_for(const RunArtifacts& run) const {
-  if (!cache_ || cache_->run != identity_of(run)) {
-    return nullptr;
-  }
-  return &*cache_;
-}
-
 RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   for (TextArtifact& artifact : run.texts) {
-    if (artifact.path.find("/.codex/sessions/") == std::string::npos || !artifact.path.ends_with(".jsonl")) continue;
+    // The session-log rule tested on the path as written, not lower-cased as
+    // when the run is loaded: a log under ".Codex/Sessions/" is read but not cut.
+    if (!matches_log_path(*find_harness("codex")->session_logs, artifact.path)) continue;
     if (auto cut = cut_codex_sub_agent_context(artifact.text)) {
       artifact.text = std::move(*cut);
       json::pad(artifact.text);
@@ -174,16 +171,15 @@ RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   return run;
 }
 
-void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                         std::vector<TodoItem>& todos) const {
+void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+                         std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   // Every line is parsed once and handed to the generic reader (writing to
   // the shared lists), the event reader (writing to lists of its own that are
   // appended after the file, exactly as if it had read the file second) and
   // the activity tracker.
-  CodexRunCache cache;
-  cache.run = identity_of(run);
+  CodexParseContext& found = own(context);
   CodexActivityTracker tracker;
-  json::Parser parser;
+  json::DocParser parser;
   std::vector<Message> event_messages;
   std::vector<ToolCall> event_calls;
   for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
@@ -192,7 +188,7 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
     bool session_found = session.has_value();
     if (session) {
       if (session->agent_path) agent_path = *session->agent_path;
-      cache.session_meta.push_back(std::move(session->payload));
+      found.session_meta.push_back(std::move(session->payload));
     }
     JsonlMessageReader generic(artifact->path, messages, tool_calls, todos);
     event_messages.clear();
@@ -209,7 +205,7 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
           events.record(number, record);
           tracker.record(artifact->path, number, &record);
           if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
-            cache.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
+            found.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
             session_found = true;
           }
         });
@@ -229,28 +225,14 @@ void CodexParser::enrich(const RunArtifacts& run, std::vector<Message>& messages
       for (std::size_t i = 0; i < tool_calls.size(); ++i) tool_calls[i].position = i;
     }
   }
-  cache.best = tracker.best();
-  cache_ = std::move(cache);
+  found.best = tracker.best();
 }
 
-Activity CodexParser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
-                                        const std::vector<Approval>& approvals,
+Activity CodexParser::classify_activity(const RunArtifacts& run, const ParseContext& context,
+                                        const std::vector<Message>& messages, const std::vector<Approval>& approvals,
                                         const std::vector<ToolError>& tool_errors,
                                         const std::vector<ToolCall>& tool_calls) const {
-  std::optional<CodexActivityCandidate> best;
-  if (const CodexRunCache* cache = cache_for(run)) {
-    best = cache->best;
-  } else {
-    CodexActivityTracker tracker;
-    json::Parser parser;
-    for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
-      json::for_each_line(artifact->text, parser,
-                          [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-                            tracker.line(artifact->path, number, parsed);
-                          });
-    }
-    best = tracker.best();
-  }
+  const std::optional<CodexActivityCandidate>& best = own(context).best;
   if (!best) return tl::classify_activity(run, messages, approvals, tool_errors, tool_calls);
   if (best->state == ActivityState::Running && !approvals.empty()) {
     return activity(ActivityState::NeedsApproval, "approval", "approval evidence in terminal or snapshot",
@@ -259,22 +241,12 @@ Activity CodexParser::classify_activity(const RunArtifacts& run, const std::vect
   return activity(best->state, best->last_event_kind, best->reason, text::source_of(best->path, best->line));
 }
 
-json::Value CodexParser::snapshots(const RunArtifacts& run) const {
+json::Value CodexParser::snapshots(const RunArtifacts& run, const ParseContext& context) const {
   json::Value base = default_snapshots(run);
-  std::vector<json::Value> metas;
-  if (const CodexRunCache* cache = cache_for(run)) {
-    metas = cache->session_meta;
-  } else {
-    json::Parser parser;
-    for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
-      if (auto session = find_codex_session_record(artifact->text, parser, UINT64_MAX)) {
-        metas.push_back(std::move(session->payload));
-      }
-    }
-  }
+  const std::vector<json::Value>& metas = own(context).session_meta;
   if (metas.empty()) return base;
   json::Value list = json::Value::array();
-  for (json::Value& meta : metas) list.push_back(std::move(meta));
+  for (const json::Value& meta : metas) list.push_back(meta);
   if (base.is_object()) {
     base["codexSessionMeta"] = std::move(list);
     return base;

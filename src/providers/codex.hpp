@@ -22,7 +22,7 @@ struct CodexSessionRecord {
 };
 
 // The first session record among the first `max_lines` lines of `text`.
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::Parser& parser,
+std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::DocParser& parser,
                                                             std::uint64_t max_lines);
 
 // A sub-agent's log with everything before its triggering inter-agent record
@@ -59,29 +59,22 @@ class CodexActivityTracker {
   std::optional<CodexActivityCandidate> best_;
 };
 
-// What one reading of the run's Codex logs leaves for the later hooks.
-struct CodexRunCache {
-  RunIdentity run;
+// What `enrich`'s reading of the run's Codex logs leaves for the later hooks.
+struct CodexParseContext : ParseContext {
   std::optional<CodexActivityCandidate> best;
   std::vector<json::Value> session_meta;
 };
 
-class CodexParser : public Parser {
+class CodexParser : public ParserWithContext<CodexParseContext> {
  public:
-  using Parser::Parser;
+  using ParserWithContext::ParserWithContext;
   RunArtifacts prepare_artifacts(RunArtifacts run) const override;
-  Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
+  Activity classify_activity(const RunArtifacts& run, const ParseContext& context, const std::vector<Message>& messages,
                              const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                              const std::vector<ToolCall>& tool_calls) const override;
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
-  json::Value snapshots(const RunArtifacts& run) const override;
-
- private:
-  // The cache filled by `enrich` when it was filled for this run.
-  const CodexRunCache* cache_for(const RunArtifacts& run) const;
-
-  mutable std::optional<CodexRunCache> cache_;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;
 };
 
 }  // namespace tl

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "../classify/classify.hpp"
+#include "../classify/transcript_text.hpp"
 #include "../text.hpp"
 #include "codex_plan.hpp"
 
@@ -369,7 +369,7 @@ bool codex_item_completed_mode(std::string_view text) {
   // lazily, and only when no message event turns the mode off.
   MarkerScan scan(text, {"\"user_message\"", "\"agent_message\"", "\"assistant_message\"", "\"item_completed\""});
   constexpr std::size_t kItemMarker = 3;
-  json::Parser parser;
+  json::DocParser parser;
   bool on = false;
   std::vector<std::string_view> deferred;
   // The decision of one examined line: -1 a message event, 1 an item event, 0 neither.
@@ -594,7 +594,7 @@ void CodexEventReader::agent_message(std::uint64_t number, json::Element payload
 namespace {
 
 // The plan array of update_plan arguments: their "plan" member.
-std::optional<simdjson::dom::array> update_plan_array(std::string_view arguments, json::Parser& parser) {
+std::optional<simdjson::dom::array> update_plan_array(std::string_view arguments, json::DocParser& parser) {
   auto parsed = parser.parse(arguments);
   if (!parsed) return std::nullopt;
   auto plan = json::member(*parsed, "plan");
@@ -709,7 +709,7 @@ void parse_codex_events(const TextArtifact& artifact, std::optional<std::string_
                         std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                         std::vector<TodoItem>& todos) {
   CodexEventReader reader(artifact, agent_path, messages, tool_calls, todos);
-  json::Parser parser;
+  json::DocParser parser;
   json::for_each_line(artifact.text, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
                         reader.line(number, raw, parsed);

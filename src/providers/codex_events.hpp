@@ -127,7 +127,7 @@ class CodexEventReader {
   std::unordered_map<std::string, std::size_t, CodexStringHash, std::equal_to<>> call_index_;
   std::vector<std::size_t> custom_calls_;
   std::optional<CodexPlanSource> plan_;
-  json::Parser nested_parser_;
+  json::DocParser nested_parser_;
 };
 
 // Reads one Codex log into the three lists; `agent_path` is the sub-agent's

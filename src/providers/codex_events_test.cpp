@@ -52,7 +52,7 @@ Lists read(const TextArtifact& a, std::optional<std::string_view> agent_path = s
   return l;
 }
 
-json::Element parse(json::Parser& p, std::string_view text) { return p.parse(text).value(); }
+json::Element parse(json::DocParser& p, std::string_view text) { return p.parse(text).value(); }
 
 // ---- text helpers -------------------------------------------------------------
 
@@ -82,7 +82,7 @@ TEST(SameCodexMessageText, LongerEmptyOrElsewhereIsFalse) {
 }
 
 TEST(CodexResponseMessageText, JoinsStringTextsOfAnyType) {
-  json::Parser p;
+  json::DocParser p;
   auto content = parse(p, R"([{"type":"input_text","text":"a"},{"type":"input_image"},{"type":"other","text":"b"},
                               {"text":3},"loose",{"text":""},{"text":"c"}])");
   EXPECT_EQ(codex_response_message_text(content), "a\nb\n\nc");
@@ -90,7 +90,7 @@ TEST(CodexResponseMessageText, JoinsStringTextsOfAnyType) {
 }
 
 TEST(CodexAgentMessageText, OnlyInputTextBlocksUntrimmed) {
-  json::Parser p;
+  json::DocParser p;
   EXPECT_EQ(codex_agent_message_text(parse(p, R"({"content":[{"type":"input_text","text":"  x"},
       {"type":"output_text","text":"y"},{"type":"encrypted_content"},{"type":"input_text","text":"z "}]})")),
             "  x\nz ");
@@ -101,7 +101,7 @@ TEST(CodexAgentMessageText, OnlyInputTextBlocksUntrimmed) {
 }
 
 std::optional<CodexItemMessage> completed(std::string_view item_json) {
-  json::Parser p;
+  json::DocParser p;
   return codex_completed_item_message(parse(p, item_json));
 }
 

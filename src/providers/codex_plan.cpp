@@ -18,7 +18,7 @@ std::size_t skip_script_space(std::string_view s, std::size_t i) {
 }
 
 // Parses `text` as one JSON array.
-std::optional<simdjson::dom::array> parse_array(std::string_view text, json::Parser& parser) {
+std::optional<simdjson::dom::array> parse_array(std::string_view text, json::DocParser& parser) {
   auto parsed = parser.parse(text);
   if (!parsed) return std::nullopt;
   return json::as_array(*parsed);
@@ -37,7 +37,7 @@ bool looks_like_plan(simdjson::dom::array plan) {
 // The bytes scanned and parsed are taken from `budget`; once it is spent the
 // search gives up.
 std::optional<simdjson::dom::array> plan_at(std::string_view code, std::size_t key_pos, std::size_t key_len,
-                                            json::Parser& parser, std::size_t& budget) {
+                                            json::DocParser& parser, std::size_t& budget) {
   // The key must open an object member: the byte before it is "," or "{".
   std::size_t b = key_pos;
   while (b > 0 && is_script_space(code[b - 1])) --b;
@@ -118,7 +118,7 @@ std::optional<std::string> lenient_literal_json(std::string_view lit) {
     const char c = lit[i];
     if (c == '"') {
       std::size_t j = i + 1;
-      while (j < lit.size() && lit[j] != '"') j += lit[j] == '\\' ? 2 : 1;
+      while (j < lit.size() && lit[j] != '"') j += lit[j] == '\\' ? 2u : 1u;
       if (j >= lit.size()) return std::nullopt;
       out.append(lit.substr(i, j + 1 - i));
       previous = '"';
@@ -153,7 +153,7 @@ std::optional<std::string> lenient_literal_json(std::string_view lit) {
   return out;
 }
 
-std::optional<simdjson::dom::array> parse_nested_update_plan(std::string_view code, json::Parser& parser) {
+std::optional<simdjson::dom::array> parse_nested_update_plan(std::string_view code, json::DocParser& parser) {
   if (code.size() > kNestedPlanTextLimit) return std::nullopt;
   constexpr std::string_view kCall = "tools.update_plan";
   std::size_t call = code.find(kCall);
@@ -171,7 +171,7 @@ std::optional<simdjson::dom::array> parse_nested_update_plan(std::string_view co
 }
 
 std::optional<json::Value> parse_nested_update_plan(std::string_view code) {
-  json::Parser parser;
+  json::DocParser parser;
   auto plan = parse_nested_update_plan(code, parser);
   if (!plan) return std::nullopt;
   json::Value out = json::Value::array();

@@ -33,7 +33,7 @@ std::optional<std::string> lenient_literal_json(std::string_view literal);
 
 // The plan array passed to the first tools.update_plan( call of `code`, as
 // elements of `parser` (valid until it parses again).
-std::optional<simdjson::dom::array> parse_nested_update_plan(std::string_view code, json::Parser& parser);
+std::optional<simdjson::dom::array> parse_nested_update_plan(std::string_view code, json::DocParser& parser);
 // The same plan as an owned JSON array.
 std::optional<json::Value> parse_nested_update_plan(std::string_view code);
 

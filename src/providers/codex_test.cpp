@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../classify/classify.hpp"
+#include "../classify/jsonl.hpp"
+#include "../test_runs.hpp"
 #include "../text.hpp"
 #include "codex_events.hpp"
 
@@ -52,16 +53,13 @@ std::vector<std::string> lines_of(std::string_view text) {
   return out;
 }
 
-struct Lists {
-  std::vector<Message> messages;
-  std::vector<ToolCall> calls;
-  std::vector<TodoItem> todos;
-};
+using testing::Lists;
 
-Lists enrich(const CodexParser& p, const RunArtifacts& run) {
-  Lists l;
-  p.enrich(run, l.messages, l.calls, l.todos);
-  return l;
+Lists enrich(const CodexParser& p, const RunArtifacts& run) { return testing::enrich(p, run).lists; }
+
+// The snapshots hook after `enrich`, as the generic parse calls it.
+json::Value snapshots_of(const RunArtifacts& run) {
+  return make().snapshots(run, *testing::enrich(make(), run).context);
 }
 
 template <typename T>
@@ -154,14 +152,12 @@ TEST(CodexEnrich, SessionRecordBeyondLine64GivesNoAgentPath) {
   lines.push_back(kSubSession);
   lines.push_back(kToWorker);
   RunArtifacts run = run_of({text_artifact(kSub, join(lines))});
-  CodexParser p = make();
-  Lists l = enrich(p, run);
-  EXPECT_TRUE(l.messages.empty());
+  testing::Enriched e = testing::enrich(make(), run);
+  EXPECT_TRUE(e.lists.messages.empty());
   // The snapshots still report the record.
-  json::Value snaps = p.snapshots(run);
+  json::Value snaps = make().snapshots(run, *e.context);
   ASSERT_TRUE(snaps.contains("codexSessionMeta"));
   EXPECT_EQ(snaps["codexSessionMeta"][0]["id"], "sub");
-  EXPECT_EQ(make().snapshots(run), snaps);
 }
 
 // A file that both readers find something in: the generic reader reads the
@@ -208,7 +204,7 @@ TEST(CodexEnrich, OnePassEqualsBothReadersInTurn) {
     parse_jsonl_messages(a, expected.messages, expected.calls, expected.todos);
     parse_codex_events(a, std::nullopt, expected.messages, expected.calls, expected.todos);
   }
-  make().enrich(run, got.messages, got.calls, got.todos);
+  got = testing::enrich(make(), run, got).lists;
   EXPECT_EQ(dump(got.messages), dump(expected.messages));
   EXPECT_EQ(dump(got.calls), dump(expected.calls));
   EXPECT_EQ(dump(got.todos), dump(expected.todos));
@@ -227,7 +223,7 @@ std::string task_complete(std::string_view ts, std::string_view last) {
 }
 
 Activity classify(const RunArtifacts& run, const std::vector<Approval>& approvals = {}) {
-  return make().classify_activity(run, {}, approvals, {}, {});
+  return make().classify_activity(run, *testing::enrich(make(), run).context, {}, approvals, {}, {});
 }
 
 TEST(CodexActivity, UserContinuesAFailedTask) {
@@ -323,21 +319,14 @@ TEST(CodexActivity, WithoutCandidatesTheCommonDecision) {
   EXPECT_EQ(a.source, "metadata.json");
 }
 
-TEST(CodexActivity, CachedAndFreshDecisionsAgree) {
+TEST(CodexActivity, LatestTimestampWinsOverLineOrder) {
   RunArtifacts run =
       run_of({text_artifact(kMain, join({task_complete("t2", R"(,"last_agent_message":"ok")"), user_event("t3", "more"),
                                          "garbage", event("t1", R"({"type":"task_started"})")}))});
-  CodexParser p = make();
-  Lists l = enrich(p, run);
-  Activity cached = p.classify_activity(run, l.messages, {}, {}, l.calls);
-  Activity fresh = make().classify_activity(run, l.messages, {}, {}, l.calls);
-  EXPECT_EQ(cached.state, ActivityState::Running);
-  EXPECT_EQ(cached.source, text::source_of(kMain, 2));
-  EXPECT_EQ(fresh.state, cached.state);
-  EXPECT_EQ(fresh.source, cached.source);
-  // A different run is not answered from the cache.
-  RunArtifacts other = run_of({text_artifact(kMain, join({event("t", R"({"type":"turn_aborted"})")}))});
-  EXPECT_EQ(p.classify_activity(other, {}, {}, {}, {}).state, ActivityState::Cancelled);
+  testing::Enriched e = testing::enrich(make(), run);
+  Activity a = make().classify_activity(run, *e.context, e.lists.messages, {}, {}, e.lists.calls);
+  EXPECT_EQ(a.state, ActivityState::Running);
+  EXPECT_EQ(a.source, text::source_of(kMain, 2));
 }
 
 // ---- snapshots -------------------------------------------------------------
@@ -349,21 +338,17 @@ TEST(CodexSnapshots, SessionPayloadsJoinTheManifestSnapshots) {
        text_artifact("snapshots/s/home/.codex/sessions/none.jsonl", join({user_event("t", "y")}))});
   const json::Value metas = json::Value::array({json::Value({{"id", "m"}}), nullptr});
   run.metadata = json::Value({{"snapshots", {{"after", 1}, {"codexSessionMeta", "old"}}}});
-  EXPECT_EQ(make().snapshots(run), json::Value({{"after", 1}, {"codexSessionMeta", metas}}));
+  EXPECT_EQ(snapshots_of(run), json::Value({{"after", 1}, {"codexSessionMeta", metas}}));
   run.metadata = json::Value({{"snapshots", json::Value::array({"a"})}});
-  EXPECT_EQ(make().snapshots(run), json::Value({{"manifest", json::Value::array({"a"})}, {"codexSessionMeta", metas}}));
+  EXPECT_EQ(snapshots_of(run), json::Value({{"manifest", json::Value::array({"a"})}, {"codexSessionMeta", metas}}));
   run.metadata = json::Value::object();
-  EXPECT_EQ(make().snapshots(run), json::Value({{"manifest", json::Value::array()}, {"codexSessionMeta", metas}}));
-  // After enrich the same answer comes from the cache.
-  CodexParser p = make();
-  enrich(p, run);
-  EXPECT_EQ(p.snapshots(run), make().snapshots(run));
+  EXPECT_EQ(snapshots_of(run), json::Value({{"manifest", json::Value::array()}, {"codexSessionMeta", metas}}));
 }
 
 TEST(CodexSnapshots, NoSessionRecordLeavesTheDefault) {
   RunArtifacts run = run_of({text_artifact(kMain, join({user_event("t", "x"), "\"session_meta\""}))});
   run.metadata = json::Value({{"snapshots", {{"after", 1}}}});
-  EXPECT_EQ(make().snapshots(run), json::Value({{"after", 1}}));
+  EXPECT_EQ(snapshots_of(run), json::Value({{"after", 1}}));
 }
 
 }  // namespace

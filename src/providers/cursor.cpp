@@ -444,45 +444,22 @@ std::string_view cursor_todo_state(std::optional<std::string_view> status) {
   return "pending";
 }
 
-std::vector<SubAgent> cursor_sub_agents(const RunArtifacts& run) {
-  std::vector<SubAgent> agents;
-  json::Parser parser;
+void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+  std::vector<SubAgent>& launched = own(context).launched;
+  json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
-    LaunchTracker launches(agents);
-    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-      if (parsed == nullptr) return;
-      if (auto fields = read_line(*parsed)) launches.line(*fields, text::source_of(t->path, number));
-    });
-  }
-  return agents;
-}
-
-bool CursorParser::cache_matches(const RunArtifacts& run) const {
-  return launches_ && launches_->run == identity_of(run);
-}
-
-void CursorParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                          std::vector<TodoItem>& todos) const {
-  LaunchCache cache;
-  cache.run = identity_of(run);
-  json::Parser parser;
-  for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
-    TranscriptReader reader(t->path, messages, tool_calls, todos, cache.agents);
+    TranscriptReader reader(t->path, messages, tool_calls, todos, launched);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
       if (parsed) reader.line(number, *parsed);
     });
   }
-  launches_ = std::move(cache);
 }
 
-std::vector<SubAgent> CursorParser::sub_agents(const RunArtifacts& run) const {
+std::vector<SubAgent> CursorParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
   std::vector<SubAgent> agents = default_sub_agents(family(), run);
-  if (cache_matches(run)) {
-    agents.insert(agents.end(), launches_->agents.begin(), launches_->agents.end());
-  } else {
-    std::vector<SubAgent> launched = cursor_sub_agents(run);
-    agents.insert(agents.end(), std::make_move_iterator(launched.begin()), std::make_move_iterator(launched.end()));
-  }
+  const std::vector<SubAgent>& launched = own(context).launched;
+  agents.insert(agents.end(), launched.begin(), launched.end());
   return agents;
 }
 

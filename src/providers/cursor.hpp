@@ -13,24 +13,19 @@
 
 namespace tl {
 
-class CursorParser : public Parser {
- public:
-  CursorParser(std::string label, ParserResolution resolution) : Parser("cursor", std::move(label), resolution) {}
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
-  std::vector<SubAgent> sub_agents(const RunArtifacts& run) const override;
-  std::vector<Provenance> provenance() const override;
+// The sub-agents that `enrich` found launched in the transcripts.
+struct CursorParseContext : ParseContext {
+  std::vector<SubAgent> launched;
+};
 
- private:
-  // The Cursor sub-agents found while `enrich` read the transcripts, so that
-  // `sub_agents` does not parse them again. Valid only for the run it was
-  // made from; any other run is read afresh.
-  struct LaunchCache {
-    RunIdentity run;
-    std::vector<SubAgent> agents;
-  };
-  bool cache_matches(const RunArtifacts& run) const;
-  mutable std::optional<LaunchCache> launches_;
+class CursorParser : public ParserWithContext<CursorParseContext> {
+ public:
+  CursorParser(std::string label, ParserResolution resolution)
+      : ParserWithContext("cursor", std::move(label), resolution) {}
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+  std::vector<Provenance> provenance() const override;
 };
 
 // The readable text of a Cursor content value: a string itself, the pieces of
@@ -45,9 +40,5 @@ std::string collapse(std::string_view text);
 std::string cursor_user_prompt(std::string_view text);
 // The todo state of a TodoWrite item's status text ("pending" when absent).
 std::string_view cursor_todo_state(std::optional<std::string_view> status);
-
-// The sub-agents launched in the run's Cursor transcripts (without the
-// default ones), each transcript read once.
-std::vector<SubAgent> cursor_sub_agents(const RunArtifacts& run);
 
 }  // namespace tl

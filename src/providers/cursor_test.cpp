@@ -5,9 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../classify/classify.hpp"
-
-#include "test_runs.hpp"
+#include "../test_runs.hpp"
 
 namespace tl {
 namespace {
@@ -17,32 +15,24 @@ const std::string kB = "snapshots/s/home/.cursor/projects/app/agent-transcripts/
 
 using testing::lines_of;
 
-RunArtifacts run_with(std::vector<std::pair<std::string, std::string>> files) {
-  RunArtifacts run;
-  for (auto& [path, text] : files) {
-    TextArtifact t{path, text};
-    json::pad(t.text);
-    run.texts.push_back(std::move(t));
-  }
-  return run;
-}
+using testing::Lists;
+using testing::run_with;
 
-struct Lists {
-  std::vector<Message> messages;
-  std::vector<ToolCall> calls;
-  std::vector<TodoItem> todos;
-};
+CursorParser parser() { return CursorParser("family", ParserResolution::FamilyFallback); }
 
 Lists enrich(const RunArtifacts& run, Lists start = {}) {
-  CursorParser parser("family", ParserResolution::FamilyFallback);
-  parser.enrich(run, start.messages, start.calls, start.todos);
-  return start;
+  return testing::enrich(parser(), run, std::move(start)).lists;
+}
+
+// The sub-agents hook after `enrich`, as the generic parse calls it.
+std::vector<SubAgent> sub_agents_of(const RunArtifacts& run) {
+  return parser().sub_agents(run, *testing::enrich(parser(), run).context);
 }
 
 // Parses one JSON text and hands its element to `f` while the parser lives.
 template <typename F>
 void with_element(std::string_view text, F f) {
-  json::Parser p;
+  json::DocParser p;
   auto e = p.parse(text);
   ASSERT_TRUE(e.has_value()) << text;
   f(*e);
@@ -348,8 +338,7 @@ TEST(CursorSubAgents, LaunchesWithTitlesPromptsAndStates) {
   });
   run.metadata = json::Value::object();
   run.metadata["subAgentsObserved"] = true;
-  CursorParser parser("family", ParserResolution::FamilyFallback);
-  auto agents = parser.sub_agents(run);
+  auto agents = sub_agents_of(run);
   ASSERT_EQ(agents.size(), 6u);
   EXPECT_EQ(agents[0].id, "cursor-observed");
   EXPECT_EQ(agents[0].source, "metadata.json");
@@ -379,45 +368,32 @@ TEST(CursorSubAgents, ARepeatedIdFollowsTheLatestLaunch) {
             R"({"role":"assistant","content":[{"type":"tool_use","id":"r","name":"Task"},{"type":"tool_use","id":"r","name":"Task"}]})",
             R"({"role":"user","content":[{"type":"tool_result","tool_use_id":"r","is_error":"true"}]})",
         })}});
-  auto agents = cursor_sub_agents(run);
+  auto agents = sub_agents_of(run);
   ASSERT_EQ(agents.size(), 2u);
   EXPECT_EQ(agents[0].state, ActivityState::Running);
   EXPECT_EQ(agents[1].state, ActivityState::Finished);  // "true" as a string is not an error
 }
 
-TEST(CursorSubAgents, EnrichAndAStandaloneCallAgree) {
+TEST(CursorSubAgents, AResultFinishesItsLaunch) {
   auto run = run_with(
       {{kA, lines_of({
                 R"({"role":"assistant","content":[{"type":"tool_use","id":"q","name":"Task","input":{"title":"T"}}]})",
                 R"({"role":"user","content":[{"type":"tool_result","tool_use_id":"q"}]})",
             })}});
-  auto other = run_with({{kB, lines_of({R"({"role":"assistant","content":[{"type":"tool_use","name":"agent"}]})"})}});
-  CursorParser parser("family", ParserResolution::FamilyFallback);
-  Lists lists;
-  parser.enrich(run, lists.messages, lists.calls, lists.todos);
-  auto after_enrich = parser.sub_agents(run);
-  ASSERT_EQ(after_enrich.size(), 1u);
-  EXPECT_EQ(after_enrich[0].title, "T");
-  EXPECT_EQ(after_enrich[0].state, ActivityState::Finished);
-  // Asked about another run, the parser reads that run instead of the cache.
-  auto other_agents = parser.sub_agents(other);
-  ASSERT_EQ(other_agents.size(), 1u);
-  EXPECT_EQ(other_agents[0].source, kB + ":1");
-  CursorParser fresh("family", ParserResolution::FamilyFallback);
-  auto alone = fresh.sub_agents(run);
-  ASSERT_EQ(alone.size(), 1u);
-  EXPECT_EQ(alone[0].id, after_enrich[0].id);
-  EXPECT_EQ(alone[0].state, after_enrich[0].state);
+  auto agents = sub_agents_of(run);
+  ASSERT_EQ(agents.size(), 1u);
+  EXPECT_EQ(agents[0].id, "q");
+  EXPECT_EQ(agents[0].title, "T");
+  EXPECT_EQ(agents[0].state, ActivityState::Finished);
 }
 
 TEST(CursorParser, ProvenanceExtendsTheDefaults) {
-  CursorParser parser("family", ParserResolution::FamilyFallback);
-  auto p = parser.provenance();
+  auto p = parser().provenance();
   ASSERT_EQ(p.size(), 8u);
   EXPECT_EQ(p[3].field, "state.snapshots");
   EXPECT_EQ(p[4].field, "state.messages");
   EXPECT_EQ(p[7].path, "Cursor agent/task/subagent tool_use blocks");
-  EXPECT_EQ(parser.parser_name(), "cursorParser::family");
+  EXPECT_EQ(parser().parser_name(), "cursorParser::family");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "../classify/classify.hpp"
+#include "../classify/jsonl.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -159,8 +159,8 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
   }
 }
 
-void OpencodeParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                            std::vector<TodoItem>& todos) const {
+void OpencodeParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Message>& messages,
+                            std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   const std::vector<const TextArtifact*> transcripts = provider_transcripts(run, "opencode");
   for (const TextArtifact* t : transcripts) parse_jsonl_messages(*t, messages, tool_calls, todos);
   if (transcripts.empty()) read_opencode_terminal(run.terminal, messages, tool_calls);
@@ -189,7 +189,7 @@ void append_opencode_log_agent(std::vector<SubAgent>& agents, const std::vector<
   }
 }
 
-std::vector<SubAgent> OpencodeParser::sub_agents(const RunArtifacts& run) const {
+std::vector<SubAgent> OpencodeParser::sub_agents(const RunArtifacts& run, const ParseContext&) const {
   std::vector<SubAgent> agents = default_sub_agents(family(), run);
   append_opencode_log_agent(agents, opencode_runtime_logs(run));
   return agents;

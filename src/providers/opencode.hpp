@@ -14,9 +14,9 @@ namespace tl {
 class OpencodeParser : public Parser {
  public:
   using Parser::Parser;
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
-  std::vector<SubAgent> sub_agents(const RunArtifacts& run) const override;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
 };
 
 // The run's OpenCode runtime logs: ".log" files under .local/share/opencode/

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_runs.hpp"
+#include "../test_runs.hpp"
 
 namespace tl {
 namespace {
@@ -15,15 +15,15 @@ const std::string kLog2 = "snapshots/s/home/.local/share/opencode/log/2025-01-02
 
 using testing::lines_of;
 
-RunArtifacts run_with(std::string terminal, std::vector<std::pair<std::string, std::string>> files) {
-  RunArtifacts run;
-  run.terminal = std::move(terminal);
-  for (auto& [path, text] : files) {
-    TextArtifact t{path, text};
-    json::pad(t.text);
-    run.texts.push_back(std::move(t));
-  }
-  return run;
+RunArtifacts run_with(std::string terminal, const std::vector<std::pair<std::string, std::string>>& files) {
+  return testing::run_with(files, std::move(terminal));
+}
+
+OpencodeParser parser() { return OpencodeParser("opencode", "1::17::3", ParserResolution::Exact); }
+
+// The sub-agents hook after `enrich`, as the generic parse calls it.
+std::vector<SubAgent> sub_agents_of(const RunArtifacts& run) {
+  return parser().sub_agents(run, *testing::enrich(parser(), run).context);
 }
 
 struct Terminal {
@@ -233,10 +233,9 @@ TEST(OpencodeAgents, AgentEventWords) {
 }
 
 TEST(OpencodeAgents, TheLatestLogWithAnEventIsTheSource) {
-  OpencodeParser parser("opencode", "1::17::3", ParserResolution::Exact);
   auto run = run_with("", {{kLog1, lines_of({"boot", "subagent started", "agent finished"})},
                            {kLog2, lines_of({"agents started", "nothing"})}});
-  auto agents = parser.sub_agents(run);
+  auto agents = sub_agents_of(run);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].id, "opencode-agent-log");
   EXPECT_EQ(agents[0].title, "OpenCode agent log evidence");
@@ -246,12 +245,12 @@ TEST(OpencodeAgents, TheLatestLogWithAnEventIsTheSource) {
 
   auto both = run_with("", {{kLog1, "agent started\n"}, {kLog2, "agent_finished\n"}});
   both.metadata["subAgentsObserved"] = true;
-  agents = parser.sub_agents(both);
+  agents = sub_agents_of(both);
   ASSERT_EQ(agents.size(), 2u);
   EXPECT_EQ(agents[0].id, "opencode-observed");
   EXPECT_EQ(agents[1].source, kLog2);
 
-  EXPECT_TRUE(parser.sub_agents(run_with("subagent started", {})).empty());
+  EXPECT_TRUE(sub_agents_of(run_with("subagent started", {})).empty());
 }
 
 TEST(OpencodeAgents, NoSecondRecordForTheSameLog) {
@@ -276,11 +275,9 @@ TEST(OpencodeEnrich, TranscriptsReplaceTheTerminalButLogsStillCount) {
         lines_of(
             {R"({"role":"assistant","content":[{"type":"tool_use","id":"t","name":"bash","input":{"command":"ls"}}]})",
              R"({"role":"user","content":"hello"})"})}});
-  OpencodeParser parser("opencode", "1::17::3", ParserResolution::Exact);
-  std::vector<Message> messages;
-  std::vector<ToolCall> calls;
-  std::vector<TodoItem> todos;
-  parser.enrich(run, messages, calls, todos);
+  testing::Lists lists = testing::enrich(parser(), run).lists;
+  const auto& messages = lists.messages;
+  const auto& calls = lists.calls;
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, "hello");
   EXPECT_EQ(messages[0].source, transcript + ":2");
@@ -289,13 +286,11 @@ TEST(OpencodeEnrich, TranscriptsReplaceTheTerminalButLogsStillCount) {
   EXPECT_EQ(calls[1].name, "cancel");
   EXPECT_EQ(calls[1].position, 1u);
   EXPECT_EQ(calls[1].source, kLog1 + ":1");
-  EXPECT_TRUE(todos.empty());
+  EXPECT_TRUE(lists.todos.empty());
 
   // Without transcripts the terminal is read, before the logs.
   run.texts.pop_back();
-  messages.clear();
-  calls.clear();
-  parser.enrich(run, messages, calls, todos);
+  lists = testing::enrich(parser(), run).lists;
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].name, "bash");
   EXPECT_EQ(calls[0].result_text, std::nullopt);

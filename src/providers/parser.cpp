@@ -1,25 +1,26 @@
 #include "parser.hpp"
 
-#include "../classify/classify.hpp"
+#include "../classify/activity.hpp"
+#include "../classify/common.hpp"
+#include "../classify/todos.hpp"
+#include "../classify/turns.hpp"
+#include "../harness.hpp"
 #include "../text.hpp"
-#include "claude.hpp"
-#include "codex.hpp"
-#include "cursor.hpp"
-#include "opencode.hpp"
-#include "pi.hpp"
 
 namespace tl {
 
 ParserOutput Parser::parse(const Args& args) const {
   const RunArtifacts run = prepare_artifacts(load_run(args.input));
   CommonParse common = common_parse(run, family());
-  enrich(run, common.messages, common.tool_calls, common.todos);
+  const std::unique_ptr<ParseContext> context = new_context();
+  enrich(run, *context, common.messages, common.tool_calls, common.todos);
   dedupe_todos(common.todos);
-  common.activity = classify_activity(run, common.messages, common.approvals, common.tool_errors, common.tool_calls);
+  common.activity =
+      classify_activity(run, *context, common.messages, common.approvals, common.tool_errors, common.tool_calls);
   common.user_turns = group_user_turns(common.messages, common.tool_calls, common.todos, common.activity.state);
-  std::vector<SubAgent> agents = sub_agents(run);
-  json::Value snaps = snapshots(run);
-  std::optional<std::string> run_title = title(run);
+  std::vector<SubAgent> agents = sub_agents(run, *context);
+  json::Value snaps = snapshots(run, *context);
+  std::optional<std::string> run_title = title(run, *context);
 
   ParserOutput out;
   out.parser.name = parser_name();
@@ -52,21 +53,24 @@ ParserOutput Parser::parse(const Args& args) const {
   return out;
 }
 
-Activity Parser::classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
+Activity Parser::classify_activity(const RunArtifacts& run, const ParseContext&, const std::vector<Message>& messages,
                                    const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                                    const std::vector<ToolCall>& tool_calls) const {
   return tl::classify_activity(run, messages, approvals, tool_errors, tool_calls);
 }
 
-void Parser::enrich(const RunArtifacts&, std::vector<Message>&, std::vector<ToolCall>&, std::vector<TodoItem>&) const {}
+void Parser::enrich(const RunArtifacts&, ParseContext&, std::vector<Message>&, std::vector<ToolCall>&,
+                    std::vector<TodoItem>&) const {}
 
-std::vector<SubAgent> Parser::sub_agents(const RunArtifacts& run) const { return default_sub_agents(family(), run); }
+std::vector<SubAgent> Parser::sub_agents(const RunArtifacts& run, const ParseContext&) const {
+  return default_sub_agents(family(), run);
+}
 
-std::optional<std::string> Parser::title(const RunArtifacts&) const { return std::nullopt; }
+std::optional<std::string> Parser::title(const RunArtifacts&, const ParseContext&) const { return std::nullopt; }
 
 std::vector<Provenance> Parser::provenance() const { return default_provenance(); }
 
-json::Value Parser::snapshots(const RunArtifacts& run) const { return default_snapshots(run); }
+json::Value Parser::snapshots(const RunArtifacts& run, const ParseContext&) const { return default_snapshots(run); }
 
 std::string Parser::parser_name() const { return std::string(family()) + "Parser::" + label(); }
 
@@ -99,20 +103,7 @@ std::vector<Provenance> default_provenance() {
 }
 
 std::vector<std::string> parser_lineage(std::string_view family, std::string_view label) {
-  std::string cls;
-  if (family.empty()) {
-    cls = "FamilyParser";
-  } else if (family == "pi") {
-    cls = "PiParser";
-  } else if (family == "omp") {
-    cls = "OMPParser";
-  } else if (family == "opencode") {
-    cls = "OpenCodeParser";
-  } else {
-    std::size_t first_len = 0;
-    text::decode(family, first_len);
-    cls = text::to_upper(family.substr(0, first_len)) + std::string(family.substr(first_len)) + "Parser";
-  }
+  const std::string cls = parser_class_name(family);
   std::vector<std::string> out{"Parser", cls};
   std::vector<std::string_view> parts;
   std::size_t start = 0;
@@ -128,16 +119,6 @@ std::vector<std::string> parser_lineage(std::string_view family, std::string_vie
     out.push_back(cls + std::string(parts[0]) + "::" + std::string(parts[1]) + "::" + std::string(parts[2]));
   }
   return out;
-}
-
-std::unique_ptr<Parser> make_parser(std::string_view harness, const std::string& label, ParserResolution resolution) {
-  if (harness == "claude") return std::make_unique<ClaudeParser>("claude", label, resolution);
-  if (harness == "codex") return std::make_unique<CodexParser>("codex", label, resolution);
-  if (harness == "opencode") return std::make_unique<OpencodeParser>("opencode", label, resolution);
-  if (harness == "omp") return std::make_unique<OmpParser>("omp", label, resolution);
-  if (harness == "pi") return std::make_unique<PiParser>("pi", label, resolution);
-  if (harness == "cursor") return std::make_unique<CursorParser>(label, resolution);
-  return std::make_unique<FamilyParser>(std::string(harness), label, resolution);
 }
 
 }  // namespace tl

@@ -8,11 +8,21 @@
 #include <string_view>
 #include <vector>
 
+#include "../args.hpp"
 #include "../artifacts.hpp"
-#include "../cli.hpp"
 #include "../model.hpp"
 
 namespace tl {
+
+// What one parse carries from hook to hook: `enrich` reads the harness's own
+// logs once and keeps here what the later hooks (`classify_activity`,
+// `sub_agents`, `title`, `snapshots`) need, so that no hook reads the logs
+// again. The generic parse makes one context per parse with the parser's
+// `new_context` and hands it to every hook; a parser that keeps nothing uses
+// this empty base.
+struct ParseContext {
+  virtual ~ParseContext() = default;
+};
 
 // One parser per run. The operations are listed in the order of the
 // interface's dispatch table; every one has a default that a family parser
@@ -29,17 +39,21 @@ class Parser {
   // The generic parse; no parser replaces it.
   ParserOutput parse(const Args& args) const;
   virtual RunArtifacts prepare_artifacts(RunArtifacts run) const { return run; }
-  virtual Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& messages,
-                                     const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
+  virtual Activity classify_activity(const RunArtifacts& run, const ParseContext& context,
+                                     const std::vector<Message>& messages, const std::vector<Approval>& approvals,
+                                     const std::vector<ToolError>& tool_errors,
                                      const std::vector<ToolCall>& tool_calls) const;
-  virtual void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                      std::vector<TodoItem>& todos) const;
-  virtual std::vector<SubAgent> sub_agents(const RunArtifacts& run) const;
-  virtual std::optional<std::string> title(const RunArtifacts& run) const;
+  virtual void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+                      std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const;
+  virtual std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const;
+  virtual std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const;
   virtual std::vector<Provenance> provenance() const;
-  virtual json::Value snapshots(const RunArtifacts& run) const;
+  virtual json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const;
   virtual std::string parser_name() const;
   virtual std::vector<std::string> lineage() const;
+
+  // The context of one parse, handed to the hooks above.
+  virtual std::unique_ptr<ParseContext> new_context() const { return std::make_unique<ParseContext>(); }
 
  protected:
   std::string family_;
@@ -47,26 +61,25 @@ class Parser {
   ParserResolution resolution_;
 };
 
+// Base of a parser whose hooks share a context of type `Context`: the
+// generic parse hands each parser the context that parser made, so its hooks
+// may take it as their own type.
+template <typename Context>
+class ParserWithContext : public Parser {
+ public:
+  using Parser::Parser;
+  std::unique_ptr<ParseContext> new_context() const final { return std::make_unique<Context>(); }
+
+ protected:
+  static Context& own(ParseContext& context) { return static_cast<Context&>(context); }
+  static const Context& own(const ParseContext& context) { return static_cast<const Context&>(context); }
+};
+
 // Used for gemini: every operation is the default.
 class FamilyParser : public Parser {
  public:
   using Parser::Parser;
 };
-
-// Identifies the run a hook was given: a parser object serves one parse, so
-// what one hook read from the run can be kept for a later hook, as long as
-// that hook is given the same run (same object, same list of texts).
-struct RunIdentity {
-  const RunArtifacts* run = nullptr;
-  const TextArtifact* texts = nullptr;
-  std::size_t text_count = 0;
-  friend bool operator==(const RunIdentity&, const RunIdentity&) = default;
-};
-
-inline RunIdentity identity_of(const RunArtifacts& run) { return {&run, run.texts.data(), run.texts.size()}; }
-
-// Builds the parser of a registered harness.
-std::unique_ptr<Parser> make_parser(std::string_view harness, const std::string& label, ParserResolution resolution);
 
 std::vector<std::string> parser_lineage(std::string_view family, std::string_view label);
 

@@ -1,6 +1,6 @@
 #include "pi.hpp"
 
-#include "../classify/classify.hpp"
+#include "../classify/jsonl.hpp"
 
 namespace tl {
 
@@ -11,13 +11,13 @@ void enrich_from_transcripts(const RunArtifacts& run, std::string_view family, s
   }
 }
 
-void PiParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                      std::vector<TodoItem>& todos) const {
+void PiParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Message>& messages,
+                      std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   enrich_from_transcripts(run, "pi", messages, tool_calls, todos);
 }
 
-void OmpParser::enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                       std::vector<TodoItem>& todos) const {
+void OmpParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Message>& messages,
+                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   enrich_from_transcripts(run, "omp", messages, tool_calls, todos);
 }
 

@@ -9,15 +9,15 @@ namespace tl {
 class PiParser : public Parser {
  public:
   using Parser::Parser;
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
 };
 
 class OmpParser : public Parser {
  public:
   using Parser::Parser;
-  void enrich(const RunArtifacts& run, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-              std::vector<TodoItem>& todos) const override;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
 };
 
 // Reads every session log of `family` with the generic JSONL reader.

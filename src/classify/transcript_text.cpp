@@ -1,6 +1,8 @@
-// Small text operations of the common analysis.
+#include "transcript_text.hpp"
+
+#include <vector>
+
 #include "../text.hpp"
-#include "classify.hpp"
 
 namespace tl {
 

@@ -1,0 +1,42 @@
+// Steps of the common analysis that the modules' own unit tests check one by
+// one; nothing outside the analysis calls them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "../json.hpp"
+#include "../model.hpp"
+
+namespace tl::detail {
+
+// ---- todos ------------------------------------------------------------------
+
+std::optional<std::string_view> normalize_todo_state(std::string_view state);
+void parse_todo_object(std::string_view source, json::Element value, std::vector<TodoItem>& todos);
+
+// ---- user turns -------------------------------------------------------------
+
+// Per source path, the (line, turn) pairs of the turns opened in that file.
+using TurnLineIndex = std::unordered_map<std::string_view, std::vector<std::pair<std::uint64_t, std::size_t>>>;
+std::optional<std::size_t> turn_owner_for_source(std::string_view source, const TurnLineIndex& index);
+
+// ---- tool errors and activity -----------------------------------------------
+
+bool looks_provider_api_error_line(std::string_view lower_line);
+std::optional<std::string> structured_tool_error_text(std::string_view output);
+
+using LatestLines = std::unordered_map<std::string_view, std::uint64_t>;
+LatestLines latest_activity_lines(const std::vector<Message>& messages, const std::vector<ToolCall>& tool_calls);
+std::optional<std::string> terminal_abort_source(std::string_view terminal, const LatestLines& latest,
+                                                 const std::vector<ToolCall>& tool_calls);
+std::optional<std::string> terminal_tool_error_source(const std::vector<Message>& messages,
+                                                      const std::vector<ToolError>& tool_errors,
+                                                      const std::vector<ToolCall>& tool_calls);
+
+}  // namespace tl::detail

@@ -1,0 +1,61 @@
+// Builders of small runs and hook drivers for the unit tests.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "artifacts.hpp"
+#include "json.hpp"
+#include "model.hpp"
+#include "providers/parser.hpp"
+
+namespace tl::testing {
+
+// The lines, each ended by a line feed.
+inline std::string lines_of(std::initializer_list<std::string_view> lines) {
+  std::string out;
+  for (auto l : lines) {
+    out.append(l);
+    out.push_back('\n');
+  }
+  return out;
+}
+
+// A run holding just these texts (path, contents), padded as loading pads
+// them, with the given terminal capture.
+inline RunArtifacts run_with(const std::vector<std::pair<std::string, std::string>>& files, std::string terminal = "") {
+  RunArtifacts run;
+  run.terminal = std::move(terminal);
+  for (const auto& [path, text] : files) {
+    TextArtifact t{path, text};
+    json::pad(t.text);
+    run.texts.push_back(std::move(t));
+  }
+  return run;
+}
+
+// The lists that the readers and `enrich` extend.
+struct Lists {
+  std::vector<Message> messages;
+  std::vector<ToolCall> calls;
+  std::vector<TodoItem> todos;
+};
+
+// A parse's state after `enrich`: the context the parser filled and the lists.
+struct Enriched {
+  std::unique_ptr<ParseContext> context;
+  Lists lists;
+};
+
+// Runs `enrich` as the generic parse does, on lists that start as `start`.
+inline Enriched enrich(const Parser& parser, const RunArtifacts& run, Lists start = {}) {
+  Enriched out{parser.new_context(), std::move(start)};
+  parser.enrich(run, *out.context, out.lists.messages, out.lists.calls, out.lists.todos);
+  return out;
+}
+
+}  // namespace tl::testing
