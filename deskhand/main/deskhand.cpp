@@ -39,7 +39,9 @@ Result<json> run(Platform& platform, const std::string& action, const json& requ
 Result<json> handle_request(Platform& platform) {
   auto touched = platform.touch_shared_application();
   if (!touched) return touched.failure();
-  auto input = platform.read_standard_input();
+  // One byte past the limit is enough to refuse the request, so a caller
+  // that streams megabytes is answered at once and nothing more is held.
+  auto input = platform.read_standard_input(kMaxInputBytes + 1);
   if (!input) return input.failure();
   if (input->size() > kMaxInputBytes) return fail("Invalid Mac input");
   auto request = parse_json(*input);
@@ -55,6 +57,7 @@ std::string reply_bytes(const Result<json>& reply) {
 }
 
 int main(Platform& platform) {
+  platform.ignore_sigpipe();
   const Result<json> reply = handle_request(platform);
   const bool written = platform.write_standard_output(reply_bytes(reply));
   return reply.ok() && written ? 0 : 1;

@@ -24,7 +24,8 @@ Result<nlohmann::json> run(Platform& platform, const std::string& action,
                            const nlohmann::json& request);
 
 // Reads, validates and performs the request on standard input and returns
-// the success reply or the failure.
+// the success reply or the failure. At most 32,769 bytes are read: more than
+// 32,768 is "Invalid Mac input" without parsing.
 Result<nlohmann::json> handle_request(Platform& platform);
 
 // The reply as written: compact JSON without a trailing newline; a failure
@@ -32,8 +33,9 @@ Result<nlohmann::json> handle_request(Platform& platform);
 std::string reply_bytes(const Result<nlohmann::json>& reply);
 
 // The whole process: handles the request, writes the reply and returns the
-// exit status, 0 for a success reply and 1 for an error reply (or when the
-// reply cannot be written).
+// exit status, 0 for a success reply and 1 for an error reply or when the
+// reply cannot be written (a closed standard output included: SIGPIPE is
+// ignored first).
 int main(Platform& platform);
 
 }  // namespace deskhand

@@ -119,16 +119,28 @@ TEST(InputAndValidation, NoWindowServerConnectionFailsBeforeReading) {
   EXPECT_EQ(deskhand::main(platform), 1);
   EXPECT_EQ(json::parse(platform.written), (json{{"error", "Mac action failed"}}));
   EXPECT_EQ(platform.count("read"), 0);
+  EXPECT_EQ(platform.calls.front(), "ignoreSigpipe");  // before the reply is written
 }
 
-TEST(InputAndValidation, TheApplicationIsTouchedFirst) {
+TEST(InputAndValidation, SigpipeIsIgnoredThenTheApplicationTouched) {
   FakePlatform platform;
   platform.input = std::string(R"({"action":"permissions"})");
   deskhand::main(platform);
-  ASSERT_FALSE(platform.calls.empty());
-  EXPECT_EQ(platform.calls.front(), "touch");
+  ASSERT_GE(platform.calls.size(), 2u);
+  EXPECT_EQ(platform.calls[0], "ignoreSigpipe");
+  EXPECT_EQ(platform.calls[1], "touch");
   EXPECT_EQ(platform.calls.back(), "write");
   EXPECT_EQ(platform.count("write"), 1);
+}
+
+TEST(InputAndValidation, AtMostOneByteMoreThanTheLimitIsRead) {
+  FakePlatform platform;
+  int status = -1;
+  // Megabytes on standard input: only 32,769 bytes are taken from it.
+  const json reply = run_process(platform, std::string(4 * 1048576, ' '), &status);
+  EXPECT_EQ(platform.read_limits, std::vector<std::size_t>{32769});
+  EXPECT_EQ(reply, (json{{"error", "Invalid Mac input"}}));
+  EXPECT_EQ(status, 1);
 }
 
 TEST(InputAndValidation, AnErrorReplyHasTheSingleKeyError) {

@@ -1,9 +1,13 @@
 // An in-process platform for the unit tests: answers are set field by field,
 // and every call that matters is recorded (sleeps, activations, reads of the
-// frontmost application, listings, captures, posted events).
+// frontmost application, listings, captures, posted events). Its clock is
+// manual: only sleeps move it, so waits cost no real time.
 #pragma once
 
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,7 +41,7 @@ class FakePlatform final : public Platform {
  public:
   // Answers.
   Result<Done> touch = Done{};
-  Result<std::string> input = std::string();
+  Result<std::string> input = std::string();  // the whole of standard input
   bool write_succeeds = true;
   std::optional<nlohmann::json> session;
   bool screen_recording = true;
@@ -46,8 +50,19 @@ class FakePlatform final : public Platform {
   // The answer of the second listing (the focus check); the first when unset.
   std::optional<Result<std::vector<Window>>> second_listing;
   Result<CapturedImage> image = CapturedImage{1, 1, std::string("PNG")};
+  // A listing (every one, or the second only) or a capture whose completion
+  // handler never runs.
+  bool listing_hangs = false;
+  bool second_listing_hangs = false;
+  bool capture_hangs = false;
+  // After how long the handler of a listing or capture runs.
+  std::chrono::nanoseconds listing_delay{0};
+  std::chrono::nanoseconds capture_delay{0};
   std::set<std::int32_t> running;
+  bool activation_refused = false;
   bool activation_brings_front = true;
+  bool accessibility_front_succeeds = true;
+  bool accessibility_front_brings_front = true;
   std::optional<std::int32_t> frontmost;
   // Scripted answers for the frontmost application, used before `frontmost`.
   std::deque<std::optional<std::int32_t>> frontmost_script;
@@ -56,31 +71,41 @@ class FakePlatform final : public Platform {
   bool size_read_fails = false;
   bool point_extraction_fails = false;
   bool size_extraction_fails = false;
-  int mouse_events_available = 1000;     // how many can be created
-  int keyboard_events_available = 1000;  // how many can be created
+  int mouse_events_available = 1000000;     // how many can be created
+  int keyboard_events_available = 1000000;  // how many can be created
 
   // Records.
   std::vector<std::string> calls;
   std::string written;
   std::vector<CaptureConfiguration> captures;
   std::vector<std::int32_t> activations;
+  std::vector<std::int32_t> accessibility_fronts;
+  std::vector<std::size_t> read_limits;
   std::vector<std::uint64_t> sleeps;
+  std::chrono::nanoseconds clock{0};
   int frontmost_reads = 0;
   int listings = 0;
   std::vector<std::pair<std::int32_t, InputEvent>> posted;
 
+  void ignore_sigpipe() override { calls.push_back("ignoreSigpipe"); }
   Result<Done> touch_shared_application() override {
     calls.push_back("touch");
     return touch;
   }
-  Result<std::string> read_standard_input() override {
+  Result<std::string> read_standard_input(std::size_t limit) override {
     calls.push_back("read");
-    return input;
+    read_limits.push_back(limit);
+    if (!input) return input;
+    return input->substr(0, limit);
   }
   bool write_standard_output(std::string_view bytes) override {
     calls.push_back("write");
     written.append(bytes);
     return write_succeeds;
+  }
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(clock));
   }
   std::optional<nlohmann::json> copy_session_dictionary() override {
     calls.push_back("session");
@@ -94,23 +119,38 @@ class FakePlatform final : public Platform {
     calls.push_back("trusted");
     return trusted;
   }
-  Result<std::vector<Window>> get_shareable_content() override {
+  CompletionPtr<std::vector<Window>> start_shareable_content() override {
     calls.push_back("list");
     ++listings;
-    if (listings > 1 && second_listing) return *second_listing;
-    return listing;
+    const auto& answer = listings > 1 && second_listing ? *second_listing : listing;
+    const bool hangs = listing_hangs || (listings > 1 && second_listing_hangs);
+    return schedule(answer, hangs, listing_delay);
   }
-  Result<CapturedImage> capture_image(const Window&,
-                                      const CaptureConfiguration& configuration) override {
+  CompletionPtr<NativeHandle> start_capture_image(
+      const Window&, const CaptureConfiguration& configuration) override {
     calls.push_back("capture");
     captures.push_back(configuration);
-    return image;
+    Result<NativeHandle> answer = image ? Result<NativeHandle>(std::make_shared<int>(0))
+                                        : Result<NativeHandle>(image.failure());
+    return schedule(answer, capture_hangs, capture_delay);
   }
-  bool activate_running_application(std::int32_t pid) override {
+  CapturedImage encode_png(const NativeHandle&) override {
+    calls.push_back("encode");
+    return *image;
+  }
+  ActivationAnswer activate_running_application(std::int32_t pid) override {
     calls.push_back("activate");
-    if (running.count(pid) == 0) return false;
+    if (running.count(pid) == 0) return ActivationAnswer::no_application;
     activations.push_back(pid);
+    if (activation_refused) return ActivationAnswer::refused;
     if (activation_brings_front) frontmost = pid;
+    return ActivationAnswer::accepted;
+  }
+  bool set_frontmost_through_accessibility(std::int32_t pid) override {
+    calls.push_back("axFrontmost");
+    accessibility_fronts.push_back(pid);
+    if (!accessibility_front_succeeds) return false;
+    if (accessibility_front_brings_front) frontmost = pid;
     return true;
   }
   std::optional<std::int32_t> frontmost_application_pid() override {
@@ -126,6 +166,8 @@ class FakePlatform final : public Platform {
   void sleep_nanoseconds(std::uint64_t nanoseconds) override {
     calls.push_back("sleep");
     sleeps.push_back(nanoseconds);
+    clock += std::chrono::nanoseconds(nanoseconds);
+    deliver_due();
   }
   std::optional<AxObject> copy_focused_window(std::int32_t) override {
     calls.push_back("focusedWindow");
@@ -173,9 +215,23 @@ class FakePlatform final : public Platform {
     event.key_code = virtual_key;
     return event;
   }
-  void keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) override {
+  void keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) override {
     calls.push_back("setText");
-    event.text = text;
+    event.text = std::u16string(text);
+  }
+  void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) override {
+    calls.push_back("setField");
+    switch (field) {
+      case EventField::mouse_click_state:
+        event.click_state = value;
+        break;
+      case EventField::window_under_mouse_pointer:
+        event.window_under_pointer = value;
+        break;
+      case EventField::window_under_mouse_pointer_that_can_handle_this_event:
+        event.window_under_pointer_that_can_handle = value;
+        break;
+    }
   }
   void post_to_pid(std::int32_t pid, const InputEvent& event) override {
     calls.push_back("post");
@@ -189,6 +245,31 @@ class FakePlatform final : public Platform {
   }
 
  private:
+  // A completion delivered now, once the clock reaches the delay, or never.
+  template <typename T>
+  CompletionPtr<T> schedule(const Result<T>& answer, bool hangs, std::chrono::nanoseconds delay) {
+    auto completion = std::make_shared<Completion<T>>();
+    if (hangs) {
+      hung_.push_back(completion);  // kept, never delivered
+    } else if (delay.count() == 0) {
+      completion->deliver(answer);
+    } else {
+      const auto due = clock + delay;
+      pending_.push_back([completion, answer, due](std::chrono::nanoseconds at) {
+        if (at < due) return false;
+        completion->deliver(answer);
+        return true;
+      });
+    }
+    return completion;
+  }
+  void deliver_due() {
+    std::erase_if(pending_, [this](const auto& deliver) { return deliver(clock); });
+  }
+
+  std::vector<std::function<bool(std::chrono::nanoseconds)>> pending_;
+  std::vector<std::shared_ptr<void>> hung_;
+
   static AxObject ax(FakeAx::Kind kind, Rect frame) {
     return AxObject{std::make_shared<FakeAx>(FakeAx{kind, frame})};
   }

@@ -73,7 +73,7 @@ class Interaction : public ::testing::Test {
   Window window;
 };
 
-// --- The focus procedure, step by step ------------------------------------
+// --- The focus procedure ---------------------------------------------------
 
 TEST_F(Interaction, AVerifiedClickPostsDownAndUpToTheProcess) {
   ASSERT_TRUE(succeeds("click", request("click", {{"x", 5}, {"y", 6}})));
@@ -86,14 +86,23 @@ TEST_F(Interaction, AVerifiedClickPostsDownAndUpToTheProcess) {
   EXPECT_EQ(platform.posted[1].second.type, EventType::left_mouse_up);
   EXPECT_EQ(platform.posted[1].second.point.x, 105);
   EXPECT_EQ(platform.posted[1].second.point.y, 206);
+  // Both carry a single click and the selected window as the one under the
+  // pointer, in both fields.
+  for (const auto& [pid, event] : platform.posted) {
+    EXPECT_EQ(event.click_state, 1);
+    EXPECT_EQ(event.window_under_pointer, 7);
+    EXPECT_EQ(event.window_under_pointer_that_can_handle, 7);
+  }
   EXPECT_EQ(platform.activations, std::vector<std::int32_t>{kPid});
-  // One sleep before the first check, which finds the application in front,
-  // and the confirming read after it.
+  // The accepted activation finds the application in front at once, so
+  // Accessibility is not asked; one sleep before the first check, which finds
+  // it too, and the confirming read after it.
+  EXPECT_TRUE(platform.accessibility_fronts.empty());
   EXPECT_EQ(platform.sleeps, std::vector<std::uint64_t>{k50ms});
-  EXPECT_EQ(platform.frontmost_reads, 2);
+  EXPECT_EQ(platform.frontmost_reads, 3);
 }
 
-TEST_F(Interaction, Step1AccessibilityIsRequired) {
+TEST_F(Interaction, AccessibilityIsRequiredBeforeAnythingElse) {
   platform.trusted = false;
   for (const std::string action : {"click", "type", "key", "dance"}) {
     EXPECT_EQ(
@@ -104,7 +113,7 @@ TEST_F(Interaction, Step1AccessibilityIsRequired) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step2TheTargetMustRepeatTheGeometryExactly) {
+TEST_F(Interaction, TheTargetMustRepeatTheGeometryExactly) {
   const auto with = [](const std::string& key, const json& value) {
     json t = target();
     t[key] = value;
@@ -148,13 +157,13 @@ TEST_F(Interaction, Step2TheTargetMustRepeatTheGeometryExactly) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step2NumbersOfAnyJsonKindCompareByValue) {
+TEST_F(Interaction, TargetNumbersOfAnyJsonKindCompareByValue) {
   json r = request("click", {{"x", 1}, {"y", 1}});
   r["target"] = json{{"pid", 42.0}, {"x", 100.0}, {"y", 200u}, {"width", 800.0}, {"height", 600}};
   EXPECT_TRUE(succeeds("click", r));
 }
 
-TEST_F(Interaction, Step2FractionalGeometryMustMatchExactly) {
+TEST_F(Interaction, FractionalTargetGeometryMustMatchExactly) {
   window = make_window(7, kPid, {100.5, 200.25, 800.75, 600.125});
   platform.listing = std::vector<Window>{window};
   platform.focused = window.frame;
@@ -166,63 +175,124 @@ TEST_F(Interaction, Step2FractionalGeometryMustMatchExactly) {
   EXPECT_EQ(error_of("key", r), kGeometryChanged);
 }
 
-TEST_F(Interaction, Step3AnApplicationThatIsNotRunningClosed) {
+TEST_F(Interaction, AnApplicationThatIsNotRunningHasClosed) {
   platform.running = {99};
   EXPECT_EQ(error_of("key", request("key", {{"key", "tab"}})), kClosed);
   EXPECT_TRUE(platform.sleeps.empty());
+  EXPECT_TRUE(platform.accessibility_fronts.empty());
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step4TheWaitEndsAtTheFirstCheckThatFindsTheApplication) {
+// The calls of the activation and the wait, in order.
+std::vector<std::string> activation_calls(const FakePlatform& platform) {
+  std::vector<std::string> out;
+  for (const std::string& call : platform.calls) {
+    if (call == "activate" || call == "axFrontmost" || call == "frontmost" || call == "sleep") {
+      out.push_back(call);
+    }
+  }
+  return out;
+}
+
+TEST_F(Interaction, ARefusedActivationFallsBackToAccessibilityAtOnce) {
+  platform.activation_refused = true;
+  ASSERT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
+  // No look at the front between the refusal and Accessibility.
+  EXPECT_EQ(
+      activation_calls(platform),
+      (std::vector<std::string>{"activate", "axFrontmost", "sleep", "frontmost", "frontmost"}));
+  EXPECT_EQ(platform.accessibility_fronts, std::vector<std::int32_t>{kPid});
+}
+
+TEST_F(Interaction, AnAcceptedActivationWithoutEffectFallsBackToAccessibility) {
   platform.activation_brings_front = false;
-  platform.frontmost_script = {99, std::nullopt, kPid};
+  ASSERT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
+  EXPECT_EQ(activation_calls(platform),
+            (std::vector<std::string>{"activate", "frontmost", "axFrontmost", "sleep", "frontmost",
+                                      "frontmost"}));
+  EXPECT_EQ(platform.accessibility_fronts, std::vector<std::int32_t>{kPid});
+}
+
+TEST_F(Interaction, WhenAccessibilityFailsTooTheWaitDecides) {
+  platform.activation_refused = true;
+  platform.accessibility_front_succeeds = false;
+  EXPECT_EQ(error_of("key", request("key", {{"key", "tab"}})), kNotFocused);
+  EXPECT_EQ(platform.sleeps, std::vector<std::uint64_t>(20, k50ms));
+  EXPECT_TRUE(platform.posted.empty());
+
+  // The application may still come forward on its own during the wait.
+  reset();
+  platform.activation_refused = true;
+  platform.accessibility_front_succeeds = false;
+  platform.frontmost_script = {99, 99};
+  platform.frontmost = kPid;
+  EXPECT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
+  EXPECT_EQ(platform.sleeps.size(), 3u);
+}
+
+TEST_F(Interaction, AnApplicationAlreadyInFrontIsFocusedEvenWhenActivationIsRefused) {
+  platform.frontmost = kPid;
+  platform.activation_refused = true;
+  platform.accessibility_front_succeeds = false;
+  EXPECT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
+}
+
+TEST_F(Interaction, TheWaitEndsAtTheFirstCheckThatFindsTheApplication) {
+  platform.activation_brings_front = false;
+  platform.accessibility_front_brings_front = false;
+  // The first answer is read right after the activation.
+  platform.frontmost_script = {99, 99, std::nullopt, kPid};
   platform.frontmost = kPid;
   EXPECT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
   // Initial sleep, then a sleep after each of the two failed checks.
   EXPECT_EQ(platform.sleeps, (std::vector<std::uint64_t>{k50ms, k50ms, k50ms}));
-  EXPECT_EQ(platform.frontmost_reads, 4);
+  EXPECT_EQ(platform.frontmost_reads, 5);
 }
 
-TEST_F(Interaction, Step4And5AnApplicationThatNeverComesForwardFailsAfterOneSecond) {
+TEST_F(Interaction, AnApplicationThatNeverComesForwardFailsAfterOneSecond) {
   platform.activation_brings_front = false;
+  platform.accessibility_front_brings_front = false;
   EXPECT_EQ(error_of("key", request("key", {{"key", "tab"}})), kNotFocused);
   // 20 checks: one sleep before the first and after each of the first 19.
   EXPECT_EQ(platform.sleeps, std::vector<std::uint64_t>(20, k50ms));
-  EXPECT_EQ(platform.frontmost_reads, 21);
+  EXPECT_EQ(platform.frontmost_reads, 22);
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step5NoFrontmostApplicationFails) {
+TEST_F(Interaction, NoFrontmostApplicationCannotBeFocused) {
   platform.activation_brings_front = false;
+  platform.accessibility_front_brings_front = false;
   platform.frontmost = std::nullopt;
   EXPECT_EQ(error_of("click", request("click", {{"x", 1}, {"y", 1}})), kNotFocused);
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step5TheTwentiethCheckGoesOnAndTheConfirmationDecides) {
+TEST_F(Interaction, TheTwentiethCheckGoesOnAndTheConfirmationDecides) {
   platform.activation_brings_front = false;
-  for (int i = 0; i < 20; ++i) platform.frontmost_script.push_back(99);
+  platform.accessibility_front_brings_front = false;
+  for (int i = 0; i < 21; ++i) platform.frontmost_script.push_back(99);
   platform.frontmost = kPid;  // the confirming read finds it
   EXPECT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
   EXPECT_EQ(platform.sleeps.size(), 20u);
-  EXPECT_EQ(platform.frontmost_reads, 21);
+  EXPECT_EQ(platform.frontmost_reads, 22);
 }
 
-TEST_F(Interaction, Step5AnApplicationThatLosesTheFrontBeforeConfirmationFails) {
+TEST_F(Interaction, AnApplicationThatLosesTheFrontBeforeConfirmationFails) {
   platform.activation_brings_front = false;
-  platform.frontmost_script = {kPid, 99};
+  platform.frontmost_script = {kPid, kPid, 99};
   EXPECT_EQ(error_of("type", request("type", {{"text", "hi"}})), kNotFocused);
   EXPECT_EQ(platform.sleeps.size(), 1u);
+  EXPECT_TRUE(platform.accessibility_fronts.empty());
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step6TheFocusedWindowMustBeReadable) {
+TEST_F(Interaction, TheFocusedWindowMustBeReadable) {
   platform.focused = std::nullopt;
   EXPECT_EQ(error_of("type", request("type", {{"text", "hi"}})), kNoFocusedWindow);
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step7PositionAndSizeMustBeReadable) {
+TEST_F(Interaction, FocusedPositionThenSizeMustBeReadable) {
   platform.position_read_fails = true;
   EXPECT_EQ(error_of("type", request("type", {{"text", "hi"}})), kCannotVerify);
   EXPECT_EQ(platform.count("size"), 0);  // the position is read first
@@ -232,7 +302,7 @@ TEST_F(Interaction, Step7PositionAndSizeMustBeReadable) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step8ValuesThatCannotBeExtractedMeanADifferentWindow) {
+TEST_F(Interaction, UnextractableFocusedGeometryMeansADifferentWindow) {
   platform.point_extraction_fails = true;
   EXPECT_EQ(error_of("key", request("key", {{"key", "up"}})), kDifferentWindow);
   platform.point_extraction_fails = false;
@@ -241,7 +311,7 @@ TEST_F(Interaction, Step8ValuesThatCannotBeExtractedMeanADifferentWindow) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step8DifferencesBelowOnePointPass) {
+TEST_F(Interaction, FocusedGeometryWithinOnePointPasses) {
   const Rect near[] = {
       {100.5, 200, 800, 600}, {99.001, 200.999, 800, 600}, {100, 200, 800.9, 599.1}};
   for (const Rect& focused : near) {
@@ -253,7 +323,7 @@ TEST_F(Interaction, Step8DifferencesBelowOnePointPass) {
   }
 }
 
-TEST_F(Interaction, Step8DifferencesOfOnePointOrMoreFail) {
+TEST_F(Interaction, FocusedGeometryOnePointOrMoreAwayIsADifferentWindow) {
   const Rect far[] = {{101, 200, 800, 600}, {99, 200, 800, 600},  {100, 201, 800, 600},
                       {100, 200, 801, 600}, {100, 200, 800, 599}, {100, 200, 850, 600}};
   for (const Rect& focused : far) {
@@ -266,13 +336,13 @@ TEST_F(Interaction, Step8DifferencesOfOnePointOrMoreFail) {
   }
 }
 
-TEST_F(Interaction, Step9TwoStackedWindowsOfTheApplicationAreAmbiguous) {
+TEST_F(Interaction, TwoStackedWindowsOfTheApplicationAreAmbiguous) {
   platform.listing = std::vector<Window>{window, make_window(8, kPid, kFrame)};
   EXPECT_EQ(error_of("click", request("click", {{"x", 1}, {"y", 1}})), kAmbiguous);
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step9CountsWindowsThatAreNotEligible) {
+TEST_F(Interaction, IneligibleWindowsCountAsCandidates) {
   Window panel = make_window(9, kPid, {100.5, 200.5, 800, 600});
   panel.layer = 25;
   platform.listing = std::vector<Window>{window, panel};
@@ -280,17 +350,17 @@ TEST_F(Interaction, Step9CountsWindowsThatAreNotEligible) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step9IgnoresWindowsOfOtherApplications) {
+TEST_F(Interaction, WindowsOfOtherApplicationsAreNoCandidates) {
   platform.listing = std::vector<Window>{make_window(8, 99, kFrame), window};
   EXPECT_TRUE(succeeds("click", request("click", {{"x", 1}, {"y", 1}})));
 }
 
-TEST_F(Interaction, Step9ANeighbourOnePointAwayIsNotACandidate) {
+TEST_F(Interaction, ANeighbourOnePointAwayIsNoCandidate) {
   platform.listing = std::vector<Window>{window, make_window(8, kPid, {101, 200, 800, 600})};
   EXPECT_TRUE(succeeds("click", request("click", {{"x", 1}, {"y", 1}})));
 }
 
-TEST_F(Interaction, Step9TheSingleCandidateMustBeTheSelectedWindow) {
+TEST_F(Interaction, TheSingleCandidateMustBeTheSelectedWindow) {
   platform.focused = Rect{100.5, 200, 800, 600};
   platform.second_listing = std::vector<Window>{make_window(7, kPid, {300, 300, 800, 600}),
                                                 make_window(8, kPid, {100, 200, 800, 600})};
@@ -298,16 +368,24 @@ TEST_F(Interaction, Step9TheSingleCandidateMustBeTheSelectedWindow) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step9AWindowGoneFromTheSecondListingIsAmbiguous) {
+TEST_F(Interaction, AWindowGoneFromTheSecondListingIsAmbiguous) {
   platform.second_listing = std::vector<Window>{make_window(3, 99, {0, 0, 500, 500})};
   EXPECT_EQ(error_of("key", request("key", {{"key", "enter"}})), kAmbiguous);
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, Step9AFailingSecondListingIsAPlatformError) {
+TEST_F(Interaction, AFailingSecondListingIsAPlatformError) {
   platform.second_listing = Result<std::vector<Window>>(PlatformError{"listing failed"});
   EXPECT_EQ(error_of("key", request("key", {{"key", "enter"}})), "Mac action failed");
   EXPECT_EQ(platform.listings, 2);
+  EXPECT_TRUE(platform.posted.empty());
+}
+
+TEST_F(Interaction, ASecondListingThatNeverAnswersFailsAtTheDeadline) {
+  platform.second_listing_hangs = true;
+  EXPECT_EQ(error_of("key", request("key", {{"key", "enter"}})), "Mac action failed");
+  EXPECT_EQ(platform.listings, 2);
+  EXPECT_GT(platform.clock, std::chrono::seconds(10));
   EXPECT_TRUE(platform.posted.empty());
 }
 
@@ -368,7 +446,7 @@ TEST_F(Interaction, AMouseDownThatCannotBeCreatedFailsAndPostsNothing) {
   EXPECT_TRUE(platform.posted.empty());
 }
 
-TEST_F(Interaction, AMouseUpThatCannotBeCreatedFailsAfterTheDown) {
+TEST_F(Interaction, AMouseUpThatCannotBeCreatedFailsAfterTheDownStaysPosted) {
   platform.mouse_events_available = 1;
   EXPECT_EQ(error_of("click", request("click", {{"x", 1}, {"y", 1}})), "Cannot create mouse event");
   ASSERT_EQ(platform.posted.size(), 1u);
@@ -377,7 +455,7 @@ TEST_F(Interaction, AMouseUpThatCannotBeCreatedFailsAfterTheDown) {
 
 // --- UTF-16 text limits ---------------------------------------------------
 
-TEST_F(Interaction, TypePostsTheWholeTextOnKeyDownAndKeyUp) {
+TEST_F(Interaction, TypePostsAShortTextWholeOnKeyDownAndKeyUp) {
   ASSERT_TRUE(succeeds("type", request("type", {{"text", "h\xC3\xA9llo \xF0\x9F\x98\x80"}})));
   ASSERT_EQ(platform.posted.size(), 2u);
   const std::u16string expected = u"h\u00e9llo \U0001F600";
@@ -393,7 +471,12 @@ TEST_F(Interaction, TypePostsTheWholeTextOnKeyDownAndKeyUp) {
 
 TEST_F(Interaction, TextOfUpTo8000CodeUnitsIsAccepted) {
   ASSERT_TRUE(succeeds("type", request("type", {{"text", std::string(8000, 'a')}})));
-  EXPECT_EQ(platform.posted[0].second.text.size(), 8000u);
+  // 400 chunks of 20, each a key-down and a key-up.
+  ASSERT_EQ(platform.posted.size(), 800u);
+  for (std::size_t i = 0; i < 800; ++i) {
+    EXPECT_EQ(platform.posted[i].second.type, i % 2 == 0 ? EventType::key_down : EventType::key_up);
+    EXPECT_EQ(platform.posted[i].second.text, std::u16string(20, u'a'));
+  }
   // An emoji counts as two code units: 7,998 + 2 = 8,000.
   ASSERT_TRUE(
       succeeds("type", request("type", {{"text", std::string(7998, 'a') + "\xF0\x9F\x98\x80"}})));
@@ -427,6 +510,79 @@ TEST_F(Interaction, AKeyboardEventThatCannotBeCreatedFailsTyping) {
   EXPECT_EQ(error_of("type", request("type", {{"text", "a"}})), "Cannot create keyboard event");
   ASSERT_EQ(platform.posted.size(), 1u);
   EXPECT_EQ(platform.posted[0].second.type, EventType::key_down);
+}
+
+TEST_F(Interaction, WhatWasTypedBeforeAnEventFailedStaysPosted) {
+  // 21 units: a pair for the first 20, then the key-up of the last one fails.
+  platform.keyboard_events_available = 3;
+  EXPECT_EQ(error_of("type", request("type", {{"text", std::string(21, 'x')}})),
+            "Cannot create keyboard event");
+  ASSERT_EQ(platform.posted.size(), 3u);
+  EXPECT_EQ(platform.posted[1].second.type, EventType::key_up);
+  EXPECT_EQ(platform.posted[1].second.text, std::u16string(20, u'x'));
+  EXPECT_EQ(platform.posted[2].second.type, EventType::key_down);
+  EXPECT_EQ(platform.posted[2].second.text, u"x");
+}
+
+TEST_F(Interaction, TypeSendsEachChunkAsAKeyDownKeyUpPair) {
+  // 30 characters, 31 UTF-16 code units: the emoji is one character of two.
+  const std::string text = "Type thirty: \xF0\x9F\x98\x80 then the rest..";
+  const std::u16string units = u"Type thirty: \U0001F600 then the rest..";
+  ASSERT_EQ(units.size(), 31u);
+  ASSERT_TRUE(succeeds("type", request("type", {{"text", text}})));
+  // "Type thirty: " is units 1 to 13 and the emoji units 14 and 15, so the
+  // first chunk of 20 ends with " then".
+  const std::u16string first = u"Type thirty: \U0001F600 then";
+  const std::u16string second = u" the rest..";
+  ASSERT_EQ(first.size(), 20u);
+  ASSERT_EQ(platform.posted.size(), 4u);
+  const std::u16string expected[] = {first, first, second, second};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(platform.posted[i].first, kPid);
+    EXPECT_EQ(platform.posted[i].second.key_code, 0);
+    EXPECT_EQ(platform.posted[i].second.type, i % 2 == 0 ? EventType::key_down : EventType::key_up);
+    EXPECT_EQ(platform.posted[i].second.text, expected[i]) << i;
+  }
+}
+
+TEST(TextChunks, AtMostTwentyUnitsNeverSplittingASurrogatePair) {
+  const std::u16string emoji = u"\U0001F600";  // two code units
+  const auto a = [](std::size_t n) { return std::u16string(n, u'a'); };
+  const auto repeat = [](const std::u16string& piece, std::size_t n) {
+    std::u16string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
+  };
+  const struct {
+    std::u16string text;
+    std::vector<std::size_t> sizes;
+  } cases[] = {
+      {u"", {}},
+      {a(1), {1}},
+      {a(20), {20}},
+      {a(21), {20, 1}},
+      {a(40), {20, 20}},
+      {a(41), {20, 20, 1}},
+      {a(18) + emoji, {20}},              // the pair ends the chunk exactly
+      {a(18) + emoji + u"b", {20, 1}},    //
+      {a(19) + emoji, {19, 2}},           // the pair would straddle the 20th unit
+      {a(19) + emoji + a(18), {19, 20}},  //
+      {repeat(emoji, 10), {20}},
+      {repeat(emoji, 11), {20, 2}},
+      {a(1) + repeat(emoji, 10), {19, 2}},
+      {a(8000), std::vector<std::size_t>(400, 20)},
+  };
+  for (const auto& c : cases) {
+    const auto chunks = text_chunks(c.text);
+    std::vector<std::size_t> sizes;
+    std::u16string joined;
+    for (const auto chunk : chunks) {
+      sizes.push_back(chunk.size());
+      joined += chunk;
+    }
+    EXPECT_EQ(sizes, c.sizes) << c.text.size();
+    EXPECT_EQ(joined, c.text);
+  }
 }
 
 // --- Key table ------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "main/awaiting.hpp"
 #include "main/base64.hpp"
 #include "main/request.hpp"
 #include "main/text.hpp"
@@ -24,8 +25,12 @@ std::vector<Window> eligible_windows(const std::vector<Window>& windows) {
   return out;
 }
 
+Result<std::vector<Window>> list_shareable_content(Platform& platform) {
+  return await_report(platform, *platform.start_shareable_content(), "the window listing");
+}
+
 Result<std::vector<Window>> list_eligible_windows(Platform& platform) {
-  auto listed = platform.get_shareable_content();
+  auto listed = list_shareable_content(platform);
   if (!listed) return listed.failure();
   return eligible_windows(*listed);
 }
@@ -83,19 +88,23 @@ CaptureConfiguration capture_configuration(const Rect& frame) {
   configuration.height = scaled_side(frame.height, scale);
   configuration.shows_cursor = false;
   configuration.ignore_shadows_single_window = true;
+  configuration.ignore_global_clip_single_window = true;
   return configuration;
 }
 
 Result<json> capture(Platform& platform, const Window& window) {
-  auto image = platform.capture_image(window, capture_configuration(window.frame));
-  if (!image) return image.failure();
-  if (!image->png || image->png->empty() || image->png->size() > kMaxPngBytes) {
+  auto captured = await_report(
+      platform, *platform.start_capture_image(window, capture_configuration(window.frame)),
+      "the window capture");
+  if (!captured) return captured.failure();
+  const CapturedImage image = platform.encode_png(*captured);
+  if (!image.png || image.png->empty() || image.png->size() > kMaxPngBytes) {
     return fail("Window screenshot exceeds 3 MB; resize the window and try again.");
   }
   json reply = describe(window);
-  reply["image"] = base64_encode(*image->png);
-  reply["pixelWidth"] = image->pixel_width;
-  reply["pixelHeight"] = image->pixel_height;
+  reply["image"] = base64_encode(*image.png);
+  reply["pixelWidth"] = image.pixel_width;
+  reply["pixelHeight"] = image.pixel_height;
   return reply;
 }
 

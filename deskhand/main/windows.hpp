@@ -23,6 +23,10 @@ bool is_eligible(const Window& window);
 // The eligible windows in the order the platform listed them.
 std::vector<Window> eligible_windows(const std::vector<Window>& windows);
 
+// Lists the shareable content (every window, awaited within the callback
+// deadline).
+Result<std::vector<Window>> list_shareable_content(Platform& platform);
+
 // Lists the shareable content and keeps the eligible windows.
 Result<std::vector<Window>> list_eligible_windows(Platform& platform);
 
@@ -39,11 +43,12 @@ nlohmann::json windows_reply(const std::vector<Window>& eligible);
 Result<Window> select_window(const nlohmann::json& request, const std::vector<Window>& eligible);
 
 // The capture configuration for a frame: the longer side at most 1600
-// pixels, never enlarged; no cursor; no shadow.
+// pixels, never enlarged; no cursor; no shadow; not clipped to the display.
 CaptureConfiguration capture_configuration(const Rect& frame);
 
-// Captures the window and replies with its description plus "image" (the PNG
-// in base64), "pixelWidth" and "pixelHeight".
+// Captures the window (awaited within the callback deadline) and replies with
+// its description plus "image" (the PNG in base64), "pixelWidth" and
+// "pixelHeight".
 Result<nlohmann::json> capture(Platform& platform, const Window& window);
 
 }  // namespace deskhand

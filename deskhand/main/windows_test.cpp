@@ -188,6 +188,7 @@ TEST(CaptureSizingAndLimit, TheLongerSideIsAtMost1600Pixels) {
     EXPECT_EQ(configuration.height, c.height) << c.frame.width << "x" << c.frame.height;
     EXPECT_FALSE(configuration.shows_cursor);
     EXPECT_TRUE(configuration.ignore_shadows_single_window);
+    EXPECT_TRUE(configuration.ignore_global_clip_single_window);
   }
 }
 
@@ -232,6 +233,16 @@ TEST(CaptureSizingAndLimit, AnEncodingThatYieldsNothingIsTooLarge) {
   EXPECT_EQ(error_of(run(platform, "capture", json{{"windowId", 7}})), kTooLarge);
   platform.image = CapturedImage{100, 100, std::string()};
   EXPECT_EQ(error_of(run(platform, "capture", json{{"windowId", 7}})), kTooLarge);
+}
+
+TEST(CaptureSizingAndLimit, ACaptureThatNeverAnswersFailsAtTheDeadline) {
+  FakePlatform platform;
+  platform.listing = std::vector<Window>{make_window(7, 42, {0, 0, 100, 100})};
+  platform.capture_hangs = true;
+  EXPECT_EQ(error_of(run(platform, "capture", json{{"windowId", 7}})), "Mac action failed");
+  EXPECT_EQ(platform.count("encode"), 0);
+  // On the fake clock: past 10 s, in polls of 10 ms.
+  EXPECT_EQ(platform.sleeps, std::vector<std::uint64_t>(1001, 10'000'000));
 }
 
 TEST(CaptureSizingAndLimit, ACaptureErrorIsAPlatformError) {

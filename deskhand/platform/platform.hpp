@@ -5,6 +5,7 @@
 // runs and is tested away from macOS.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "main/result.hpp"
+#include "platform/completion.hpp"
 
 namespace deskhand {
 
@@ -65,6 +67,8 @@ struct CaptureConfiguration {
   std::size_t height = 0;  // pixels
   bool shows_cursor = false;
   bool ignore_shadows_single_window = false;
+  // A window partly off screen is captured whole, not clipped to the display.
+  bool ignore_global_clip_single_window = false;
 };
 
 // A captured image: its pixel size and its PNG encoding (absent when the
@@ -82,14 +86,34 @@ struct AxObject {
 
 enum class EventType { left_mouse_down, left_mouse_up, key_down, key_up };
 
+// The integer fields of an event that the helper sets (CGEventField):
+// kCGMouseEventClickState, kCGMouseEventWindowUnderMousePointer and
+// kCGMouseEventWindowUnderMousePointerThatCanHandleThisEvent.
+enum class EventField {
+  mouse_click_state,
+  window_under_mouse_pointer,
+  window_under_mouse_pointer_that_can_handle_this_event,
+};
+
 // An input event created by the platform and not yet posted. The fields
-// repeat what it was created with, so that what is posted can be told.
+// repeat what it was created with and what was set on it, so that what is
+// posted can be told.
 struct InputEvent {
   EventType type = EventType::key_down;
   Point point;                 // mouse events: the screen point
   std::uint16_t key_code = 0;  // keyboard events: the virtual key
   std::u16string text;         // keyboard events: the Unicode string set on it
+  std::int64_t click_state = 0;
+  std::int64_t window_under_pointer = 0;
+  std::int64_t window_under_pointer_that_can_handle = 0;
   NativeHandle native;
+};
+
+// What the platform answers to a request to activate an application.
+enum class ActivationAnswer {
+  no_application,  // no running application has the process
+  refused,         // the system did not allow the request
+  accepted,        // allowed, which does not yet mean that it is in front
 };
 
 class Platform {
@@ -97,12 +121,18 @@ class Platform {
   virtual ~Platform() = default;
 
   // Process frame.
+  // signal(SIGPIPE, SIG_IGN): a write to a closed standard output fails
+  // instead of killing the process.
+  virtual void ignore_sigpipe() = 0;
   // NSApplication.sharedApplication: connects the process to the window server.
   virtual Result<Done> touch_shared_application() = 0;
-  // NSFileHandle: standard input read to its end.
-  virtual Result<std::string> read_standard_input() = 0;
+  // NSFileHandle: standard input read until its end or until `limit` bytes
+  // have been read, whichever comes first (the rest stays unread).
+  virtual Result<std::string> read_standard_input(std::size_t limit) = 0;
   // NSFileHandle: writes the bytes to standard output; false when that fails.
   virtual bool write_standard_output(std::string_view bytes) = 0;
+  // A monotonic clock, read to bound the waits for completion handlers.
+  virtual std::chrono::steady_clock::time_point now() = 0;
 
   // Session and permissions.
   // CGSessionCopyCurrentDictionary: the login session's properties, or none.
@@ -114,22 +144,32 @@ class Platform {
   // AXIsProcessTrusted: Accessibility, without prompting.
   virtual bool is_process_trusted() = 0;
 
-  // Windows and capture (ScreenCaptureKit, AppKit, CoreGraphics).
-  // SCShareableContent excluding desktop windows, on-screen windows only;
-  // awaited. Every window, in the platform's order.
-  virtual Result<std::vector<Window>> get_shareable_content() = 0;
-  // SCScreenshotManager with a filter on the window alone; awaited; the image
-  // encoded by NSBitmapImageRep as PNG with no properties.
-  virtual Result<CapturedImage> capture_image(const Window& window,
-                                              const CaptureConfiguration& configuration) = 0;
+  // Windows and capture (ScreenCaptureKit, AppKit, CoreGraphics). Both
+  // operations start the platform call and return at once; its completion
+  // handler delivers the report, which the caller awaits.
+  // SCShareableContent excluding desktop windows, on-screen windows only:
+  // every window, in the platform's order.
+  virtual CompletionPtr<std::vector<Window>> start_shareable_content() = 0;
+  // SCScreenshotManager with a filter on the window alone: the captured
+  // image (a CGImage).
+  virtual CompletionPtr<NativeHandle> start_capture_image(
+      const Window& window, const CaptureConfiguration& configuration) = 0;
+  // CGImageGetWidth, CGImageGetHeight, and the image encoded by
+  // NSBitmapImageRep as PNG with no properties.
+  virtual CapturedImage encode_png(const NativeHandle& image) = 0;
 
-  // Applications (AppKit).
-  // NSRunningApplication with the process: false when there is none;
-  // otherwise asks it to activate with no options and returns true.
-  virtual bool activate_running_application(std::int32_t pid) = 0;
+  // Applications (AppKit, ApplicationServices).
+  // NSRunningApplication with the process; when there is one, asks it to
+  // activate with no options (from the frontmost application on macOS 14 and
+  // later) and tells whether the system allowed the request.
+  virtual ActivationAnswer activate_running_application(std::int32_t pid) = 0;
+  // Sets "AXFrontmost" of AXUIElementCreateApplication(pid) to true; false
+  // when Accessibility refuses.
+  virtual bool set_frontmost_through_accessibility(std::int32_t pid) = 0;
   // NSWorkspace.frontmostApplication.processIdentifier, or none.
   virtual std::optional<std::int32_t> frontmost_application_pid() = 0;
-  // Sleeps, letting the platform deliver its notifications meanwhile.
+  // Sleeps, letting the platform deliver its notifications and completion
+  // handlers meanwhile.
   virtual void sleep_nanoseconds(std::uint64_t nanoseconds) = 0;
 
   // Accessibility (ApplicationServices).
@@ -150,7 +190,9 @@ class Platform {
   virtual std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
                                                           bool key_down) = 0;
   // CGEventKeyboardSetUnicodeString with the UTF-16 code units.
-  virtual void keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) = 0;
+  virtual void keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) = 0;
+  // CGEventSetIntegerValueField.
+  virtual void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) = 0;
   // CGEventPostToPid: the event goes to that process only.
   virtual void post_to_pid(std::int32_t pid, const InputEvent& event) = 0;
 };

@@ -16,6 +16,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import zlib
@@ -226,6 +227,74 @@ class RequestProtocol(Deskhand):
         for action in ("windows", "capture", "key"):
             self.assertError(interaction(action, key="tab"), desktop(listError=True), FAILED)
 
+    def test_a_listing_that_never_answers_fails_after_ten_seconds(self):
+        reply, status, _ = self.call({"action": "permissions"}, desktop(listHangs=True))
+        self.assertEqual((reply, status), ({"screen": True, "accessibility": True}, 0))
+        started = time.monotonic()
+        self.assertError({"action": "windows"}, desktop(listHangs=True), FAILED)
+        self.assertGreaterEqual(time.monotonic() - started, 10, "the deadline is 10 s")
+
+    def test_a_capture_that_never_answers_fails_after_ten_seconds(self):
+        started = time.monotonic()
+        self.assertError({"action": "capture", "windowId": 7}, desktop(captureHangs=True), FAILED)
+        self.assertGreaterEqual(time.monotonic() - started, 10, "the deadline is 10 s")
+
+    def test_a_closed_standard_output_ends_with_status_one(self):
+        env = dict(os.environ)
+        env.pop("DESKHAND_SIM_DESKTOP", None)
+        # A pipe nobody reads: the write fails with EPIPE instead of a SIGPIPE
+        # killing the process.
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            done = subprocess.run([BINARY], input=b'{"action":"permissions"}', stdout=write_end,
+                                  stderr=subprocess.PIPE, env=env, timeout=60)
+        finally:
+            os.close(write_end)
+        self.assertEqual((done.returncode, done.stderr), (1, b""))
+        # No standard output at all.
+        done = subprocess.run([BINARY], input=b'{"action":"permissions"}', stderr=subprocess.PIPE,
+                              env=env, timeout=60, preexec_fn=lambda: os.close(1))
+        self.assertEqual((done.returncode, done.stderr), (1, b""))
+
+    def stream(self, size):
+        """Streams `size` bytes of spaces into the program; returns (reply, status, peak RSS in KiB)."""
+        env = dict(os.environ)
+        env.pop("DESKHAND_SIM_DESKTOP", None)
+        proc = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=env, bufsize=0)
+
+        def feed():
+            block = b" " * 65536
+            try:
+                for _ in range(0, size, len(block)):
+                    proc.stdin.write(block)
+                proc.stdin.close()
+            except BrokenPipeError:
+                pass  # the program stopped reading, as it should
+
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        out, err = proc.stdout.read(), proc.stderr.read()
+        _, wait_status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(wait_status)
+        feeder.join()
+        for pipe in (proc.stdin, proc.stdout, proc.stderr):
+            try:
+                pipe.close()
+            except BrokenPipeError:
+                pass
+        self.assertEqual(err, b"")
+        return json.loads(out), proc.returncode, usage.ru_maxrss
+
+    def test_oversized_input_is_refused_without_reading_it_all(self):
+        small = self.stream(65536)
+        large = self.stream(64 * 1048576)
+        for reply, status, _ in (small, large):
+            self.assertEqual((reply, status), ({"error": INVALID_INPUT}, 1))
+        # Reading it all would hold 64 MiB; the program holds at most 32,769 bytes.
+        self.assertLess(large[2] - small[2], 8 * 1024, "peak memory grows with the input")
+
     def test_unknown_action_without_window_is_unavailable(self):
         self.assertError({"action": "dance"}, desktop(), UNAVAILABLE)
 
@@ -312,8 +381,8 @@ class Interaction(Deskhand):
     def test_click(self):
         events = self.assertComplete(interaction("click", x=5, y=6.5), desktop())
         self.assertEqual(events, [
-            {"pid": PID, "type": "leftMouseDown", "x": 105, "y": 206.5},
-            {"pid": PID, "type": "leftMouseUp", "x": 105, "y": 206.5},
+            {"pid": PID, "type": "leftMouseDown", "x": 105, "y": 206.5, "clickState": 1, "windowId": 7},
+            {"pid": PID, "type": "leftMouseUp", "x": 105, "y": 206.5, "clickState": 1, "windowId": 7},
         ])
 
     def test_click_at_the_origin(self):
@@ -336,9 +405,29 @@ class Interaction(Deskhand):
             {"pid": PID, "type": "keyUp", "keyCode": 0, "text": text},
         ])
 
+    def test_type_in_chunks_of_twenty_code_units(self):
+        # 30 characters, 31 UTF-16 code units: 13 before the emoji, 2 for it.
+        text = "Type thirty: 😀 then the rest.."
+        events = self.assertComplete(interaction("type", text=text), desktop())
+        first, second = "Type thirty: 😀 then", " the rest.."
+        self.assertEqual(events, [
+            {"pid": PID, "type": "keyDown", "keyCode": 0, "text": first},
+            {"pid": PID, "type": "keyUp", "keyCode": 0, "text": first},
+            {"pid": PID, "type": "keyDown", "keyCode": 0, "text": second},
+            {"pid": PID, "type": "keyUp", "keyCode": 0, "text": second},
+        ])
+
+    def test_a_surrogate_pair_is_never_split(self):
+        events = self.assertComplete(interaction("type", text="a" * 19 + "😀" + "b"), desktop())
+        self.assertEqual([e["text"] for e in events], ["a" * 19] * 2 + ["😀b"] * 2)
+
     def test_text_limits(self):
+        # 8,000 code units: 400 pairs, the last one "a" * 18 and the emoji.
         events = self.assertComplete(interaction("type", text="a" * 7998 + "😀"), desktop())
-        self.assertEqual(len(events), 2)
+        self.assertEqual(len(events), 800)
+        self.assertEqual([e["type"] for e in events[:4]], ["keyDown", "keyUp", "keyDown", "keyUp"])
+        self.assertEqual(events[0]["text"], "a" * 20)
+        self.assertEqual(events[-1], {"pid": PID, "type": "keyUp", "keyCode": 0, "text": "a" * 18 + "😀"})
         for text in ("", "a" * 8001, "a" * 7999 + "😀", 5, None):
             self.assertError(interaction("type", text=text), desktop(), INVALID_TEXT)
 

@@ -1,15 +1,17 @@
 // The macOS platform layer: each operation is a few calls into Foundation,
 // AppKit, ScreenCaptureKit, CoreGraphics or the Accessibility API. Platform
-// calls that report through a completion handler are awaited while the main
-// run loop keeps running, and so are the sleeps between focus polls, so that
-// AppKit can deliver its notifications (the frontmost application among them).
+// calls that report through a completion handler deliver into a Completion
+// from whatever queue the handler runs on; the helper awaits it with a
+// deadline. The sleeps (between focus polls and while awaiting) keep the main
+// run loop running, so that AppKit can deliver its notifications (the
+// frontmost application among them).
 #import <AppKit/AppKit.h>
 #import <ApplicationServices/ApplicationServices.h>
 #import <CoreGraphics/CoreGraphics.h>
 #import <Foundation/Foundation.h>
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
-#include <atomic>
+#include <csignal>
 #include <memory>
 #include <string>
 
@@ -47,39 +49,6 @@ void run_main_loop_until(NSDate* limit) {
   }
 }
 
-// What a completion handler delivered.
-template <typename Value>
-struct Awaited {
-  Value value;
-  NSError* error;
-};
-
-template <typename Value>
-struct AwaitState {
-  Value value = nil;
-  NSError* error = nil;
-  std::atomic<bool> finished{false};
-};
-
-// Starts an operation that reports once through the handler it is given, and
-// waits for that report. The value is only to be had through the return, so
-// an operation cannot be used without being awaited.
-template <typename Value>
-Awaited<Value> await_completion(void (^start)(void (^handler)(Value _Nullable,
-                                                              NSError* _Nullable))) {
-  auto state = std::make_shared<AwaitState<Value>>();
-  start(^(Value _Nullable value, NSError* _Nullable error) {
-    if (state->finished.load(std::memory_order_acquire)) return;
-    state->value = value;
-    state->error = error;
-    state->finished.store(true, std::memory_order_release);
-  });
-  while (!state->finished.load(std::memory_order_acquire)) {
-    run_main_loop_until([NSDate dateWithTimeIntervalSinceNow:0.01]);
-  }
-  return Awaited<Value>{state->value, state->error};
-}
-
 Window window_from(SCWindow* window) {
   Window out;
   out.window_id = window.windowID;
@@ -94,6 +63,31 @@ Window window_from(SCWindow* window) {
   }
   out.native = owned((__bridge_retained CFTypeRef)window);
   return out;
+}
+
+// What a listing's completion handler delivers: every window, or the error.
+Result<std::vector<Window>> windows_of(SCShareableContent* _Nullable content,
+                                       NSError* _Nullable error) {
+  @autoreleasepool {
+    if (error != nil || content == nil) return platform_error(error, "no shareable content");
+    NSArray<SCWindow*>* windows = content.windows;
+    std::vector<Window> out;
+    for (NSUInteger i = 0; i < windows.count; ++i)
+      out.push_back(window_from([windows objectAtIndex:i]));
+    return out;
+  }
+}
+
+CGEventField event_field(EventField field) {
+  switch (field) {
+    case EventField::mouse_click_state:
+      return kCGMouseEventClickState;
+    case EventField::window_under_mouse_pointer:
+      return kCGMouseEventWindowUnderMousePointer;
+    case EventField::window_under_mouse_pointer_that_can_handle_this_event:
+      return kCGMouseEventWindowUnderMousePointerThatCanHandleThisEvent;
+  }
+  return kCGMouseEventClickState;
 }
 
 std::optional<AxObject> copy_attribute(const AxObject& element, CFStringRef attribute) {
@@ -115,6 +109,8 @@ AXValueRef _Nullable ax_value(const AxObject& value) {
 
 class MacPlatform final : public Platform {
  public:
+  void ignore_sigpipe() override { std::signal(SIGPIPE, SIG_IGN); }
+
   Result<Done> touch_shared_application() override {
     @autoreleasepool {
       (void)[NSApplication sharedApplication];
@@ -122,13 +118,18 @@ class MacPlatform final : public Platform {
     }
   }
 
-  Result<std::string> read_standard_input() override {
+  Result<std::string> read_standard_input(std::size_t limit) override {
     @autoreleasepool {
-      NSError* error = nil;
-      NSData* data =
-          [[NSFileHandle fileHandleWithStandardInput] readDataToEndOfFileAndReturnError:&error];
-      if (data == nil) return platform_error(error, "cannot read standard input");
-      return bytes_of(data);
+      NSFileHandle* input = [NSFileHandle fileHandleWithStandardInput];
+      std::string out;
+      while (out.size() < limit) {
+        NSError* error = nil;
+        NSData* data = [input readDataUpToLength:limit - out.size() error:&error];
+        if (data == nil) return platform_error(error, "cannot read standard input");
+        if (data.length == 0) break;  // the end of the input
+        out += bytes_of(data);
+      }
+      return out;
     }
   }
 
@@ -139,6 +140,8 @@ class MacPlatform final : public Platform {
       return [[NSFileHandle fileHandleWithStandardOutput] writeData:data error:&error];
     }
   }
+
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
 
   std::optional<nlohmann::json> copy_session_dictionary() override {
     @autoreleasepool {
@@ -162,50 +165,57 @@ class MacPlatform final : public Platform {
 
   bool is_process_trusted() override { return AXIsProcessTrusted(); }
 
-  Result<std::vector<Window>> get_shareable_content() override {
+  CompletionPtr<std::vector<Window>> start_shareable_content() override {
     @autoreleasepool {
-      auto listed = await_completion<SCShareableContent*>(
-          ^(void (^handler)(SCShareableContent* _Nullable, NSError* _Nullable)) {
-            [SCShareableContent getShareableContentExcludingDesktopWindows:YES
-                                                       onScreenWindowsOnly:YES
-                                                         completionHandler:handler];
-          });
-      if (listed.error != nil || listed.value == nil) {
-        return platform_error(listed.error, "no shareable content");
-      }
-      NSArray<SCWindow*>* windows = listed.value.windows;
-      std::vector<Window> out;
-      for (NSUInteger i = 0; i < windows.count; ++i)
-        out.push_back(window_from([windows objectAtIndex:i]));
-      return out;
+      auto completion = std::make_shared<Completion<std::vector<Window>>>();
+      [SCShareableContent
+          getShareableContentExcludingDesktopWindows:YES
+                                 onScreenWindowsOnly:YES
+                                   completionHandler:^(SCShareableContent* _Nullable content,
+                                                       NSError* _Nullable error) {
+                                     completion->deliver(windows_of(content, error));
+                                   }];
+      return completion;
     }
   }
 
-  Result<CapturedImage> capture_image(const Window& window,
-                                      const CaptureConfiguration& configuration) override {
+  CompletionPtr<NativeHandle> start_capture_image(
+      const Window& window, const CaptureConfiguration& configuration) override {
     @autoreleasepool {
       SCWindow* target = (__bridge SCWindow*)window.native.get();
-      if (target == nil) return PlatformError{"the window has no platform object"};
-      SCContentFilter* filter = [[SCContentFilter alloc] initWithDesktopIndependentWindow:target];
-      SCStreamConfiguration* stream = [[SCStreamConfiguration alloc] init];
-      stream.width = configuration.width;
-      stream.height = configuration.height;
-      stream.showsCursor = configuration.shows_cursor;
-      stream.ignoreShadowsSingleWindow = configuration.ignore_shadows_single_window;
-      // The image is kept as an object so that ARC holds it past the handler.
-      auto captured = await_completion<id>(^(void (^handler)(id _Nullable, NSError* _Nullable)) {
+      if (target == nil) {
+        return completed<NativeHandle>(PlatformError{"the window has no platform object"});
+      }
+      if (@available(macOS 14.0, *)) {
+        SCContentFilter* filter = [[SCContentFilter alloc] initWithDesktopIndependentWindow:target];
+        SCStreamConfiguration* stream = [[SCStreamConfiguration alloc] init];
+        stream.width = configuration.width;
+        stream.height = configuration.height;
+        stream.showsCursor = configuration.shows_cursor;
+        stream.ignoreShadowsSingleWindow = configuration.ignore_shadows_single_window;
+        stream.ignoreGlobalClipSingleWindow = configuration.ignore_global_clip_single_window;
+        auto completion = std::make_shared<Completion<NativeHandle>>();
         [SCScreenshotManager
             captureImageWithFilter:filter
                      configuration:stream
                  completionHandler:^(CGImageRef _Nullable image, NSError* _Nullable error) {
-                   handler((__bridge id)image, error);
+                   if (error != nil || image == NULL) {
+                     completion->deliver(platform_error(error, "no image captured"));
+                   } else {
+                     completion->deliver(owned(CFRetain(image)));
+                   }
                  }];
-      });
-      if (captured.error != nil || captured.value == nil) {
-        return platform_error(captured.error, "no image captured");
+        return completion;
       }
-      CGImageRef image = (__bridge CGImageRef)captured.value;
+      return completed<NativeHandle>(PlatformError{"window capture needs macOS 14"});
+    }
+  }
+
+  CapturedImage encode_png(const NativeHandle& native) override {
+    @autoreleasepool {
       CapturedImage out;
+      CGImageRef image = static_cast<CGImageRef>(native.get());
+      if (image == NULL) return out;
       out.pixel_width = CGImageGetWidth(image);
       out.pixel_height = CGImageGetHeight(image);
       NSBitmapImageRep* bitmap = [[NSBitmapImageRep alloc] initWithCGImage:image];
@@ -216,17 +226,34 @@ class MacPlatform final : public Platform {
     }
   }
 
-  bool activate_running_application(std::int32_t pid) override {
+  ActivationAnswer activate_running_application(std::int32_t pid) override {
     @autoreleasepool {
       NSRunningApplication* application =
           [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
-      if (application == nil) return false;
+      if (application == nil) return ActivationAnswer::no_application;
+      BOOL allowed = NO;
+      if (@available(macOS 14.0, *)) {
+        // Activation is cooperative: the frontmost application is the one
+        // that would yield. The helper itself stands in when there is none.
+        NSRunningApplication* source = [NSWorkspace sharedWorkspace].frontmostApplication;
+        if (source == nil) source = [NSRunningApplication currentApplication];
+        allowed = [application activateFromApplication:source options:0];
+      } else {
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wdeprecated-declarations"
-      [application activateWithOptions:0];
+        allowed = [application activateWithOptions:0];
 #pragma clang diagnostic pop
-      return true;
+      }
+      return allowed ? ActivationAnswer::accepted : ActivationAnswer::refused;
     }
+  }
+
+  bool set_frontmost_through_accessibility(std::int32_t pid) override {
+    AXUIElementRef application = AXUIElementCreateApplication(pid);
+    if (application == NULL) return false;
+    const NativeHandle element = owned(application);
+    return AXUIElementSetAttributeValue(application, kAXFrontmostAttribute, kCFBooleanTrue) ==
+           kAXErrorSuccess;
   }
 
   std::optional<std::int32_t> frontmost_application_pid() override {
@@ -301,11 +328,28 @@ class MacPlatform final : public Platform {
     return out;
   }
 
-  void keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) override {
+  void keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) override {
     if (!event.native) return;
     CGEventKeyboardSetUnicodeString(static_cast<CGEventRef>(event.native.get()), text.size(),
                                     reinterpret_cast<const UniChar*>(text.data()));
-    event.text = text;
+    event.text = std::u16string(text);
+  }
+
+  void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) override {
+    if (!event.native) return;
+    CGEventSetIntegerValueField(static_cast<CGEventRef>(event.native.get()), event_field(field),
+                                value);
+    switch (field) {
+      case EventField::mouse_click_state:
+        event.click_state = value;
+        break;
+      case EventField::window_under_mouse_pointer:
+        event.window_under_pointer = value;
+        break;
+      case EventField::window_under_mouse_pointer_that_can_handle_this_event:
+        event.window_under_pointer_that_can_handle = value;
+        break;
+    }
   }
 
   void post_to_pid(std::int32_t pid, const InputEvent& event) override {

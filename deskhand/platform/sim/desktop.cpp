@@ -112,24 +112,22 @@ Result<Focus> read_focus(const json& value, const std::string& what) {
   return invalid(what + " is not a frame, \"none\", \"positionError\" or \"sizeError\"");
 }
 
-}  // namespace
-
-Result<Desktop> parse_desktop(std::string_view text) {
-  const auto parsed = parse_json(text);
-  if (!parsed || !parsed->is_object()) return invalid("not a JSON object");
-  const json& root = *parsed;
-  Desktop desktop;
-
+Result<Done> read_session(const json& root, Desktop& desktop) {
   if (const json* session = present(root, "session")) {
     if (!session->is_object()) return invalid("session is not an object");
     desktop.session = *session;
   }
+  return Done{};
+}
 
+Result<Done> read_flags(const json& root, Desktop& desktop) {
   const std::pair<const char*, bool*> flags[] = {
       {"screenRecording", &desktop.screen_recording},
       {"accessibility", &desktop.accessibility},
       {"listError", &desktop.list_error},
       {"captureError", &desktop.capture_error},
+      {"listHangs", &desktop.list_hangs},
+      {"captureHangs", &desktop.capture_hangs},
       {"keyboardEventsFail", &desktop.keyboard_events_fail},
       {"mouseEventsFail", &desktop.mouse_events_fail},
   };
@@ -138,7 +136,10 @@ Result<Desktop> parse_desktop(std::string_view text) {
     if (!flag) return flag.failure();
     *slot = *flag;
   }
+  return Done{};
+}
 
+Result<Done> read_windows(const json& root, Desktop& desktop) {
   if (const json* windows = present(root, "windows")) {
     if (!windows->is_array()) return invalid("windows is not an array");
     for (std::size_t i = 0; i < windows->size(); ++i) {
@@ -147,7 +148,11 @@ Result<Desktop> parse_desktop(std::string_view text) {
       desktop.windows.push_back(std::move(*window));
     }
   }
+  return Done{};
+}
 
+// The running applications as listed, or else the owners of the windows.
+Result<Done> read_running(const json& root, Desktop& desktop) {
   if (const json* running = present(root, "running")) {
     if (!running->is_array()) return invalid("running is not an array");
     for (const json& pid : *running) {
@@ -160,13 +165,19 @@ Result<Desktop> parse_desktop(std::string_view text) {
       if (w.window.owner) desktop.running.push_back(w.window.owner->pid);
     }
   }
+  return Done{};
+}
 
+Result<Done> read_frontmost(const json& root, Desktop& desktop) {
   if (const json* frontmost = present(root, "frontmost")) {
     auto v = read_pid(frontmost, "frontmost");
     if (!v) return v.failure();
     desktop.frontmost = *v;
   }
+  return Done{};
+}
 
+Result<Done> read_activation(const json& root, Desktop& desktop) {
   if (const json* activation = present(root, "activation")) {
     if (!activation->is_object()) return invalid("activation is not an object");
     for (const auto& [key, value] : activation->items()) {
@@ -181,7 +192,10 @@ Result<Desktop> parse_desktop(std::string_view text) {
       }
     }
   }
+  return Done{};
+}
 
+Result<Done> read_focused(const json& root, Desktop& desktop) {
   if (const json* focused = present(root, "focused")) {
     if (!focused->is_object()) return invalid("focused is not an object");
     for (const auto& [key, value] : focused->items()) {
@@ -192,10 +206,28 @@ Result<Desktop> parse_desktop(std::string_view text) {
       desktop.focused[*pid] = *focus;
     }
   }
+  return Done{};
+}
 
+Result<Done> read_event_log(const json& root, Desktop& desktop) {
   if (const json* log = present(root, "eventLog")) {
     if (!log->is_string()) return invalid("eventLog is not text");
     desktop.event_log = log->get<std::string>();
+  }
+  return Done{};
+}
+
+}  // namespace
+
+Result<Desktop> parse_desktop(std::string_view text) {
+  const auto parsed = parse_json(text);
+  if (!parsed || !parsed->is_object()) return invalid("not a JSON object");
+  Desktop desktop;
+  // The windows come before "running", whose default they make.
+  using Reader = Result<Done> (*)(const json&, Desktop&);
+  for (const Reader read : {read_session, read_flags, read_windows, read_running, read_frontmost,
+                            read_activation, read_focused, read_event_log}) {
+    if (auto done = read(*parsed, desktop); !done) return done.failure();
   }
   return desktop;
 }

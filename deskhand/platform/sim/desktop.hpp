@@ -41,6 +41,8 @@ struct Desktop {
   bool accessibility = false;
   bool list_error = false;
   bool capture_error = false;
+  bool list_hangs = false;     // the listing's completion handler never runs
+  bool capture_hangs = false;  // the capture's completion handler never runs
   std::vector<SimWindow> windows;
   std::vector<std::int32_t> running;
   std::optional<std::int32_t> frontmost;
@@ -53,7 +55,12 @@ struct Desktop {
 
 // Reads a desktop description. Every key is optional; a key that is null
 // counts as absent. A text that is not a JSON object, or a key of the wrong
-// type, is an error.
+// type, is an error. Keys: "session" (object), the booleans
+// "screenRecording", "accessibility", "listError", "captureError",
+// "listHangs", "captureHangs", "keyboardEventsFail", "mouseEventsFail";
+// "windows" (array), "running" (array of pids; by default the windows'
+// owners), "frontmost" (pid), "activation" and "focused" (objects keyed by
+// pid), "eventLog" (path).
 Result<Desktop> parse_desktop(std::string_view text);
 
 // Reads the desktop description file; without a path the desktop is empty.

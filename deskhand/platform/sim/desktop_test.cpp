@@ -26,6 +26,8 @@ TEST(SimDesktop, AnEmptyObjectHasTheDefaults) {
   ASSERT_TRUE(desktop.ok());
   EXPECT_FALSE(desktop->list_error);
   EXPECT_FALSE(desktop->capture_error);
+  EXPECT_FALSE(desktop->list_hangs);
+  EXPECT_FALSE(desktop->capture_hangs);
   EXPECT_FALSE(desktop->keyboard_events_fail);
   EXPECT_FALSE(desktop->mouse_events_fail);
   EXPECT_FALSE(desktop->event_log.has_value());
@@ -124,7 +126,7 @@ TEST(SimDesktop, FlagsSessionAndEventLog) {
   const auto desktop = parse_desktop(R"({"session": {"CGSSessionScreenIsLocked": true},
     "screenRecording": true, "accessibility": true, "listError": true, "captureError": true,
     "keyboardEventsFail": true, "mouseEventsFail": true, "eventLog": "/tmp/events.jsonl",
-    "frontmost": null})");
+    "frontmost": null, "listHangs": true, "captureHangs": true})");
   ASSERT_TRUE(desktop.ok());
   EXPECT_EQ(desktop->session, (json{{"CGSSessionScreenIsLocked", true}}));
   EXPECT_TRUE(desktop->screen_recording);
@@ -133,6 +135,8 @@ TEST(SimDesktop, FlagsSessionAndEventLog) {
   EXPECT_TRUE(desktop->capture_error);
   EXPECT_TRUE(desktop->keyboard_events_fail);
   EXPECT_TRUE(desktop->mouse_events_fail);
+  EXPECT_TRUE(desktop->list_hangs);
+  EXPECT_TRUE(desktop->capture_hangs);
   EXPECT_EQ(desktop->event_log, "/tmp/events.jsonl");
   EXPECT_FALSE(desktop->frontmost.has_value());
 }
@@ -141,6 +145,8 @@ TEST(SimDesktop, ValuesOfTheWrongTypeAreErrors) {
   const char* invalid[] = {
       R"({"session": true})",
       R"({"screenRecording": 1})",
+      R"({"listHangs": "yes"})",
+      R"({"captureHangs": 1})",
       R"({"windows": {}})",
       R"({"windows": [5]})",
       R"({"windows": [{"x": 0, "y": 0, "width": 1, "height": 1}]})",

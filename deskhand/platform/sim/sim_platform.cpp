@@ -1,7 +1,9 @@
 #include "platform/sim/sim_platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -31,6 +33,15 @@ const SimAx* as_sim_ax(const AxObject& object) {
   return static_cast<const SimAx*>(object.native.get());
 }
 
+// What a simulated capture produced: the configured size, the window it
+// shows and the PNG size its description asks for.
+struct SimImage {
+  std::size_t width = 0;
+  std::size_t height = 0;
+  std::uint32_t window_id = 0;
+  std::optional<std::uint64_t> png_bytes;
+};
+
 const char* event_type_name(EventType type) {
   switch (type) {
     case EventType::left_mouse_down:
@@ -52,6 +63,8 @@ std::string event_log_line(std::int32_t pid, const InputEvent& event) {
   if (event.type == EventType::left_mouse_down || event.type == EventType::left_mouse_up) {
     line["x"] = event.point.x;
     line["y"] = event.point.y;
+    line["clickState"] = event.click_state;
+    line["windowId"] = event.window_under_pointer;
   } else {
     line["keyCode"] = event.key_code;
     if (!event.text.empty()) line["text"] = utf8_from_utf16(event.text);
@@ -83,24 +96,28 @@ SimPlatform::SimPlatform(Result<Desktop> desktop) {
   }
 }
 
+void SimPlatform::ignore_sigpipe() { std::signal(SIGPIPE, SIG_IGN); }
+
 Result<Done> SimPlatform::touch_shared_application() {
   if (load_error_) return *load_error_;
   return Done{};
 }
 
-Result<std::string> SimPlatform::read_standard_input() {
+Result<std::string> SimPlatform::read_standard_input(std::size_t limit) {
   std::string input;
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  while (input.size() < limit) {
+    const std::size_t want = std::min(sizeof buffer, limit - input.size());
+    const ssize_t n = ::read(STDIN_FILENO, buffer, want);
     if (n > 0) {
       input.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0) {
-      return input;
+      break;
     } else if (errno != EINTR) {
       return PlatformError{"cannot read standard input"};
     }
   }
+  return input;
 }
 
 bool SimPlatform::write_standard_output(std::string_view bytes) {
@@ -115,52 +132,79 @@ bool SimPlatform::write_standard_output(std::string_view bytes) {
   return true;
 }
 
+std::chrono::steady_clock::time_point SimPlatform::now() {
+  return std::chrono::steady_clock::now();
+}
+
 std::optional<json> SimPlatform::copy_session_dictionary() { return desktop_.session; }
 
 bool SimPlatform::preflight_screen_capture_access() { return desktop_.screen_recording; }
 
 bool SimPlatform::is_process_trusted() { return desktop_.accessibility; }
 
-Result<std::vector<Window>> SimPlatform::get_shareable_content() {
-  if (desktop_.list_error) return PlatformError{"listing shareable content failed"};
+CompletionPtr<std::vector<Window>> SimPlatform::start_shareable_content() {
+  if (desktop_.list_hangs) return std::make_shared<Completion<std::vector<Window>>>();
+  if (desktop_.list_error) {
+    return completed<std::vector<Window>>(PlatformError{"listing shareable content failed"});
+  }
   std::vector<Window> windows;
   for (const SimWindow& sim_window : desktop_.windows) {
     Window window = sim_window.window;
     window.native = std::make_shared<SimWindow>(sim_window);
     windows.push_back(std::move(window));
   }
-  return windows;
+  return completed<std::vector<Window>>(std::move(windows));
 }
 
-Result<CapturedImage> SimPlatform::capture_image(const Window& window,
-                                                 const CaptureConfiguration& configuration) {
-  if (desktop_.capture_error) return PlatformError{"capturing the window failed"};
+CompletionPtr<NativeHandle> SimPlatform::start_capture_image(
+    const Window& window, const CaptureConfiguration& configuration) {
+  if (desktop_.capture_hangs) return std::make_shared<Completion<NativeHandle>>();
+  if (desktop_.capture_error) {
+    return completed<NativeHandle>(PlatformError{"capturing the window failed"});
+  }
   const auto* sim_window = static_cast<const SimWindow*>(window.native.get());
-  if (sim_window == nullptr) return PlatformError{"the window is not one of this desktop"};
-  CapturedImage image;
-  image.pixel_width = configuration.width;
-  image.pixel_height = configuration.height;
+  if (sim_window == nullptr) {
+    return completed<NativeHandle>(PlatformError{"the window is not one of this desktop"});
+  }
   // Encoding needs the pixels; sizes beyond what a capture configuration
-  // allows are refused by encode_png before any are made.
+  // allows are refused before any are made.
   if (configuration.width == 0 || configuration.height == 0 || configuration.width > 65536 ||
       configuration.height > 65536) {
-    return PlatformError{"the capture size is not usable"};
+    return completed<NativeHandle>(PlatformError{"the capture size is not usable"});
   }
-  image.png =
-      encode_png(configuration.width, configuration.height,
-                 simulated_pixels(configuration.width, configuration.height, window.window_id));
-  if (sim_window->png_bytes) {
-    // The encoded data takes exactly the size the desktop asks for.
-    std::string data = image.png.value_or(std::string());
-    data.resize(static_cast<std::size_t>(*sim_window->png_bytes), '\0');
-    image.png = std::move(data);
-  }
-  return image;
+  return completed<NativeHandle>(NativeHandle(std::make_shared<SimImage>(SimImage{
+      configuration.width, configuration.height, window.window_id, sim_window->png_bytes})));
 }
 
-bool SimPlatform::activate_running_application(std::int32_t pid) {
-  if (!is_running(desktop_, pid)) return false;
-  if (activation_of(desktop_, pid) == Activation::ok) desktop_.frontmost = pid;
+CapturedImage SimPlatform::encode_png(const NativeHandle& native) {
+  const auto* image = static_cast<const SimImage*>(native.get());
+  CapturedImage out;
+  if (image == nullptr) return out;
+  out.pixel_width = image->width;
+  out.pixel_height = image->height;
+  out.png = sim::encode_png(image->width, image->height,
+                            simulated_pixels(image->width, image->height, image->window_id));
+  if (image->png_bytes) {
+    // The encoded data takes exactly the size the desktop asks for.
+    std::string data = out.png.value_or(std::string());
+    data.resize(static_cast<std::size_t>(*image->png_bytes), '\0');
+    out.png = std::move(data);
+  }
+  return out;
+}
+
+ActivationAnswer SimPlatform::activate_running_application(std::int32_t pid) {
+  if (!is_running(desktop_, pid)) return ActivationAnswer::no_application;
+  if (activation_of(desktop_, pid) == Activation::ignored) return ActivationAnswer::refused;
+  desktop_.frontmost = pid;
+  return ActivationAnswer::accepted;
+}
+
+bool SimPlatform::set_frontmost_through_accessibility(std::int32_t pid) {
+  if (!is_running(desktop_, pid) || activation_of(desktop_, pid) == Activation::ignored) {
+    return false;
+  }
+  desktop_.frontmost = pid;
   return true;
 }
 
@@ -222,8 +266,22 @@ std::optional<InputEvent> SimPlatform::create_keyboard_event(std::uint16_t virtu
   return event;
 }
 
-void SimPlatform::keyboard_set_unicode_string(InputEvent& event, const std::u16string& text) {
-  event.text = text;
+void SimPlatform::keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) {
+  event.text = std::u16string(text);
+}
+
+void SimPlatform::set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) {
+  switch (field) {
+    case EventField::mouse_click_state:
+      event.click_state = value;
+      break;
+    case EventField::window_under_mouse_pointer:
+      event.window_under_pointer = value;
+      break;
+    case EventField::window_under_mouse_pointer_that_can_handle_this_event:
+      event.window_under_pointer_that_can_handle = value;
+      break;
+  }
 }
 
 void SimPlatform::post_to_pid(std::int32_t pid, const InputEvent& event) {

@@ -41,22 +41,46 @@ TEST(SimPlatform, ADesktopThatCouldNotBeLoadedFailsTheConnection) {
   EXPECT_TRUE(empty.touch_shared_application().ok());
 }
 
+// The windows of a listing that answers at once.
+std::vector<Window> list(SimPlatform& platform) {
+  auto report = platform.start_shareable_content()->take();
+  EXPECT_TRUE(report.has_value() && report->ok());
+  return report && *report ? **report : std::vector<Window>{};
+}
+
+// The encoded image of a capture that answers at once, or none.
+std::optional<CapturedImage> capture(SimPlatform& platform, const Window& window,
+                                     const CaptureConfiguration& configuration) {
+  auto report = platform.start_capture_image(window, configuration)->take();
+  EXPECT_TRUE(report.has_value());
+  if (!report || !*report) return std::nullopt;
+  return platform.encode_png(**report);
+}
+
 TEST(SimPlatform, ListsEveryWindowInOrder) {
   SimPlatform platform = platform_for(kOneWindow);
-  const auto windows = platform.get_shareable_content();
-  ASSERT_TRUE(windows.ok());
-  ASSERT_EQ(windows->size(), 2u);
-  EXPECT_EQ((*windows)[0].window_id, 7u);
-  EXPECT_EQ((*windows)[1].window_id, 8u);
-  EXPECT_FALSE(platform_for(R"({"listError": true})").get_shareable_content().ok());
+  const auto windows = list(platform);
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].window_id, 7u);
+  EXPECT_EQ(windows[1].window_id, 8u);
+  const auto failed = platform_for(R"({"listError": true})").start_shareable_content()->take();
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_FALSE(failed->ok());
+}
+
+TEST(SimPlatform, HangingListingsAndCapturesNeverAnswer) {
+  EXPECT_FALSE(platform_for(R"({"listHangs": true})").start_shareable_content()->take());
+  SimPlatform platform = platform_for(R"({"captureHangs": true, "windows": [
+    {"windowId": 1, "x": 0, "y": 0, "width": 5, "height": 5}]})");
+  const auto windows = list(platform);
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_FALSE(platform.start_capture_image(windows[0], CaptureConfiguration{5, 5})->take());
 }
 
 TEST(SimPlatform, CapturesARealPngOfTheConfiguredSize) {
   SimPlatform platform = platform_for(kOneWindow);
-  const auto windows = platform.get_shareable_content();
-  const auto image =
-      platform.capture_image((*windows)[0], CaptureConfiguration{300, 17, false, true});
-  ASSERT_TRUE(image.ok());
+  const auto image = capture(platform, list(platform)[0], CaptureConfiguration{300, 17});
+  ASSERT_TRUE(image.has_value());
   EXPECT_EQ(image->pixel_width, 300u);
   EXPECT_EQ(image->pixel_height, 17u);
   ASSERT_TRUE(image->png.has_value());
@@ -66,30 +90,32 @@ TEST(SimPlatform, CapturesARealPngOfTheConfiguredSize) {
 
 TEST(SimPlatform, PngBytesSetsTheEncodedLength) {
   SimPlatform platform = platform_for(kOneWindow);
-  const auto windows = platform.get_shareable_content();
-  const auto image =
-      platform.capture_image((*windows)[1], CaptureConfiguration{30, 20, false, true});
-  ASSERT_TRUE(image.ok());
+  const auto image = capture(platform, list(platform)[1], CaptureConfiguration{30, 20});
+  ASSERT_TRUE(image.has_value());
   EXPECT_EQ(image->png->size(), 3145729u);
 }
 
 TEST(SimPlatform, CaptureErrorsAreReported) {
   SimPlatform platform = platform_for(R"({"captureError": true, "windows": [
     {"windowId": 1, "x": 0, "y": 0, "width": 5, "height": 5}]})");
-  const auto windows = platform.get_shareable_content();
-  EXPECT_FALSE(platform.capture_image((*windows)[0], CaptureConfiguration{5, 5, false, true}).ok());
+  EXPECT_FALSE(capture(platform, list(platform)[0], CaptureConfiguration{5, 5}).has_value());
 }
 
 TEST(SimPlatform, ActivationMakesARunningApplicationFrontmostUnlessIgnored) {
   SimPlatform platform =
-      platform_for(R"({"running": [1, 2], "frontmost": 2, "activation": {"2": "ignored"}})");
+      platform_for(R"({"running": [1, 2, 4], "frontmost": 2, "activation": {"2": "ignored"}})");
   EXPECT_EQ(platform.frontmost_application_pid(), 2);
-  EXPECT_FALSE(platform.activate_running_application(3));
+  EXPECT_EQ(platform.activate_running_application(3), ActivationAnswer::no_application);
+  EXPECT_FALSE(platform.set_frontmost_through_accessibility(3));
   EXPECT_EQ(platform.frontmost_application_pid(), 2);
-  EXPECT_TRUE(platform.activate_running_application(1));
+  EXPECT_EQ(platform.activate_running_application(1), ActivationAnswer::accepted);
   EXPECT_EQ(platform.frontmost_application_pid(), 1);
-  EXPECT_TRUE(platform.activate_running_application(2));
+  // An ignored application comes forward neither way.
+  EXPECT_EQ(platform.activate_running_application(2), ActivationAnswer::refused);
+  EXPECT_FALSE(platform.set_frontmost_through_accessibility(2));
   EXPECT_EQ(platform.frontmost_application_pid(), 1);
+  EXPECT_TRUE(platform.set_frontmost_through_accessibility(4));
+  EXPECT_EQ(platform.frontmost_application_pid(), 4);
 }
 
 TEST(SimPlatform, AccessibilityFollowsTheFocusedDescription) {
@@ -120,8 +146,14 @@ TEST(SimPlatform, EventLogLines) {
   InputEvent down;
   down.type = EventType::left_mouse_down;
   down.point = {110.5, 220};
-  EXPECT_EQ(json::parse(event_log_line(42, down)),
-            (json{{"pid", 42}, {"type", "leftMouseDown"}, {"x", 110.5}, {"y", 220}}));
+  down.click_state = 1;
+  down.window_under_pointer = 7;
+  EXPECT_EQ(json::parse(event_log_line(42, down)), (json{{"pid", 42},
+                                                         {"type", "leftMouseDown"},
+                                                         {"x", 110.5},
+                                                         {"y", 220},
+                                                         {"clickState", 1},
+                                                         {"windowId", 7}}));
   InputEvent up = down;
   up.type = EventType::left_mouse_up;
   EXPECT_EQ(json::parse(event_log_line(42, up))["type"], "leftMouseUp");
@@ -158,6 +190,19 @@ TEST(SimPlatform, PostedEventsAreAppendedToTheLogInOrder) {
   std::remove(log.c_str());
   EXPECT_EQ(json::parse(first), (json{{"pid", 5}, {"type", "keyDown"}, {"keyCode", 48}}));
   EXPECT_EQ(json::parse(second), (json{{"pid", 5}, {"type", "keyUp"}, {"keyCode", 48}}));
+}
+
+TEST(SimPlatform, EventFieldsAreKeptOnTheEvent) {
+  SimPlatform platform(Desktop{});
+  auto event = platform.create_mouse_event(EventType::left_mouse_up, {1, 2});
+  ASSERT_TRUE(event.has_value());
+  platform.set_integer_value_field(*event, EventField::mouse_click_state, 1);
+  platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer, 9);
+  platform.set_integer_value_field(
+      *event, EventField::window_under_mouse_pointer_that_can_handle_this_event, 10);
+  EXPECT_EQ(event->click_state, 1);
+  EXPECT_EQ(event->window_under_pointer, 9);
+  EXPECT_EQ(event->window_under_pointer_that_can_handle, 10);
 }
 
 TEST(SimPlatform, EventsThatCannotBeCreated) {

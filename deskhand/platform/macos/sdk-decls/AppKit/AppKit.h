@@ -21,9 +21,13 @@ enum : NSUInteger {
 };
 
 @interface NSRunningApplication : NSObject
+@property(class, readonly, strong) NSRunningApplication* currentApplication;
 @property(readonly) pid_t processIdentifier;
 + (nullable instancetype)runningApplicationWithProcessIdentifier:(pid_t)pid;
 - (BOOL)activateWithOptions:(NSApplicationActivationOptions)options;
+- (BOOL)activateFromApplication:(NSRunningApplication*)application
+                        options:(NSApplicationActivationOptions)options
+    API_AVAILABLE(macos(14.0));
 @end
 
 @interface NSWorkspace : NSObject

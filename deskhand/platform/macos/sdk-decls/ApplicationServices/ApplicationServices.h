@@ -1,9 +1,12 @@
 // ApplicationServices: the Accessibility API (HIServices AXUIElement.h,
-// AXValue.h, AXError.h, AXAttributeConstants.h).
+// AXValue.h, AXError.h, AXAttributeConstants.h), and what the umbrella brings
+// into the global namespace through CoreServices (MacTypes.h, AssertMacros.h).
 #pragma once
 
+#include <AssertMacros.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
+#include <MacTypes.h>
 
 #pragma clang assume_nonnull begin
 
@@ -42,11 +45,14 @@ CFTypeID AXUIElementGetTypeID(void);
 AXUIElementRef AXUIElementCreateApplication(pid_t pid);
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef _Nullable* _Nonnull value);
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value);
 
 CFTypeID AXValueGetTypeID(void);
 Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr);
 
 #define kAXFocusedWindowAttribute CFSTR("AXFocusedWindow")
+#define kAXFrontmostAttribute CFSTR("AXFrontmost")
 #define kAXPositionAttribute CFSTR("AXPosition")
 #define kAXSizeAttribute CFSTR("AXSize")
 

@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+#include <os/availability.h>
+
 #pragma clang assume_nonnull begin
 
 #ifdef __cplusplus

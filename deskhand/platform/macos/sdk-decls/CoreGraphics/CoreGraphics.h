@@ -43,8 +43,8 @@ size_t CGImageGetHeight(CGImageRef _Nullable image);
 
 // CGSession.h
 CFDictionaryRef _Nullable CGSessionCopyCurrentDictionary(void);
-// CGWindow.h (macOS 10.15)
-bool CGPreflightScreenCaptureAccess(void);
+// CGWindow.h
+bool CGPreflightScreenCaptureAccess(void) API_AVAILABLE(macos(10.15));
 
 // CGEventTypes.h
 typedef struct __CGEvent* CGEventRef;
@@ -73,6 +73,14 @@ enum CGMouseButton : uint32_t {
 };
 typedef enum CGMouseButton CGMouseButton;
 
+// The event fields that the layer sets (of many).
+enum CGEventField : uint32_t {
+  kCGMouseEventClickState = 1,
+  kCGMouseEventWindowUnderMousePointer = 91,
+  kCGMouseEventWindowUnderMousePointerThatCanHandleThisEvent = 92,
+};
+typedef enum CGEventField CGEventField;
+
 // CGEvent.h
 CGEventRef _Nullable CGEventCreateMouseEvent(CGEventSourceRef _Nullable source,
                                              CGEventType mouseType,
@@ -82,6 +90,7 @@ CGEventRef _Nullable CGEventCreateKeyboardEvent(CGEventSourceRef _Nullable sourc
                                                 CGKeyCode virtualKey, bool keyDown);
 void CGEventKeyboardSetUnicodeString(CGEventRef _Nullable event, UniCharCount stringLength,
                                      const UniChar* _Nullable unicodeString);
+void CGEventSetIntegerValueField(CGEventRef _Nullable event, CGEventField field, int64_t value);
 void CGEventPostToPid(pid_t pid, CGEventRef _Nullable event);
 
 #ifdef __cplusplus

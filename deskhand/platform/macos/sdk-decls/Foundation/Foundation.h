@@ -73,8 +73,9 @@ extern NSRunLoopMode const NSDefaultRunLoopMode;
 @interface NSFileHandle : NSObject
 @property(class, readonly, strong) NSFileHandle* fileHandleWithStandardInput;
 @property(class, readonly, strong) NSFileHandle* fileHandleWithStandardOutput;
-- (nullable NSData*)readDataToEndOfFileAndReturnError:(out NSError**)error;
-- (BOOL)writeData:(NSData*)data error:(out NSError**)error;
+- (nullable NSData*)readDataUpToLength:(NSUInteger)length
+                                 error:(out NSError**)error API_AVAILABLE(macos(10.15));
+- (BOOL)writeData:(NSData*)data error:(out NSError**)error API_AVAILABLE(macos(10.15));
 @end
 
 // NSObject.h: hands a +1 Core Foundation reference over to ARC.
