@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libsimdjson-dev nlohmann-json3-dev libicu-dev libmimalloc-dev libpng-dev
   googletest libgtest-dev
-  python3 python3-jsonschema
+  python3 python3-jsonschema python3-yaml
   clang libclang-rt-dev clang-format
   time jq bc
 )

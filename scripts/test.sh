@@ -10,6 +10,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== source format"
 scripts/check-format.sh
 
+echo "== workflow files"
+scripts/check-workflows.py
+
 echo "== release build"
 scripts/build.sh build -DTRACELENS_WERROR=ON
 (cd build && ctest --output-on-failure -j"$jobs")

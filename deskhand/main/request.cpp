@@ -71,6 +71,10 @@ bool whole_in_range(double v, double low, double high) {
 }  // namespace
 
 std::optional<json> parse_json(std::string_view text) {
+  // Parsed with simdjson rather than NSJSONSerialization, which without
+  // options refuses a top-level scalar as a parse error ("Mac action failed"),
+  // because a request that is a JSON string must get "Invalid Mac input" from
+  // the request check.
   simdjson::dom::parser parser;
   const simdjson::padded_string padded(text);
   simdjson::dom::element root;

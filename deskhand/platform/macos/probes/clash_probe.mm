@@ -5,7 +5,9 @@
 #import <ApplicationServices/ApplicationServices.h>
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
+#if defined(PROBE_GLOBAL_RECT) || defined(PROBE_QUALIFIED_RECT)
 #include "platform/platform.hpp"
+#endif
 
 #if defined(PROBE_UNGUARDED_METHOD)
 BOOL probe(NSRunningApplication* application, NSRunningApplication* source) {
