@@ -6,7 +6,7 @@
   'use strict';
 
   var CHUNK = 40; // records or turns drawn per slice
-  var FOLD_LINES = 14; // a longer text is folded
+  var FOLD_LINES = 16; // a longer text is folded
   var FOLD_CHARS = 1600;
   var OPEN_LIMIT = 300; // turns start unfolded when the timeline holds at most this many records
   var FILTER_DELAY = 160; // ms of quiet typing before the filter runs
@@ -138,7 +138,8 @@
     for (var i = 0; i < v.length; i++) {
       if (isObject(v[i])) out.push(v[i]);
     }
-    if (out.length < v.length) note(plural(v.length - out.length, 'item') + ' of "' + key + '" are not objects and are left out.');
+    var bad = v.length - out.length;
+    if (bad) note(plural(bad, 'item') + ' of "' + key + '" ' + (bad === 1 ? 'is not an object and is' : 'are not objects and are') + ' left out.');
     return out;
   }
   function positions(v) {
@@ -164,10 +165,10 @@
   if (docRead.ok && !Array.isArray(doc.provenance)) note('The document has no "provenance" list.');
 
   if (has(parser, 'status') && PARSER_STATUSES.indexOf(parser.status) < 0) {
-    note('Unknown parser status ' + valueText(parser.status) + '.');
+    note('Unknown parser status ' + JSON.stringify(parser.status) + '; it is shown as it is.');
   }
   if (has(activity, 'state') && ACTIVITY_STATES.indexOf(activity.state) < 0) {
-    note('Unknown activity state ' + valueText(activity.state) + '.');
+    note('Unknown activity state ' + JSON.stringify(activity.state) + '; it is shown as it is.');
   }
 
   // ----------------------------------------------------------------- model
@@ -410,7 +411,7 @@
     Object.keys(data).forEach(function (key) {
       if (known.indexOf(key) >= 0) return;
       var row = add(into, h('div', 'extra'));
-      add(row, h('span', 'extra-key', key));
+      add(row, h('span', 'extra-key', key + ':'));
       add(row, h('span', 'extra-value', valueText(data[key])));
     });
   }
@@ -446,7 +447,7 @@
     else add(head, chip('mark mark-none', 'no result'));
     var start = timeOf(d.startedAt), end = timeOf(d.endedAt);
     if (!isNaN(start) && !isNaN(end) && end >= start) {
-      add(head, h('span', 'dur', duration(end - start))).title = str(d.startedAt) + ' \u2192 ' + str(d.endedAt);
+      add(head, h('span', 'dur', 'took ' + duration(end - start))).title = str(d.startedAt) + ' \u2192 ' + str(d.endedAt);
     } else if (d.startedAt) {
       add(head, h('span', 'rec-time', d.startedAt));
     }
@@ -700,7 +701,7 @@
       other.forEach(function (o) {
         var owner = o[0] ? state : doc;
         var row = add(box, h('div', 'extra'));
-        add(row, h('span', 'extra-key', o[0] + o[1]));
+        add(row, h('span', 'extra-key', o[0] + o[1] + ':'));
         row.appendChild(folded(jsonText(owner[o[1]]), 'code'));
       });
     }

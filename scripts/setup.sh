@@ -8,6 +8,7 @@ packages=(
   libsimdjson-dev nlohmann-json3-dev libicu-dev libmimalloc-dev libpng-dev
   googletest libgtest-dev
   python3 python3-jsonschema python3-yaml
+  chromium chromium-driver python3-selenium
   clang libclang-rt-dev clang-format
   time jq bc
 )
