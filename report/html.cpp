@@ -93,25 +93,43 @@ std::string escape_text(std::string_view text) {
   return out;
 }
 
+void json_for_script(std::string_view json, const Writer& write) {
+  std::size_t run = 0;  // start of the bytes not yet written
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    std::string_view escape;
+    std::size_t length = 1;
+    switch (json[i]) {
+      case '<':
+        escape = "\\u003c";
+        break;
+      case '>':
+        escape = "\\u003e";
+        break;
+      case '&':
+        escape = "\\u0026";
+        break;
+      case '\xE2':
+        if (i + 2 < json.size() && json[i + 1] == '\x80' && (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
+          escape = json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+          length = 3;
+        }
+        break;
+      default:
+        break;
+    }
+    if (escape.empty()) continue;
+    if (i > run) write(json.substr(run, i - run));
+    write(escape);
+    i += length - 1;
+    run = i + 1;
+  }
+  if (run < json.size()) write(json.substr(run));
+}
+
 std::string json_for_script(std::string_view json) {
   std::string out;
   out.reserve(json.size() + json.size() / 64);
-  for (std::size_t i = 0; i < json.size(); ++i) {
-    char c = json[i];
-    if (c == '<') {
-      out += "\\u003c";
-    } else if (c == '>') {
-      out += "\\u003e";
-    } else if (c == '&') {
-      out += "\\u0026";
-    } else if (c == '\xE2' && i + 2 < json.size() && json[i + 1] == '\x80' &&
-               (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
-      out += json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-      i += 2;
-    } else {
-      out.push_back(c);
-    }
-  }
+  json_for_script(json, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 

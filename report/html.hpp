@@ -2,10 +2,14 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace report::html {
+
+// Receives the page piece by piece.
+using Writer = std::function<void(std::string_view)>;
 
 struct RepairedUtf8 {
   std::string text;
@@ -27,6 +31,7 @@ std::string escape_text(std::string_view text);
 // so nothing can end the element or open a comment, and the value that
 // JSON.parse reads back is unchanged.
 std::string json_for_script(std::string_view json);
+void json_for_script(std::string_view json, const Writer& write);
 
 // The first `max_chars` characters of valid UTF-8 text, with "…" appended
 // when anything was cut.

@@ -26,10 +26,18 @@ int fail(const std::string& message) {
   return 2;
 }
 
+// Reads to the end, leaving spare capacity after the text for the JSON parser.
 bool read_all(std::FILE* file, std::string& out) {
+  constexpr std::size_t kSpare = 64;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    long size = std::ftell(file);
+    if (size > 0) out.reserve(static_cast<std::size_t>(size) + kSpare);
+    std::rewind(file);
+  }
   char buffer[1 << 16];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
+  if (out.capacity() - out.size() < kSpare) out.reserve(out.size() + kSpare);
   return !std::ferror(file);
 }
 
@@ -56,9 +64,12 @@ int main(int argc, char** argv) {
     if (!ok) return fail("cannot read " + path);
   }
 
-  report::Page page = report::build_page(input);
-  if (!page.error.empty()) return fail(page.error);
-  if (std::fwrite(page.html.data(), 1, page.html.size(), stdout) != page.html.size() || std::fflush(stdout) != 0) {
+  bool written = true;
+  std::string error = report::write_page(input, [&written](std::string_view piece) {
+    if (written && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size()) written = false;
+  });
+  if (!error.empty()) return fail(error);
+  if (!written || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "tracelens-report: cannot write the page\n");
     return 1;
   }

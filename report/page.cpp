@@ -52,52 +52,48 @@ std::string page_title(simdjson::dom::element doc) {
 
 }  // namespace
 
-Page build_page(std::string_view input) {
-  Page page;
-  std::size_t input_bytes = input.size();
-  bool bom = input.substr(0, 3) == "\xEF\xBB\xBF";
-  if (bom) input.remove_prefix(3);
+std::string write_page(const std::string& input, const html::Writer& write) {
+  std::string_view text = input;
+  bool bom = text.substr(0, 3) == "\xEF\xBB\xBF";
+  if (bom) text.remove_prefix(3);
+  bool padded = input.capacity() - input.size() >= simdjson::SIMDJSON_PADDING;
 
   std::string repaired;
   std::size_t replaced = 0;
-  if (!simdjson::validate_utf8(input.data(), input.size())) {
-    auto fixed = html::repair_utf8(input);
+  if (!simdjson::validate_utf8(text.data(), text.size())) {
+    auto fixed = html::repair_utf8(text);
     repaired = std::move(fixed.text);
     replaced = fixed.replaced;
-    input = repaired;
+    repaired.reserve(repaired.size() + simdjson::SIMDJSON_PADDING);
+    text = repaired;
+    padded = true;
   }
-  if (input.find_first_not_of(" \t\r\n") == std::string_view::npos) {
-    page.error = "the input is empty, not a JSON object";
-    return page;
-  }
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return "the input is empty, not a JSON object";
 
-  simdjson::dom::parser parser;
-  simdjson::padded_string padded(input);
-  simdjson::dom::element doc;
-  if (auto err = parser.parse(padded).get(doc); err != simdjson::SUCCESS) {
-    page.error = std::string("the input is not valid JSON (") + simdjson::error_message(err) + ")";
-    return page;
+  std::string title;
+  {
+    simdjson::dom::parser parser;
+    simdjson::dom::element doc;
+    if (auto err = parser.parse(text.data(), text.size(), !padded).get(doc); err != simdjson::SUCCESS) {
+      return std::string("the input is not valid JSON (") + simdjson::error_message(err) + ")";
+    }
+    if (doc.type() != simdjson::dom::element_type::OBJECT) {
+      return std::string("the input is ") + std::string(type_name(doc.type())) + ", not a JSON object";
+    }
+    title = html::escape_text(page_title(doc));
   }
-  if (doc.type() != simdjson::dom::element_type::OBJECT) {
-    page.error = std::string("the input is ") + std::string(type_name(doc.type())) + ", not a JSON object";
-    return page;
-  }
-
-  std::string meta = "{\"inputBytes\":" + std::to_string(input_bytes) +
+  std::string meta = "{\"inputBytes\":" + std::to_string(input.size()) +
                      ",\"replacedUtf8Sequences\":" + std::to_string(replaced) +
                      ",\"byteOrderMark\":" + (bom ? "true" : "false") + "}";
-  std::string title = html::escape_text(page_title(doc));
 
-  std::string& out = page.html;
-  out.reserve(assets::kBeforeTitle.size() + assets::kAfterDocument.size() + input.size() + input.size() / 32 + 4096);
-  out += assets::kBeforeTitle;
-  out += title;
-  out += assets::kBeforeMeta;
-  out += meta;
-  out += assets::kBeforeDocument;
-  out += html::json_for_script(input);
-  out += assets::kAfterDocument;
-  return page;
+  write(assets::kBeforeTitle);
+  write(title);
+  write(assets::kBeforeMeta);
+  write(meta);
+  write(assets::kBeforeDocument);
+  html::json_for_script(text, write);
+  write(assets::kAfterDocument);
+  return {};
 }
 
 }  // namespace report

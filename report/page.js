@@ -109,6 +109,7 @@
   var metaRead = readJson('report-meta');
   var meta = metaRead.ok && isObject(metaRead.value) ? metaRead.value : {};
   var docRead = readJson('tracelens-document');
+  performance.mark('report-parsed');
   var doc = docRead.ok && isObject(docRead.value) ? docRead.value : {};
   if (!docRead.ok) note('The document could not be read (' + docRead.error + '); nothing of it is shown.');
   if (meta.replacedUtf8Sequences > 0) {

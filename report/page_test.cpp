@@ -8,6 +8,17 @@
 namespace report {
 namespace {
 
+struct Page {
+  std::string html;
+  std::string error;
+};
+
+Page build_page(std::string_view input) {
+  Page page;
+  page.error = write_page(std::string(input), [&page](std::string_view piece) { page.html += piece; });
+  return page;
+}
+
 std::size_t occurrences(std::string_view text, std::string_view needle) {
   std::size_t n = 0;
   for (auto at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) ++n;
