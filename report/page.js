@@ -193,16 +193,33 @@
     this.hay = null;
     this.input = undefined;
   }
-  Entry.prototype.inputText = function () {
-    if (this.input === undefined) this.input = has(this.data, 'input') ? jsonText(this.data.input) : null;
+  // A call's input as shown: an object as its fields in order, each string
+  // value as its own text (so that commands and file contents read as they
+  // are) and every other value as indented JSON; any other input as a whole.
+  Entry.prototype.inputFields = function () {
+    if (this.input === undefined) {
+      var v = this.data.input;
+      if (!has(this.data, 'input')) this.input = null;
+      else if (isObject(v) && Object.keys(v).length) {
+        this.input = Object.keys(v).map(function (k) {
+          return [k, jsonText(v[k])];
+        });
+      } else this.input = [[null, jsonText(v)]];
+    }
     return this.input;
+  };
+  Entry.prototype.inputText = function () {
+    var fields = this.inputFields();
+    return fields ? fields.map(function (f) {
+      return (f[0] === null ? '' : f[0] + '\n') + f[1];
+    }).join('\n') : '';
   };
   // What the filter searches: a message's text; a call's name, input and result.
   Entry.prototype.haystack = function () {
     if (this.hay === null) {
       var d = this.data;
       this.hay = (this.kind === 'message' ? str(d.text)
-        : str(d.name) + '\n' + (this.inputText() || '') + '\n' + str(d.resultText)).toLowerCase();
+        : str(d.name) + '\n' + this.inputText() + '\n' + str(d.resultText)).toLowerCase();
     }
     return this.hay;
   };
@@ -455,10 +472,15 @@
     add(head, h('span', 'grow'));
     if (d.toolUseId) add(head, h('span', 'rec-id', d.toolUseId)).title = 'tool use id';
     add(head, h('span', 'rec-pos', '#' + e.position)).title = 'tool call position';
-    var input = e.inputText();
-    if (input !== null) {
+    var fields = e.inputFields();
+    if (fields) {
       add(card, h('div', 'io-label', 'Input'));
-      card.appendChild(folded(input, 'code'));
+      var box = add(card, h('div', 'fields'));
+      fields.forEach(function (f) {
+        if (f[0] === null) box.classList.add('whole');
+        else add(box, h('div', 'field-key', f[0]));
+        box.appendChild(folded(f[1], 'code'));
+      });
     }
     if (has(d, 'resultText')) {
       add(card, h('div', 'io-label', e.failed ? 'Error' : 'Result'));

@@ -40,15 +40,25 @@ def objects(owner, key):
 
 
 def pretty(value):
-    # The page shows a call's input as JSON with two-space indents (a string as itself).
     return value if isinstance(value, str) else json.dumps(value, indent=2, ensure_ascii=False)
 
 
+def input_fields(value):
+    """A call's input as the page shows it: an object as (key, text) fields, a
+    string value as itself and other values as JSON with two-space indents;
+    any other input as one text."""
+    if isinstance(value, dict) and value:
+        return [(k, pretty(v)) for k, v in value.items()]
+    return [(None, pretty(value))]
+
+
 def haystack(kind, record):
+    """What the filter searches: a message's text; a call's name, input as shown and result."""
     if kind == "message":
         return record.get("text", "") if isinstance(record.get("text"), str) else ""
     parts = [record.get("name") if isinstance(record.get("name"), str) else ""]
-    parts.append(pretty(record["input"]) if "input" in record else "")
+    if "input" in record:
+        parts += [(k + "\n" if k is not None else "") + text for k, text in input_fields(record["input"])]
     parts.append(record.get("resultText") if isinstance(record.get("resultText"), str) else "")
     return "\n".join(parts)
 
@@ -220,7 +230,7 @@ def check_hostile(driver, doc):
     check(texts["h1"] == [state["title"]], "hostile: the heading is the title as text")
     check(sorted(texts["msg"]) == sorted(m["text"] for m in state["messages"]), "hostile: message texts literal")
     check(sorted(texts["names"]) == sorted(c["name"] for c in state["toolCalls"]), "hostile: tool names literal")
-    inputs_and_results = [pretty(c["input"]) for c in state["toolCalls"] if "input" in c] + \
+    inputs_and_results = [t for c in state["toolCalls"] if "input" in c for _, t in input_fields(c["input"])] + \
         [c["resultText"] for c in state["toolCalls"] if "resultText" in c]
     check(sorted(texts["code"]) == sorted(inputs_and_results), "hostile: inputs and results literal")
     check(texts["paths"] == [a["path"] for a in state["contextArtifacts"]], "hostile: paths literal")
