@@ -27,12 +27,17 @@ requestAnimationFrame(() => requestAnimationFrame(() => done(performance.now() -
 
 def main():
     page, word = sys.argv[1], (sys.argv[2] if len(sys.argv) > 2 else "error")
+    with tempfile.TemporaryDirectory(prefix="report-bench-") as profile:
+        measure(page, word, profile)
+
+
+def measure(page, word, profile):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
                 "--disable-dev-shm-usage", "--window-size=1280,1000",
-                "--user-data-dir=" + tempfile.mkdtemp(prefix="report-bench-")):
+                "--user-data-dir=" + profile):
         options.add_argument(arg)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_page_load_timeout(300)

@@ -3,11 +3,11 @@
 
     browser_e2e.py [--realdata] TRACELENS_REPORT TRACELENS SHOT_DIR
 
-Without --realdata: the bundled example run's document and the hand-made
-documents in docs/ (hostile texts everywhere; odd shapes and unknown values).
-With --realdata: the document of every shared sample run (../shared/realdata
-beside the checkout, or $TRACELENS_REALDATA); exit status 77 (skipped) when
-those are absent.
+Without --realdata: the bundled example run's document, the hand-made
+documents in docs/ (hostile texts everywhere; odd shapes and unknown values)
+and an empty object. With --realdata: the document of every shared sample run
+(../shared/realdata beside the checkout, or $TRACELENS_REALDATA); exit status
+77 (skipped) when those are absent.
 
 For every page: the counts equal the document's; every message and tool call
 shows in the timeline once everything is drawn; a filter word and the "failed
@@ -98,7 +98,7 @@ def filter_word(doc):
 # ------------------------------------------------------------------ browser
 
 
-def start_browser():
+def start_browser(profile):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
@@ -106,7 +106,7 @@ def start_browser():
     for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
                 "--disable-dev-shm-usage", "--hide-scrollbars", "--window-size=1280,1000",
-                "--user-data-dir=" + tempfile.mkdtemp(prefix="report-chromium-")):
+                "--user-data-dir=" + profile):
         options.add_argument(arg)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
@@ -265,56 +265,64 @@ def main():
     if realdata:
         args = args[1:]
     report, tracelens, shot_dir = (os.path.abspath(a) for a in args[:3])
-    docs = []  # name, document bytes
-    tmp = tempfile.mkdtemp(prefix="report-e2e-")
-    if realdata:
-        data = os.environ.get("TRACELENS_REALDATA", os.path.join(os.path.dirname(ROOT), "shared", "realdata"))
-        make_runs = os.path.join(data, "make_runs.py")
-        if not os.path.isfile(make_runs):
-            print(f"SKIPPED: no public sample logs at {data}")
-            sys.exit(77)
-        runs = os.path.join(tmp, "runs")
-        listing = subprocess.run([sys.executable, make_runs, runs], capture_output=True, text=True, check=True).stdout
-        for line in listing.splitlines():
-            if line.strip():
-                name, harness, version = line.split()
-                docs.append((name, tracelens_doc(tracelens, os.path.join(runs, name), harness, version)))
-    else:
-        docs.append(("example", tracelens_doc(tracelens, os.path.join(ROOT, "examples", "claude-run"), "claude",
-                                              "2.1.217")))
-        for name in ("hostile", "odd"):
-            with open(os.path.join(HERE, "docs", name + ".json"), "rb") as f:
-                docs.append((name, f.read()))
     for tool in (CHROMIUM, CHROMEDRIVER):
         if not os.path.exists(tool):
             print(f"{tool} is missing: scripts/setup.sh installs chromium and chromium-driver")
             sys.exit(1)
-
-    driver = start_browser()
-    try:
-        for name, data in docs:
-            page = os.path.join(tmp, name + ".html")
-            proc = subprocess.run([report], input=data, capture_output=True, timeout=120)
-            if not check(proc.returncode == 0, f"{name}: tracelens-report exits 0 ({proc.stderr!r})"):
-                continue
-            with open(page, "wb") as f:
-                f.write(proc.stdout)
-            before = len(failures)
-            doc = json.loads(data)
-            shot = os.path.join(shot_dir, "example.png") if name == "example" else None
-            check_page(driver, name, doc, page, shot)
-            if name == "hostile":
-                check_hostile(driver, doc)
-            if name == "odd":
-                check_odd(driver)
-            c = expected_counts(doc)
-            print(("ok   " if len(failures) == before else "FAIL ") +
-                  f"{name}: {c['messages']} messages, {c['toolCalls']} calls ({c['failedCalls']} failed), "
-                  f"{c['toolErrors']} tool errors")
-    finally:
-        driver.quit()
+    with tempfile.TemporaryDirectory(prefix="report-e2e-") as tmp:
+        docs = realdata_docs(tracelens, tmp) if realdata else own_docs(tracelens)
+        driver = start_browser(os.path.join(tmp, "profile"))
+        try:
+            for name, data in docs:
+                check_document(driver, report, name, data, os.path.join(tmp, name + ".html"), shot_dir)
+        finally:
+            driver.quit()
     print(f"{len(docs)} pages, {len(failures)} failed checks")
     sys.exit(1 if failures else 0)
+
+
+def own_docs(tracelens):
+    """The bundled example's document, the hand-made ones and an empty object."""
+    docs = [("example", tracelens_doc(tracelens, os.path.join(ROOT, "examples", "claude-run"), "claude", "2.1.217"))]
+    for name in ("hostile", "odd"):
+        with open(os.path.join(HERE, "docs", name + ".json"), "rb") as f:
+            docs.append((name, f.read()))
+    return docs + [("empty", b"{}")]
+
+
+def realdata_docs(tracelens, tmp):
+    data = os.environ.get("TRACELENS_REALDATA", os.path.join(os.path.dirname(ROOT), "shared", "realdata"))
+    make_runs = os.path.join(data, "make_runs.py")
+    if not os.path.isfile(make_runs):
+        print(f"SKIPPED: no public sample logs at {data}")
+        sys.exit(77)
+    runs = os.path.join(tmp, "runs")
+    listing = subprocess.run([sys.executable, make_runs, runs], capture_output=True, text=True, check=True).stdout
+    docs = []
+    for line in listing.splitlines():
+        if line.strip():
+            name, harness, version = line.split()
+            docs.append((name, tracelens_doc(tracelens, os.path.join(runs, name), harness, version)))
+    return docs
+
+
+def check_document(driver, report, name, data, page, shot_dir):
+    proc = subprocess.run([report], input=data, capture_output=True, timeout=120)
+    if not check(proc.returncode == 0, f"{name}: tracelens-report exits 0 ({proc.stderr!r})"):
+        return
+    with open(page, "wb") as f:
+        f.write(proc.stdout)
+    before = len(failures)
+    doc = json.loads(data)
+    check_page(driver, name, doc, page, os.path.join(shot_dir, "example.png") if name == "example" else None)
+    if name == "hostile":
+        check_hostile(driver, doc)
+    if name == "odd":
+        check_odd(driver)
+    c = expected_counts(doc)
+    print(("ok   " if len(failures) == before else "FAIL ") +
+          f"{name}: {c['messages']} messages, {c['toolCalls']} calls ({c['failedCalls']} failed), "
+          f"{c['toolErrors']} tool errors")
 
 
 if __name__ == "__main__":
