@@ -983,6 +983,7 @@
         for (var k = 0; k < 200 && i < allEntries.length; k++, i++) allEntries[i].haystack();
       }
       if (i < allEntries.length) idle(slice);
+      else performance.mark('report-haystacks');
     }
     idle(slice);
   }
