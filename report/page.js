@@ -665,9 +665,9 @@
     var facts = add(top, h('dl', 'facts'));
     fact(facts, 'harness', [str(doc.harness), str(doc.harnessVersion)].filter(Boolean).join(' ') || '\u2014');
     fact(facts, 'parser', str(parser.name) || '\u2014', 'mono');
-    var status = h('span');
-    status.appendChild(stateChip(parser.status, PARSER_STATUSES));
-    fact(facts, 'status', status);
+    var parserStatus = h('span');
+    parserStatus.appendChild(stateChip(parser.status, PARSER_STATUSES));
+    fact(facts, 'status', parserStatus);
     var res = parser.resolution === null || parser.resolution === undefined ? 'none' : valueText(parser.resolution);
     if (typeof parser.matchedVersion === 'string') res += ' \u2192 ' + parser.matchedVersion;
     fact(facts, 'resolution', res);
