@@ -135,7 +135,7 @@ std::optional<std::string> context_title(const std::string& path) {
     if (trimmed.empty()) continue;
     std::size_t hashes = trimmed.find_first_not_of('#');
     trimmed = hashes == std::string_view::npos ? std::string_view() : trimmed.substr(hashes);
-    return std::string(text::take_chars(text::trim(trimmed), 120));
+    return std::string(text::take_chars(text::trim(trimmed), text::kNameChars));
   }
   return std::nullopt;
 }

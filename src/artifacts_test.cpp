@@ -78,6 +78,13 @@ TEST_F(RunDir, TerminalWindowKeepsHeadAndTail) {
 }
 
 TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
+  write("screens/exact.txt", pattern(262144));
+  write("terminal.log", pattern(262144));
+  RunArtifacts exact = load_run(root());
+  ASSERT_EQ(exact.texts.size(), 1u);  // a file of exactly the window is read whole
+  EXPECT_EQ(exact.texts[0].text.size(), 262144u);
+  EXPECT_EQ(exact.terminal, pattern(262144));
+  fs::remove(root_ / "screens/exact.txt");
   write("screens/big.txt", pattern(300000));
   write("snapshots/x/home/.claude/projects/p/s.jsonl", pattern(300000));
   RunArtifacts run = load_run(root());

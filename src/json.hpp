@@ -19,6 +19,8 @@ namespace tl::json {
 using Value = nlohmann::json;
 // A parsed element; valid until its parser parses again.
 using Element = simdjson::dom::element;
+using Array = simdjson::dom::array;
+using Object = simdjson::dom::object;
 
 // Bytes of readable memory simdjson wants after the end of its input.
 inline constexpr std::size_t kPadding = simdjson::SIMDJSON_PADDING;

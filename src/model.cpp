@@ -1,4 +1,5 @@
 #include "model.hpp"
+#include "model_detail.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -298,18 +299,24 @@ void write_to_string(std::string& out, const T& v) {
 }  // namespace
 
 void write_json(std::string& out, const ParserOutput& v) { write_to_string(out, v); }
-void write_json(std::string& out, const ParserInfo& v) { write_to_string(out, v); }
-void write_json(std::string& out, const ParserState& v) { write_to_string(out, v); }
-void write_json(std::string& out, const Activity& v) { write_to_string(out, v); }
-void write_json(std::string& out, const Message& v) { write_to_string(out, v); }
-void write_json(std::string& out, const ToolCall& v) { write_to_string(out, v); }
-void write_json(std::string& out, const TodoItem& v) { write_to_string(out, v); }
-void write_json(std::string& out, const UserTurn& v) { write_to_string(out, v); }
-void write_json(std::string& out, const SubAgent& v) { write_to_string(out, v); }
-void write_json(std::string& out, const Approval& v) { write_to_string(out, v); }
-void write_json(std::string& out, const ToolError& v) { write_to_string(out, v); }
-void write_json(std::string& out, const ContextArtifact& v) { write_to_string(out, v); }
-void write_json(std::string& out, const Provenance& v) { write_to_string(out, v); }
+
+template <typename Record>
+std::string detail::record_json(const Record& record) {
+  std::string out;
+  write_to_string(out, record);
+  return out;
+}
+
+template std::string detail::record_json(const Activity&);
+template std::string detail::record_json(const Message&);
+template std::string detail::record_json(const ToolCall&);
+template std::string detail::record_json(const TodoItem&);
+template std::string detail::record_json(const UserTurn&);
+template std::string detail::record_json(const SubAgent&);
+template std::string detail::record_json(const Approval&);
+template std::string detail::record_json(const ToolError&);
+template std::string detail::record_json(const ContextArtifact&);
+template std::string detail::record_json(const Provenance&);
 
 void write_json(std::FILE* file, const ParserOutput& v) {
   std::string out;

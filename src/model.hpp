@@ -148,18 +148,6 @@ std::uint64_t now_millis();
 
 // Compact JSON encoding, fields in declaration order.
 void write_json(std::string& out, const ParserOutput& v);
-void write_json(std::string& out, const ParserInfo& v);
-void write_json(std::string& out, const ParserState& v);
-void write_json(std::string& out, const Activity& v);
-void write_json(std::string& out, const Message& v);
-void write_json(std::string& out, const ToolCall& v);
-void write_json(std::string& out, const TodoItem& v);
-void write_json(std::string& out, const UserTurn& v);
-void write_json(std::string& out, const SubAgent& v);
-void write_json(std::string& out, const Approval& v);
-void write_json(std::string& out, const ToolError& v);
-void write_json(std::string& out, const ContextArtifact& v);
-void write_json(std::string& out, const Provenance& v);
 
 std::string to_json(const ParserOutput& v);
 

@@ -101,24 +101,6 @@ char32_t decode(std::string_view s, std::size_t& pos) {
   return c;
 }
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 bool is_space(char32_t c) {
   // The Unicode White_Space property (a stable list of 25 code points).
   if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
@@ -512,6 +494,16 @@ std::string compact(std::string_view s, std::size_t max_chars) {
     out.append(s.data() + start, pos - start);
     ++count;
   }
+  return out;
+}
+
+std::string join_lines(std::span<const std::string_view> pieces) {
+  std::size_t n = pieces.size();
+  for (std::string_view p : pieces) n += p.size();
+  std::string out;
+  out.reserve(n);
+  LineJoiner joiner(out);
+  for (std::string_view p : pieces) joiner.add(p);
   return out;
 }
 

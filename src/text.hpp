@@ -4,11 +4,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tl::text {
+
+// The bounds, in characters, that texts are shortened to.
+inline constexpr std::size_t kNameChars = 120;      // context file titles, tool names read from a terminal
+inline constexpr std::size_t kTodoChars = 300;      // todo contents
+inline constexpr std::size_t kPromptChars = 400;    // sub-agent prompts
+inline constexpr std::size_t kEvidenceChars = 500;  // approvals, tool errors, runtime-log lines
+inline constexpr std::size_t kMessageChars = 800;   // message texts, tool results, inputs given as text
 
 // The ellipsis that ends every shortened text.
 inline constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
@@ -21,7 +32,6 @@ bool is_valid_utf8(std::string_view bytes);
 
 // Decodes the scalar value at `pos` of valid UTF-8 text and advances `pos`.
 char32_t decode(std::string_view s, std::size_t& pos);
-void append_utf8(std::string& out, char32_t c);
 
 // The Unicode White_Space property.
 bool is_space(char32_t c);
@@ -78,6 +88,42 @@ std::string truncate_readable(std::string_view s, std::size_t max_chars);
 std::string compact(std::string_view s, std::size_t max_chars);
 // Whitespace runs collapsed to single spaces, never cut.
 std::string collapse_spaces(std::string_view s);
+
+// Joins pieces with line feeds into `out` as they come: one line feed before
+// every piece but the first (which may be empty).
+class LineJoiner {
+ public:
+  explicit LineJoiner(std::string& out) : out_(out) {}
+  void add(std::string_view piece) {
+    if (!first_) out_.push_back('\n');
+    first_ = false;
+    out_.append(piece);
+  }
+  // True until the first piece.
+  bool empty() const { return first_; }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+// The pieces joined with line feeds.
+std::string join_lines(std::span<const std::string_view> pieces);
+
+// An owned copy of an optional view.
+inline std::optional<std::string> owned(std::optional<std::string_view> s) {
+  if (!s) return std::nullopt;
+  return std::string(*s);
+}
+
+// Hashes texts and views alike, so that a map keyed by texts is searched with
+// a view without building a key.
+struct TransparentHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+template <typename T>
+using TextMap = std::unordered_map<std::string, T, TransparentHash, std::equal_to<>>;
 
 // The pieces joined into one text.
 std::string concat(std::initializer_list<std::string_view> pieces);

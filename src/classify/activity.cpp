@@ -80,7 +80,7 @@ void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::st
   auto append = [&](std::string_view error_text) {
     ToolError e;
     e.position = errors.size();
-    e.text = text::compact(error_text, 500);
+    e.text = text::compact(error_text, text::kEvidenceChars);
     e.source = text::source_of(path, number);
     errors.push_back(std::move(e));
   };

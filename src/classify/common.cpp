@@ -36,7 +36,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         Message m;
         m.position = out.messages.size();
         m.role = "user";
-        m.text = text::compact(text::trim(t), 800);
+        m.text = text::compact(text::trim(t), text::kMessageChars);
         m.source = source();
         out.messages.push_back(std::move(m));
         waiting_for_reply = true;
@@ -45,7 +45,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         Message m;
         m.position = out.messages.size();
         m.role = "assistant";
-        m.text = text::compact(l_text, 800);
+        m.text = text::compact(l_text, text::kMessageChars);
         m.source = source();
         out.messages.push_back(std::move(m));
         waiting_for_reply = false;
@@ -55,7 +55,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
                                  {"do you want", "approve", "permission", "allow command", "run this command"})) {
       Approval a;
       a.position = out.approvals.size();
-      a.text = text::compact(l_text, 500);
+      a.text = text::compact(l_text, text::kEvidenceChars);
       a.state = "waiting_or_recent";
       a.source = source();
       out.approvals.push_back(std::move(a));
@@ -65,7 +65,7 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
                                              "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ", "\xE2\x9C\x94 you approved"})) {
       ToolCall c;
       c.position = out.tool_calls.size();
-      c.name = text::compact(l_text, 120);
+      c.name = text::compact(l_text, text::kNameChars);
       c.is_error = text::lower_contains_any(l_text, {"error", "failed"});
       c.source = source();
       out.tool_calls.push_back(std::move(c));

@@ -15,7 +15,9 @@ JsonlMessageReader::JsonlMessageReader(std::string_view path, std::vector<Messag
                                        std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos)
     : path_(path), messages_(messages), tool_calls_(tool_calls), todos_(todos) {}
 
-namespace {
+// The line's members and the helpers that read them. A named namespace, not
+// an anonymous one, because the reader's own line record holds these types.
+namespace jsonl_line {
 
 using Field = std::optional<json::Element>;
 
@@ -139,10 +141,7 @@ Field first_of(std::initializer_list<Field> fields) {
 
 std::optional<std::string_view> string_of(Field e) { return e ? json::as_string(*e) : std::nullopt; }
 
-std::optional<std::string> optional_string(Field e) {
-  if (auto s = string_of(e)) return std::string(*s);
-  return std::nullopt;
-}
+std::optional<std::string> optional_string(Field e) { return text::owned(string_of(e)); }
 
 bool is_true_field(Field e) { return e && json::as_bool(*e).value_or(false); }
 
@@ -171,7 +170,7 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
   if (t.starts_with("<command-name>") || t.starts_with("<command-message>")) {
     auto origin = string_of(f.turn_origin);
     if (origin && *origin == "human") {
-      if (auto prompt = slash_command_prompt(t)) return text::compact(*prompt, 800);
+      if (auto prompt = slash_command_prompt(t)) return text::compact(*prompt, text::kMessageChars);
     }
     return std::nullopt;
   }
@@ -188,7 +187,7 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
   }
   t = text::trim(t);
   if (t.empty()) return std::nullopt;
-  return text::compact(t, 800);
+  return text::compact(t, text::kMessageChars);
 }
 
 // A tool record written as a single line.
@@ -204,7 +203,7 @@ void append_single_line_tool(const LineFields& f, const std::optional<std::strin
   call.name = std::string(*name);
   if (f.input) call.input = json::to_value(*f.input);
   Field result = first_of({f.result, f.output});
-  if (result) call.result_text = json_text_truncated(*result, 800);
+  if (result) call.result_text = json_text_truncated(*result, text::kMessageChars);
   if (Field err = first_of({f.is_error, f.error})) call.is_error = json::as_bool(*err).value_or(false);
   call.started_at = timestamp;
   if (result) call.ended_at = timestamp;
@@ -212,122 +211,157 @@ void append_single_line_tool(const LineFields& f, const std::optional<std::strin
   tool_calls.push_back(std::move(call));
 }
 
-}  // namespace
+}  // namespace jsonl_line
+
+using namespace jsonl_line;
+
+// One parsed line as the handlers below see it.
+struct JsonlMessageReader::Line {
+  LineFields fields;
+  // "/message/..." and "/msg/..." reach into these objects only.
+  MessageFields message;
+  MessageFields msg;
+  std::optional<std::string> timestamp;
+  std::optional<std::string_view> role;  // as written
+  Field content;
+  std::string source;
+  // The tool results of one line share one result text, made when the first
+  // result block needs it.
+  std::optional<std::optional<std::string>> result_text;
+};
 
 void JsonlMessageReader::line(std::uint64_t number, std::string_view raw, const json::Element* parsed) {
   if (parsed == nullptr) return;
-  const LineFields f = line_fields(*parsed);
+  Line l;
+  l.fields = line_fields(*parsed);
+  const LineFields& f = l.fields;
   if (auto type = string_of(f.type); type && type->starts_with("api-request")) return;
-  const std::string source = text::source_of(path_, number);
-  // "/message/..." and "/msg/..." reach into these objects only.
-  const MessageFields message = message_fields(f.message);
-  const MessageFields msg = message_fields(f.msg);
+  l.source = text::source_of(path_, number);
+  l.message = message_fields(f.message);
+  l.msg = message_fields(f.msg);
+  l.timestamp = optional_string(first_of({f.timestamp, f.created_at}));
+  l.role = string_of(first_of({f.role, l.message.role, l.msg.role}));
+  l.content = first_of({f.content, l.message.content, l.msg.content});
 
-  // Step 1: the line's fields.
-  std::optional<std::string> timestamp = optional_string(first_of({f.timestamp, f.created_at}));
-  std::optional<std::string_view> raw_role = string_of(first_of({f.role, message.role, msg.role}));
-  Field content = first_of({f.content, message.content, msg.content});
+  if (l.role) read_message(l);
+  if (auto blocks = l.content ? json::as_array(*l.content) : std::nullopt) read_blocks(l, *blocks);
+  append_single_line_tool(f, l.timestamp, l.source, tool_calls_);
+  parse_todos(l.source, raw, todos_);
+}
 
-  // Steps 2 to 4: the message. Its text is only built for roles that keep it.
-  if (raw_role) {
-    std::string_view role = *raw_role == "toolResult" ? std::string_view("tool") : *raw_role;
-    bool user = role == "user" && !only_tool_results(content);
-    std::string storage;
-    std::optional<std::string_view> text;
-    if (user || role == "assistant" || role == "system" || role == "tool") {
-      if (Field t = first_of({f.content, f.text, message.content, msg.content})) text = json_text_view(*t, storage);
-    }
-    std::optional<std::string> kept;
-    if (text && !user) {
-      kept = text::compact(*text, 800);
-    } else if (text) {
-      kept = clean_user_text(f, *text);
-      // A real prompt starts a new turn for the task tools.
-      if (kept) tasks_.clear_current_turn();
-    }
-    if (kept) {
-      Message m;
-      m.position = messages_.size();
-      if (auto id = string_of(f.uuid); id && !id->empty()) m.id = std::string(*id);
-      m.role = std::string(role);
-      m.text = std::move(*kept);
-      m.timestamp = timestamp;
-      m.source = source;
-      messages_.push_back(std::move(m));
+// A user, assistant, system or tool message with its text; a user text is
+// kept only when it is a real prompt, which also opens a new turn for the
+// task tools. The text is only built for roles that keep it.
+void JsonlMessageReader::read_message(const Line& l) {
+  const LineFields& f = l.fields;
+  std::string_view role = *l.role == "toolResult" ? std::string_view("tool") : *l.role;
+  const bool user = role == "user" && !only_tool_results(l.content);
+  if (!user && role != "assistant" && role != "system" && role != "tool") return;
+  std::string storage;
+  std::optional<std::string_view> text;
+  if (Field t = first_of({f.content, f.text, l.message.content, l.msg.content})) text = json_text_view(*t, storage);
+  if (!text) return;
+  std::optional<std::string> kept;
+  if (!user) {
+    kept = text::compact(*text, text::kMessageChars);
+  } else {
+    kept = clean_user_text(f, *text);
+    if (kept) tasks_.clear_current_turn();
+  }
+  if (!kept) return;
+  Message m;
+  m.position = messages_.size();
+  if (auto id = string_of(f.uuid); id && !id->empty()) m.id = std::string(*id);
+  m.role = std::string(role);
+  m.text = std::move(*kept);
+  m.timestamp = l.timestamp;
+  m.source = l.source;
+  messages_.push_back(std::move(m));
+}
+
+// The object whose members describe the blocks: "message" when present, else
+// "msg".
+const MessageFields& JsonlMessageReader::block_object(const Line& l) { return l.fields.message ? l.message : l.msg; }
+
+// The content list's tool calls and tool results, in order. Every block of a
+// message whose role is "toolResult" is a result.
+void JsonlMessageReader::read_blocks(Line& l, json::Array blocks) {
+  std::optional<std::string_view> role = string_of(block_object(l).role);
+  if (!role) role = l.role;
+  const bool all_results = role && *role == "toolResult";
+  for (json::Element block : blocks) {
+    auto type = json::string_member(block, "type");
+    if (type && (*type == "toolCall" || *type == "tool_use" || *type == "tool_call")) {
+      read_tool_call(l, block);
+    } else if (all_results || (type && *type == "tool_result")) {
+      read_tool_result(l, block);
     }
   }
+}
 
-  // Step 5: content blocks. The message object is "message" when present,
-  // else "msg".
-  if (auto blocks = content ? json::as_array(*content) : std::nullopt) {
-    const bool has_message_object = f.message || f.msg;
-    const MessageFields& object = f.message ? message : msg;
-    std::optional<std::string_view> block_role = string_of(object.role);
-    if (!block_role) block_role = raw_role;
-    std::optional<std::optional<std::string>> result_text;  // computed once per line
-    for (json::Element block : *blocks) {
-      auto type = json::string_member(block, "type");
-      if (type && (*type == "toolCall" || *type == "tool_use" || *type == "tool_call")) {
-        std::optional<std::string> id;
-        for (std::string_view k : {"id", "toolCallId", "tool_use_id"}) {
-          if (auto s = json::string_member(block, k)) {
-            id = std::string(*s);
-            break;
-          }
-        }
-        if (id) call_index_[*id] = tool_calls_.size();
-        auto name_field = json::string_member(block, "name");
-        std::string name = name_field ? std::string(*name_field) : "toolCall";
-        std::optional<json::Element> input = json::first_present(block, {"input", "arguments"});
-        if (input && (name == "TaskCreate" || name == "TaskUpdate")) {
-          tasks_.apply_update(name, *input, id, source);
-        } else if (input && name == "TodoWrite") {
-          parse_todo_value(source, *input, todos_);
-        }
-        ToolCall call;
-        call.position = tool_calls_.size();
-        call.tool_use_id = std::move(id);
-        call.name = std::move(name);
-        if (input) call.input = json::to_value(*input);
-        call.started_at = timestamp;
-        call.source = source;
-        tool_calls_.push_back(std::move(call));
-      } else if ((block_role && *block_role == "toolResult") || (type && *type == "tool_result")) {
-        if (!result_text) result_text = json_text_truncated(*content, 800);
-        std::optional<std::string> id;
-        if (has_message_object) id = optional_string(object.tool_call_id);
-        if (!id) id = optional_string(json::member(block, "tool_use_id"));
-        if (id && *result_text) tasks_.check_result(*id, **result_text);
-        // A result reports its own failure through the message's isError or,
-        // failing that, the block's is_error.
-        std::optional<bool> message_error;
-        if (object.is_error) message_error = json::as_bool(*object.is_error);
-        bool is_error = message_error ? *message_error : json::bool_member(block, "is_error").value_or(false);
-        auto found = id ? call_index_.find(*id) : call_index_.end();
-        if (found != call_index_.end() && found->second < tool_calls_.size()) {
-          ToolCall& call = tool_calls_[found->second];
-          call.result_text = *result_text;
-          call.is_error = is_error;
-          call.ended_at = timestamp;
-        } else {
-          ToolCall call;
-          call.position = tool_calls_.size();
-          std::optional<std::string_view> tool_name = string_of(object.tool_name);
-          call.name = tool_name ? std::string(*tool_name) : "toolResult";
-          call.tool_use_id = std::move(id);
-          call.result_text = *result_text;
-          call.is_error = is_error;
-          call.ended_at = timestamp;
-          call.source = source;
-          tool_calls_.push_back(std::move(call));
-        }
-      }
+// A tool call; TaskCreate and TaskUpdate inputs feed the task collector,
+// TodoWrite inputs the todo list.
+void JsonlMessageReader::read_tool_call(const Line& l, json::Element block) {
+  std::optional<std::string> id;
+  for (std::string_view k : {"id", "toolCallId", "tool_use_id"}) {
+    if (auto s = json::string_member(block, k)) {
+      id = std::string(*s);
+      break;
     }
   }
+  if (id) call_index_[*id] = tool_calls_.size();
+  auto name_field = json::string_member(block, "name");
+  std::string name = name_field ? std::string(*name_field) : "toolCall";
+  std::optional<json::Element> input = json::first_present(block, {"input", "arguments"});
+  if (input && (name == "TaskCreate" || name == "TaskUpdate")) {
+    tasks_.apply_update(name, *input, id, l.source);
+  } else if (input && name == "TodoWrite") {
+    parse_todo_value(l.source, *input, todos_);
+  }
+  ToolCall call;
+  call.position = tool_calls_.size();
+  call.tool_use_id = std::move(id);
+  call.name = std::move(name);
+  if (input) call.input = json::to_value(*input);
+  call.started_at = l.timestamp;
+  call.source = l.source;
+  tool_calls_.push_back(std::move(call));
+}
 
-  // Step 6: single-line tool records and free-text todos.
-  append_single_line_tool(f, timestamp, source, tool_calls_);
-  parse_todos(source, raw, todos_);
+// A tool result completes the call with its id, or stands as a call of its
+// own when no call has that id.
+void JsonlMessageReader::read_tool_result(Line& l, json::Element block) {
+  if (!l.result_text) l.result_text = json_text_truncated(*l.content, text::kMessageChars);
+  const std::optional<std::string>& result_text = *l.result_text;
+  const MessageFields& object = block_object(l);
+  const bool has_message_object = l.fields.message || l.fields.msg;
+  std::optional<std::string> id;
+  if (has_message_object) id = optional_string(object.tool_call_id);
+  if (!id) id = optional_string(json::member(block, "tool_use_id"));
+  if (id && result_text) tasks_.check_result(*id, *result_text);
+  // A result reports its own failure through the message's isError or,
+  // failing that, the block's is_error.
+  std::optional<bool> message_error;
+  if (object.is_error) message_error = json::as_bool(*object.is_error);
+  const bool is_error = message_error ? *message_error : json::bool_member(block, "is_error").value_or(false);
+  auto found = id ? call_index_.find(*id) : call_index_.end();
+  if (found != call_index_.end() && found->second < tool_calls_.size()) {
+    ToolCall& call = tool_calls_[found->second];
+    call.result_text = result_text;
+    call.is_error = is_error;
+    call.ended_at = l.timestamp;
+    return;
+  }
+  ToolCall call;
+  call.position = tool_calls_.size();
+  std::optional<std::string_view> tool_name = string_of(object.tool_name);
+  call.name = tool_name ? std::string(*tool_name) : "toolResult";
+  call.tool_use_id = std::move(id);
+  call.result_text = result_text;
+  call.is_error = is_error;
+  call.ended_at = l.timestamp;
+  call.source = l.source;
+  tool_calls_.push_back(std::move(call));
 }
 
 void JsonlMessageReader::finish() { tasks_.flush(todos_); }

@@ -17,6 +17,10 @@
 
 namespace tl {
 
+namespace jsonl_line {
+struct MessageFields;
+}
+
 // Reads one JSONL transcript line by line into the three lists. Callers that
 // read the same file for other purposes feed it the lines they have parsed,
 // so that every line is parsed once.
@@ -31,8 +35,12 @@ class JsonlMessageReader {
   void finish();
 
  private:
-  void block_walk(json::Element line, json::Element content, const std::optional<std::string>& timestamp,
-                  std::string_view source);
+  struct Line;
+  void read_message(const Line& l);
+  void read_blocks(Line& l, json::Array blocks);
+  void read_tool_call(const Line& l, json::Element block);
+  void read_tool_result(Line& l, json::Element block);
+  static const jsonl_line::MessageFields& block_object(const Line& l);
 
   std::string_view path_;
   std::vector<Message>& messages_;

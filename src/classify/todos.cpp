@@ -106,7 +106,7 @@ bool todo_from_line(std::string_view path, std::uint64_t number, std::string_vie
   if (content.empty()) return false;
   TodoItem item;
   item.position = todos.size();
-  item.content = text::compact(content, 300);
+  item.content = text::compact(content, text::kTodoChars);
   item.state = std::string(*state);
   item.source = text::source_of(path, number);
   todos.push_back(std::move(item));
@@ -165,7 +165,7 @@ void detail::parse_todo_object(std::string_view source, json::Element value, std
   if (auto id = json::first_present(value, {"id", "taskId", "task_id"})) {
     if (auto s = json::as_string(*id)) item.id = std::string(*s);
   }
-  item.content = text::compact(content, 300);
+  item.content = text::compact(content, text::kTodoChars);
   item.state = std::string(*state);
   item.source = std::string(source);
   todos.push_back(std::move(item));
@@ -250,7 +250,7 @@ void TaskTodoCollector::apply_update(std::string_view name, json::Element input,
     seen_ = true;
     std::string key = tool_use_id ? "tool:" + *tool_use_id : "task:" + std::to_string(++counter_);
     TodoItem item;
-    item.content = text::compact(subject, 300);
+    item.content = text::compact(subject, text::kTodoChars);
     item.state = "pending";
     item.source = std::string(source);
     item.id = key;
@@ -276,7 +276,7 @@ void TaskTodoCollector::apply_update(std::string_view name, json::Element input,
     if (auto state = normalize_todo_state(*status_text)) it->second.state = std::string(*state);
   }
   std::string_view subject = first_string_trimmed(input, {"subject", "content", "description"});
-  if (!subject.empty()) it->second.content = text::compact(subject, 300);
+  if (!subject.empty()) it->second.content = text::compact(subject, text::kTodoChars);
   note_current_turn(task_id);
 }
 
@@ -317,7 +317,7 @@ void TaskTodoCollector::parse_created_task_result(const std::string& key, std::s
     }
     if (subject) {
       auto entry = todos_.find(number);
-      if (entry != todos_.end()) entry->second.content = text::compact(*subject, 300);
+      if (entry != todos_.end()) entry->second.content = text::compact(*subject, text::kTodoChars);
     }
     return;
   }

@@ -17,6 +17,7 @@ json::Element parsed(json::DocParser& p, std::string_view text) {
 TEST(TodoState, Vocabulary) {
   EXPECT_EQ(normalize_todo_state("In-Progress"), "current");
   EXPECT_EQ(normalize_todo_state(" COMPLETED "), "done");
+  for (const char* done : {"done", "Success", "complete", "succeeded"}) EXPECT_EQ(normalize_todo_state(done), "done");
   EXPECT_EQ(normalize_todo_state("not-started"), "pending");
   EXPECT_EQ(normalize_todo_state("in progress"), std::nullopt);
   EXPECT_EQ(normalize_todo_state(""), std::nullopt);

@@ -29,17 +29,7 @@ bool json_text_pieces(json::Element value, std::vector<std::string_view>& pieces
   return true;
 }
 
-std::string join_pieces(const std::vector<std::string_view>& pieces) {
-  std::size_t n = pieces.size();
-  for (auto p : pieces) n += p.size();
-  std::string out;
-  out.reserve(n);
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    if (i > 0) out.push_back('\n');
-    out.append(pieces[i]);
-  }
-  return out;
-}
+std::string join_pieces(const std::vector<std::string_view>& pieces) { return text::join_lines(pieces); }
 
 }  // namespace
 

@@ -18,18 +18,15 @@ std::string claude_event_text(std::optional<json::Element> value) {
   auto items = json::as_array(v);
   if (!items) return {};
   std::string out;
+  text::LineJoiner joiner(out);
   for (json::Element item : *items) {
     std::string piece = claude_event_text(item);
-    if (piece.empty()) continue;
-    if (!out.empty()) out.push_back('\n');
-    out.append(piece);
+    if (!piece.empty()) joiner.add(piece);
   }
   return out;
 }
 
 namespace {
-
-constexpr std::size_t kPromptChars = 400;
 
 bool in_range(const ClaudeSubAgentTracker& t, std::size_t index) { return index < t.agents.size(); }
 
@@ -126,7 +123,7 @@ void launch(ClaudeSubAgentTracker& t, json::Element block, LineSource& source) {
   std::string title = launch_title(input);
   std::string prompt;
   if (input) {
-    if (auto p = json::string_member(*input, "prompt")) prompt = std::string(text::take_chars(*p, kPromptChars));
+    if (auto p = json::string_member(*input, "prompt")) prompt = std::string(text::take_chars(*p, text::kPromptChars));
   }
   auto [it, inserted] = t.by_tool_use_id.try_emplace(std::string(*id), t.agents.size());
   if (!inserted) {

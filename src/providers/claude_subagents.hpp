@@ -15,17 +15,13 @@
 #include "../artifacts.hpp"
 #include "../json.hpp"
 #include "../model.hpp"
+#include "../text.hpp"
 
 namespace tl {
 
-// Hashes texts and views alike, so that ids read from a line are looked up
-// without copying them.
-struct IdHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
+// Ids read from a line are looked up without copying them.
 template <typename T>
-using IdMap = std::unordered_map<std::string, T, IdHash, std::equal_to<>>;
+using IdMap = text::TextMap<T>;
 
 // Working state of one replay over all Claude transcripts of a run.
 struct ClaudeSubAgentTracker {

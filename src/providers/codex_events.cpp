@@ -68,15 +68,13 @@ bool contains(std::string_view hay, std::string_view needle) {
 std::string text_block_text(std::optional<simdjson::dom::array> blocks) {
   std::string out;
   if (!blocks) return out;
-  bool first = true;
+  text::LineJoiner joiner(out);
   for (json::Element block : *blocks) {
     auto type = json::string_member(block, "type");
     if (!type || !text::iequals_ascii(*type, "text")) continue;
     auto piece = json::string_member(block, "text");
     if (!piece) continue;
-    if (!first) out.push_back('\n');
-    first = false;
-    out.append(*piece);
+    joiner.add(*piece);
   }
   return out;
 }
@@ -156,11 +154,11 @@ std::optional<std::string> tool_result_text(json::Element payload) {
   if (!output) return std::nullopt;
   if (auto s = json::as_string(*output)) {
     if (text::is_blank(*s)) return std::nullopt;
-    return text::truncate_readable(*s, 800);
+    return text::truncate_readable(*s, text::kMessageChars);
   }
   auto joined = json_text(*output);
   if (!joined || text::is_blank(*joined)) return std::nullopt;
-  return text::truncate_readable(*joined, 800);
+  return text::truncate_readable(*joined, text::kMessageChars);
 }
 
 // The text of a content array whose only string "text" member is in its only
@@ -169,11 +167,6 @@ std::optional<std::string_view> single_text(json::Element content) {
   auto items = json::as_array(content);
   if (!items || items->size() != 1) return std::nullopt;
   return json::string_member(*items->begin(), "text");
-}
-
-std::optional<std::string> owned(std::optional<std::string_view> s) {
-  if (!s) return std::nullopt;
-  return std::string(*s);
 }
 
 }  // namespace
@@ -198,13 +191,11 @@ std::string codex_response_message_text(json::Element content) {
   std::string out;
   auto items = json::as_array(content);
   if (!items) return out;
-  bool first = true;
+  text::LineJoiner joiner(out);
   for (json::Element item : *items) {
     auto piece = json::string_member(item, "text");
     if (!piece) continue;
-    if (!first) out.push_back('\n');
-    first = false;
-    out.append(*piece);
+    joiner.add(*piece);
   }
   return out;
 }
@@ -214,15 +205,13 @@ std::optional<std::string> codex_agent_message_text(json::Element payload) {
   auto items = content ? json::as_array(*content) : std::nullopt;
   if (!items) return std::nullopt;
   std::string out;
-  bool first = true;
+  text::LineJoiner joiner(out);
   for (json::Element item : *items) {
     auto type = json::string_member(item, "type");
     if (!type || *type != "input_text") continue;
     auto piece = json::string_member(item, "text");
     if (!piece) continue;
-    if (!first) out.push_back('\n');
-    first = false;
-    out.append(*piece);
+    joiner.add(*piece);
   }
   if (text::is_blank(out)) return std::nullopt;
   return out;
@@ -276,8 +265,8 @@ std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_vi
     }
     TodoItem todo;
     todo.position = out.size();
-    if (auto id = json::first_present(item, {"id", "taskId", "task_id"})) todo.id = owned(json::as_string(*id));
-    todo.content = text::compact(*step, 300);
+    if (auto id = json::first_present(item, {"id", "taskId", "task_id"})) todo.id = text::owned(json::as_string(*id));
+    todo.content = text::compact(*step, text::kTodoChars);
     todo.state = std::string(state);
     todo.source = text::concat({line_source, ":plan:", std::to_string(number)});
     out.push_back(std::move(todo));
@@ -486,7 +475,7 @@ void CodexEventReader::append_message(std::uint64_t number, std::string role, st
   m.id = std::move(id);
   m.role = std::move(role);
   m.text = std::move(text);
-  m.timestamp = owned(timestamp);
+  m.timestamp = text::owned(timestamp);
   m.source = text::source_of(path_, number);
   messages_.push_back(std::move(m));
 }
@@ -522,8 +511,8 @@ void CodexEventReader::completed_item(std::uint64_t number, json::Element payloa
   auto message = codex_completed_item_message(*item);
   if (!message) return;
   const bool user = message->role == "user";
-  append_message(number, std::move(message->role), text::compact(message->text, 800),
-                 owned(json::string_member(*item, "id")), timestamp);
+  append_message(number, std::move(message->role), text::compact(message->text, text::kMessageChars),
+                 text::owned(json::string_member(*item, "id")), timestamp);
   if (user) plan_.reset();
 }
 
@@ -533,7 +522,7 @@ void CodexEventReader::aborted_turn(std::uint64_t number, json::Element payload,
   call.position = tool_calls_.size();
   call.name = "turn_aborted";
   call.input = json::to_value(payload);
-  call.started_at = owned(timestamp);
+  call.started_at = text::owned(timestamp);
   call.ended_at = call.started_at;
   call.source = text::source_of(path_, number);
   tool_calls_.push_back(std::move(call));
@@ -587,7 +576,7 @@ void CodexEventReader::agent_message(std::uint64_t number, json::Element payload
   }
   if (!content) return;
   std::string_view text = inter_agent_text(text::trim(*content));
-  append_message(number, std::string(role), text::compact(text, 800), std::nullopt, timestamp);
+  append_message(number, std::string(role), text::compact(text, text::kMessageChars), std::nullopt, timestamp);
   if (role == "user") plan_.reset();
 }
 
@@ -627,15 +616,15 @@ void CodexEventReader::tool_call(std::uint64_t number, std::string_view payload_
   if (custom) custom_calls_.push_back(index);
   ToolCall call;
   call.position = index;
-  call.tool_use_id = owned(call_id);
+  call.tool_use_id = text::owned(call_id);
   auto name = json::string_member(payload, "name");
   call.name = std::string(name ? *name : payload_type);
   if (!custom) {
     call.input = json::to_value(payload);
   } else if (auto input = json::string_member(payload, "input")) {
-    call.input = json::Value(text::truncate_readable(*input, 800));
+    call.input = json::Value(text::truncate_readable(*input, text::kMessageChars));
   }
-  call.started_at = owned(timestamp);
+  call.started_at = text::owned(timestamp);
   call.source = text::source_of(path_, number);
   tool_calls_.push_back(std::move(call));
 }
@@ -651,7 +640,7 @@ void CodexEventReader::tool_result(std::uint64_t number, std::string_view payloa
       ToolCall& call = tool_calls_[found->second];
       call.is_error = result && result_looks_failed(*result);
       call.result_text = std::move(result);
-      call.ended_at = owned(timestamp);
+      call.ended_at = text::owned(timestamp);
       if (custom) call.source = text::source_of(path_, number);
       return;
     }
@@ -660,10 +649,10 @@ void CodexEventReader::tool_result(std::uint64_t number, std::string_view payloa
   if (custom) custom_calls_.push_back(index);
   ToolCall call;
   call.position = index;
-  call.tool_use_id = owned(call_id);
+  call.tool_use_id = text::owned(call_id);
   call.name = "function_call_output";
   call.result_text = std::move(result);
-  call.ended_at = owned(timestamp);
+  call.ended_at = text::owned(timestamp);
   if (!custom) call.input = json::to_value(payload);
   call.source = text::source_of(path_, number);
   tool_calls_.push_back(std::move(call));

@@ -17,14 +17,9 @@
 #include "../artifacts.hpp"
 #include "../json.hpp"
 #include "../model.hpp"
+#include "../text.hpp"
 
 namespace tl {
-
-// Hash for string keys looked up by string_view without a copy.
-struct CodexStringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
 
 // A response item's id waiting for the event message that says the same.
 struct CodexMessageId {
@@ -98,7 +93,6 @@ class CodexEventReader {
   // over to the todo list. True when tool calls were removed (and the whole
   // tool-call list renumbered).
   bool finish();
-  bool item_completed_mode() const { return item_completed_mode_; }
 
  private:
   void event_message(std::uint64_t number, std::string_view payload_type, json::Element payload,
@@ -124,7 +118,7 @@ class CodexEventReader {
   bool item_completed_mode_ = false;
   std::size_t start_index_ = 0;
   std::vector<CodexMessageId> pending_ids_;
-  std::unordered_map<std::string, std::size_t, CodexStringHash, std::equal_to<>> call_index_;
+  text::TextMap<std::size_t> call_index_;
   std::vector<std::size_t> custom_calls_;
   std::optional<CodexPlanSource> plan_;
   json::DocParser nested_parser_;

@@ -430,6 +430,17 @@ TEST(CodexEvents, FunctionCallsJoinTheirOutputs) {
   EXPECT_EQ(lone.position, 2u);
 }
 
+TEST(CodexEvents, ARepeatedCallIdBelongsToTheNewestCall) {
+  auto l = read(artifact({
+      item("t1", R"({"type":"function_call","name":"shell","call_id":"c1"})"),
+      item("t2", R"({"type":"function_call","name":"shell","call_id":"c1"})"),
+      item("t3", R"({"type":"function_call_output","call_id":"c1","output":"second"})"),
+  }));
+  ASSERT_EQ(l.calls.size(), 2u);
+  EXPECT_EQ(l.calls[0].result_text, std::nullopt);
+  EXPECT_EQ(l.calls[1].result_text, "second");
+}
+
 TEST(CodexEvents, LaterOutputReplacesResultAndErrorFlag) {
   auto l = read(artifact({
       item("t1", R"({"type":"function_call","name":"shell","call_id":"c1"})"),

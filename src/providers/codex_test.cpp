@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../classify/jsonl.hpp"
+#include "../model_detail.hpp"
 #include "../test_runs.hpp"
 #include "../text.hpp"
 #include "codex_events.hpp"
@@ -66,7 +67,7 @@ template <typename T>
 std::string dump(const std::vector<T>& items) {
   std::string out;
   for (const auto& item : items) {
-    write_json(out, item);
+    out += detail::record_json(item);
     out += "\n";
   }
   return out;

@@ -9,16 +9,8 @@ namespace tl {
 
 namespace {
 
-constexpr std::size_t kMessageChars = 800;
-constexpr std::size_t kTodoChars = 300;
-constexpr std::size_t kPromptChars = 400;
-
 // Tool-use ids to list indexes; looked up by view without building a key.
-struct ViewHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-using IdIndex = std::unordered_map<std::string, std::size_t, ViewHash, std::equal_to<>>;
+using IdIndex = text::TextMap<std::size_t>;
 
 void remember(IdIndex& index, std::string_view id, std::size_t i) {
   auto it = index.find(id);
@@ -41,11 +33,6 @@ bool is_call_type(std::optional<std::string_view> type) {
 }
 
 bool is_result_type(std::optional<std::string_view> type) { return type && *type == "tool_result"; }
-
-std::optional<std::string> optional_copy(std::optional<std::string_view> s) {
-  if (!s) return std::nullopt;
-  return std::string(*s);
-}
 
 // The fields of one transcript line that every rule reads.
 struct CursorLine {
@@ -99,14 +86,11 @@ std::optional<std::string_view> tool_result_view(json::Element element, std::str
   auto items = json::as_array(*content);
   if (!items) return std::nullopt;
   scratch.clear();
-  bool first = true;
+  text::LineJoiner joiner(scratch);
   for (json::Element item : *items) {
     auto piece = json::as_string(item);
     if (!piece) piece = json::string_member(item, "text");
-    if (!piece) continue;
-    if (!first) scratch.push_back('\n');
-    first = false;
-    scratch.append(*piece);
+    if (piece) joiner.add(*piece);
   }
   return std::string_view(scratch);
 }
@@ -120,10 +104,9 @@ void append_cursor_text(std::optional<json::Element> content, std::string& out, 
   }
   auto items = json::as_array(*content);
   if (!items) return;
-  bool first = true;
+  text::LineJoiner joiner(out);
   auto piece = [&](std::initializer_list<std::string_view> parts) {
-    if (!first) out.push_back('\n');
-    first = false;
+    joiner.add({});
     for (auto p : parts) out.append(p);
   };
   for (json::Element item : *items) {
@@ -196,7 +179,7 @@ class LaunchTracker {
         if (title_text) agent.title = std::string(text::trim(*title_text));
       }
       if (auto prompt = json::string_member(*input, "prompt"))
-        agent.prompt = std::string(text::take_chars(*prompt, kPromptChars));
+        agent.prompt = std::string(text::take_chars(*prompt, text::kPromptChars));
     }
     agent.state = ActivityState::Running;
     agent.source = std::string(source);
@@ -281,7 +264,7 @@ class TranscriptReader {
     call.position = tool_calls_.size();
     call.name = std::string(name);
     call.source = source;
-    call.started_at = optional_copy(line.timestamp);
+    call.started_at = text::owned(line.timestamp);
     if (input) call.input = json::to_value(*input);
     tool_calls_.push_back(std::move(call));
     launches_.call(item, name_field.value_or(""), source);
@@ -305,8 +288,8 @@ class TranscriptReader {
       auto id = json::first_present(item, {"id", "taskId", "task_id"});
       TodoItem todo;
       todo.position = todos_.size();
-      todo.id = optional_copy(id ? json::as_string(*id) : std::nullopt);
-      todo.content = text::compact(trimmed, kTodoChars);
+      todo.id = text::owned(id ? json::as_string(*id) : std::nullopt);
+      todo.content = text::compact(trimmed, text::kTodoChars);
       todo.state = std::string(cursor_todo_state(status ? json::as_string(*status) : std::nullopt));
       todo.source = text::concat({source, ":TodoWrite:", std::to_string(number)});
       todos_.push_back(std::move(todo));
@@ -331,7 +314,7 @@ class TranscriptReader {
         if (!is_result_type(json::string_member(item, "type"))) continue;
         auto view = tool_result_view(item, scratch_);
         std::optional<std::string> result_text;
-        if (view) result_text = text::compact(*view, kMessageChars);
+        if (view) result_text = text::compact(*view, text::kMessageChars);
         if (only_results && view) {
           if (pieces > 0) text_.push_back('\n');
           text_.append(*view);
@@ -346,8 +329,8 @@ class TranscriptReader {
       Message m;
       m.position = messages_.size();
       m.role = "tool";
-      m.text = pieces == 1 ? std::move(*single_piece) : text::compact(text_, kMessageChars);
-      m.timestamp = optional_copy(line.timestamp);
+      m.text = pieces == 1 ? std::move(*single_piece) : text::compact(text_, text::kMessageChars);
+      m.timestamp = text::owned(line.timestamp);
       m.source = source;
       messages_.push_back(std::move(m));
       return;
@@ -355,7 +338,7 @@ class TranscriptReader {
     append_cursor_text(line.content, text_, scratch_);
     // The message is the compacted request: compacting the collapsed text
     // gives the same words, so it is done in one bounded pass.
-    std::string prompt = text::compact(user_prompt_text(text_, scratch_), kMessageChars);
+    std::string prompt = text::compact(user_prompt_text(text_, scratch_), text::kMessageChars);
     if (prompt.empty()) return;
     // A new request starts a new todo list.
     todos_.clear();
@@ -363,7 +346,7 @@ class TranscriptReader {
     m.position = messages_.size();
     m.role = "user";
     m.text = std::move(prompt);
-    m.timestamp = optional_copy(line.timestamp);
+    m.timestamp = text::owned(line.timestamp);
     m.source = source;
     messages_.push_back(std::move(m));
   }
@@ -377,17 +360,17 @@ class TranscriptReader {
         ToolCall& call = tool_calls_[*i];
         call.result_text = std::move(result_text);
         call.is_error = is_error;
-        call.ended_at = optional_copy(line.timestamp);
+        call.ended_at = text::owned(line.timestamp);
         return;
       }
     }
     ToolCall call;
     call.position = tool_calls_.size();
-    call.tool_use_id = optional_copy(id);
+    call.tool_use_id = text::owned(id);
     call.name = "tool_result";
     call.result_text = std::move(result_text);
     call.is_error = is_error;
-    call.ended_at = optional_copy(line.timestamp);
+    call.ended_at = text::owned(line.timestamp);
     call.source = source;
     tool_calls_.push_back(std::move(call));
   }
@@ -398,8 +381,8 @@ class TranscriptReader {
     Message m;
     m.position = messages_.size();
     m.role = std::string(role);
-    m.text = text::compact(text, kMessageChars);
-    m.timestamp = optional_copy(timestamp);
+    m.text = text::compact(text, text::kMessageChars);
+    m.timestamp = text::owned(timestamp);
     m.source = source;
     messages_.push_back(std::move(m));
   }

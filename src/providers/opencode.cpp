@@ -81,15 +81,7 @@ bool contains_opencode_agent_event(std::string_view line) {
 void flush_opencode_output(std::vector<ToolCall>& tool_calls, bool in_output, std::size_t current,
                            std::vector<std::string_view>& pending) {
   if (!pending.empty() && in_output && current < tool_calls.size()) {
-    std::string joined;
-    std::size_t n = pending.size();
-    for (auto p : pending) n += p.size();
-    joined.reserve(n);
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-      if (i > 0) joined.push_back('\n');
-      joined.append(pending[i]);
-    }
-    tool_calls[current].result_text = text::compact(joined, 800);
+    tool_calls[current].result_text = text::compact(text::join_lines(pending), text::kMessageChars);
   }
   pending.clear();
 }
@@ -105,7 +97,7 @@ void read_opencode_terminal(std::string_view terminal, std::vector<Message>& mes
     Message m;
     m.position = messages.size();
     m.role = std::string(role);
-    m.text = text::compact(body, 800);
+    m.text = text::compact(body, text::kMessageChars);
     m.source = text::source_of("terminal.log", lines.number());
     messages.push_back(std::move(m));
   };
@@ -151,7 +143,7 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
     call.position = tool_calls.size();
     call.name = cancel ? "cancel" : "process_error";
     json::Value input = json::Value::object();
-    input["log"] = text::compact(line, 500);
+    input["log"] = text::compact(line, text::kEvidenceChars);
     call.input = std::move(input);
     call.is_error = line.find("error=Aborted") != std::string_view::npos;
     call.source = text::source_of(log.path, lines.number());
