@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "harness.hpp"
+#include "json.hpp"
 #include "text.hpp"
 
 namespace tl {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json.hpp"
+#include "json_value.hpp"
 #include "model.hpp"
 
 namespace tl {

@@ -1,5 +1,6 @@
-// JSON access for tracelens: simdjson parses every input, nlohmann holds the
-// values that are copied into the output or rewritten.
+// Reading JSON inputs: simdjson parses every input in place; typed look-ups
+// answer "absent" for a missing member or one of another type. The owned
+// values copied into the output are in json_value.hpp.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +9,12 @@
 #include <string_view>
 
 #include <simdjson.h>
-#include <nlohmann/json.hpp>
 
+#include "json_value.hpp"
 #include "text.hpp"
 
 namespace tl::json {
 
-// The owned JSON value: objects keep their keys in ascending byte order,
-// numbers stay unsigned, signed or float as parsed.
-using Value = nlohmann::json;
 // A parsed element; valid until its parser parses again.
 using Element = simdjson::dom::element;
 using Array = simdjson::dom::array;
@@ -90,18 +88,5 @@ std::optional<Element> first_present(Element e, std::initializer_list<std::strin
 
 // Owned copy of any parsed element.
 Value to_value(Element e);
-
-// Owned value look-ups (for the manifest and other owned documents).
-const Value* value_member(const Value& v, std::string_view key);
-std::optional<std::string_view> value_string_member(const Value& v, std::string_view key);
-
-// --- writing ---------------------------------------------------------------
-
-// Appends `s` as a JSON string: quotes, backslash, the short control escapes,
-// other control bytes as \u00XX; everything else unescaped.
-void write_string(std::string& out, std::string_view s);
-// Appends an owned value in compact form (keys in ascending byte order).
-void write_value(std::string& out, const Value& v);
-std::string dump(const Value& v);
 
 }  // namespace tl::json

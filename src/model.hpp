@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json.hpp"
+#include "json_value.hpp"
 
 namespace tl {
 

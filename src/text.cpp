@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include <simdjson.h>
 #include <unicode/ucasemap.h>
 #include <unicode/uchar.h>
 
@@ -56,8 +55,6 @@ std::size_t valid_sequence(std::string_view s, std::size_t i, std::size_t& consu
 }
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view bytes) { return simdjson::validate_utf8(bytes.data(), bytes.size()); }
 
 std::string repair_utf8(std::string_view bytes) {
   if (is_valid_utf8(bytes)) return std::string(bytes);

@@ -34,6 +34,18 @@ TEST(Utf8Repair, EachMaximalInvalidSubpartBecomesOneReplacement) {
   EXPECT_EQ(repair_utf8("ok\xF0\x9F\x99"), "ok" + kFffd);
 }
 
+TEST(Utf8Repair, ValidityAtEveryOffsetOfALongText) {
+  // Invalid or multi-byte sequences before, inside and after the 64-byte and
+  // 16-byte blocks that the ASCII scan skips.
+  for (std::size_t at = 0; at < 150; ++at) {
+    std::string text(150, 'a');
+    EXPECT_TRUE(is_valid_utf8(text.substr(0, at) + "\xF0\x9F\x99\x82" + text.substr(at))) << at;
+    EXPECT_FALSE(is_valid_utf8(text.substr(0, at) + "\xFF" + text.substr(at))) << at;
+    EXPECT_FALSE(is_valid_utf8(text.substr(0, at) + "\xE6\x9D")) << at;
+  }
+  EXPECT_TRUE(is_valid_utf8(""));
+}
+
 TEST(Whitespace, FollowsTheUnicodeProperty) {
   for (char32_t c = 0; c < 0x110000; ++c) {
     EXPECT_EQ(is_space(c), static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c))))
