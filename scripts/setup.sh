@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libsimdjson-dev nlohmann-json3-dev libicu-dev libmimalloc-dev libpng-dev
+  libsimdjson-dev nlohmann-json3-dev libicu-dev libmimalloc-dev libpng-dev libsqlite3-dev
   googletest libgtest-dev
   python3 python3-jsonschema python3-yaml
   chromium chromium-driver python3-selenium

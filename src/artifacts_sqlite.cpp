@@ -1,0 +1,395 @@
+#include "artifacts_sqlite.hpp"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <new>
+
+#include "text.hpp"
+
+namespace tl {
+
+namespace {
+
+// ---- a read-only file layer over SQLite's own ------------------------------
+//
+// Every database is opened through this layer, whatever the mode: it opens
+// files read-only and never creates one, refuses every write, truncation and
+// deletion, and opens no temporary files. For a log without its index it
+// keeps the shared-memory index in this process's memory, where SQLite
+// rebuilds it from the log, instead of creating an -shm file.
+
+constexpr const char* kVfsName = "tracelens-readonly";
+
+struct ReadonlyFile {
+  sqlite3_file base;
+  sqlite3_file* real = nullptr;  // the default layer's file, stored after this one
+  bool memory_shm = false;
+  std::vector<std::unique_ptr<char[]>> shm_regions;
+};
+
+constexpr int kRealOffset = static_cast<int>((sizeof(ReadonlyFile) + 15) / 16 * 16);
+
+sqlite3_vfs* g_real_vfs = nullptr;
+
+ReadonlyFile* self(sqlite3_file* f) { return reinterpret_cast<ReadonlyFile*>(f); }
+sqlite3_file* real(sqlite3_file* f) { return self(f)->real; }
+
+int file_close(sqlite3_file* f) {
+  ReadonlyFile* file = self(f);
+  int rc = SQLITE_OK;
+  if (file->real->pMethods != nullptr) rc = file->real->pMethods->xClose(file->real);
+  file->~ReadonlyFile();
+  return rc;
+}
+
+int file_read(sqlite3_file* f, void* buf, int amount, sqlite3_int64 offset) {
+  return real(f)->pMethods->xRead(real(f), buf, amount, offset);
+}
+
+int file_write(sqlite3_file*, const void*, int, sqlite3_int64) { return SQLITE_READONLY; }
+int file_truncate(sqlite3_file*, sqlite3_int64) { return SQLITE_READONLY; }
+int file_sync(sqlite3_file*, int) { return SQLITE_OK; }
+int file_size(sqlite3_file* f, sqlite3_int64* size) { return real(f)->pMethods->xFileSize(real(f), size); }
+int file_lock(sqlite3_file* f, int level) { return real(f)->pMethods->xLock(real(f), level); }
+int file_unlock(sqlite3_file* f, int level) { return real(f)->pMethods->xUnlock(real(f), level); }
+int file_check_reserved(sqlite3_file* f, int* out) { return real(f)->pMethods->xCheckReservedLock(real(f), out); }
+
+int file_control(sqlite3_file* f, int op, void* arg) {
+  // A size hint would grow the file.
+  if (op == SQLITE_FCNTL_SIZE_HINT) return SQLITE_OK;
+  return real(f)->pMethods->xFileControl(real(f), op, arg);
+}
+
+int file_sector_size(sqlite3_file* f) { return real(f)->pMethods->xSectorSize(real(f)); }
+int file_device(sqlite3_file* f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); }
+
+int shm_map(sqlite3_file* f, int region, int size, int extend, void volatile** out) {
+  ReadonlyFile* file = self(f);
+  if (!file->memory_shm) return file->real->pMethods->xShmMap(file->real, region, size, extend, out);
+  if (region < 0 || size <= 0) return SQLITE_IOERR_SHMMAP;
+  auto index = static_cast<std::size_t>(region);
+  if (index >= file->shm_regions.size()) {
+    if (extend == 0) {
+      *out = nullptr;
+      return SQLITE_OK;
+    }
+    while (file->shm_regions.size() <= index) {
+      file->shm_regions.push_back(std::make_unique<char[]>(static_cast<std::size_t>(size)));
+    }
+  }
+  *out = file->shm_regions[index].get();
+  return SQLITE_OK;
+}
+
+// One connection uses an in-memory index, so every lock on it is granted.
+int shm_lock(sqlite3_file* f, int offset, int n, int flags) {
+  ReadonlyFile* file = self(f);
+  if (!file->memory_shm) return file->real->pMethods->xShmLock(file->real, offset, n, flags);
+  return SQLITE_OK;
+}
+
+void shm_barrier(sqlite3_file* f) {
+  ReadonlyFile* file = self(f);
+  if (!file->memory_shm) {
+    file->real->pMethods->xShmBarrier(file->real);
+    return;
+  }
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+// The -shm file is never deleted.
+int shm_unmap(sqlite3_file* f, int) {
+  ReadonlyFile* file = self(f);
+  if (!file->memory_shm) return file->real->pMethods->xShmUnmap(file->real, 0);
+  file->shm_regions.clear();
+  return SQLITE_OK;
+}
+
+// Version 2: the shared-memory methods, but no memory-mapped reads.
+const sqlite3_io_methods kIoMethods = {
+    2,         file_close,  file_read,           file_write,   file_truncate,    file_sync,   file_size,
+    file_lock, file_unlock, file_check_reserved, file_control, file_sector_size, file_device, shm_map,
+    shm_lock,  shm_barrier, shm_unmap,           nullptr,      nullptr,
+};
+
+int vfs_open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* out_flags) {
+  f->pMethods = nullptr;
+  // Only the database, its log and its rollback journal are ever opened;
+  // temporary files are refused.
+  constexpr int kAllowed = SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL;
+  if (name == nullptr || (flags & kAllowed) == 0) return SQLITE_CANTOPEN;
+  auto* file = new (f) ReadonlyFile();
+  file->real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(f) + kRealOffset);
+  file->real->pMethods = nullptr;
+  const int real_flags =
+      (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE | SQLITE_OPEN_DELETEONCLOSE)) |
+      SQLITE_OPEN_READONLY;
+  int rc = g_real_vfs->xOpen(g_real_vfs, name, file->real, real_flags, out_flags);
+  if (rc != SQLITE_OK) {
+    if (file->real->pMethods != nullptr) file->real->pMethods->xClose(file->real);
+    file->~ReadonlyFile();
+    return rc;
+  }
+  file->memory_shm = (flags & SQLITE_OPEN_MAIN_DB) != 0 && sqlite3_uri_boolean(name, "readonly_shm", 0) == 0;
+  if (out_flags != nullptr) *out_flags = (*out_flags & ~SQLITE_OPEN_READWRITE) | SQLITE_OPEN_READONLY;
+  f->pMethods = &kIoMethods;
+  return SQLITE_OK;
+}
+
+int vfs_delete(sqlite3_vfs*, const char*, int) { return SQLITE_IOERR_DELETE; }
+int vfs_access(sqlite3_vfs*, const char* name, int flags, int* out) {
+  return g_real_vfs->xAccess(g_real_vfs, name, flags, out);
+}
+int vfs_full_pathname(sqlite3_vfs*, const char* name, int n, char* out) {
+  return g_real_vfs->xFullPathname(g_real_vfs, name, n, out);
+}
+int vfs_randomness(sqlite3_vfs*, int n, char* out) { return g_real_vfs->xRandomness(g_real_vfs, n, out); }
+int vfs_sleep(sqlite3_vfs*, int micros) { return g_real_vfs->xSleep(g_real_vfs, micros); }
+int vfs_current_time(sqlite3_vfs*, double* out) { return g_real_vfs->xCurrentTime(g_real_vfs, out); }
+int vfs_last_error(sqlite3_vfs*, int n, char* out) { return g_real_vfs->xGetLastError(g_real_vfs, n, out); }
+int vfs_current_time64(sqlite3_vfs*, sqlite3_int64* out) { return g_real_vfs->xCurrentTimeInt64(g_real_vfs, out); }
+
+// Registers the layer once; false when SQLite has no default layer.
+bool readonly_vfs_ready() {
+  static const bool ready = [] {
+    g_real_vfs = sqlite3_vfs_find(nullptr);
+    if (g_real_vfs == nullptr || g_real_vfs->iVersion < 2) return false;
+    static sqlite3_vfs vfs{};
+    vfs.iVersion = 2;
+    vfs.szOsFile = kRealOffset + g_real_vfs->szOsFile;
+    vfs.mxPathname = g_real_vfs->mxPathname;
+    vfs.zName = kVfsName;
+    vfs.xOpen = vfs_open;
+    vfs.xDelete = vfs_delete;
+    vfs.xAccess = vfs_access;
+    vfs.xFullPathname = vfs_full_pathname;
+    vfs.xRandomness = vfs_randomness;
+    vfs.xSleep = vfs_sleep;
+    vfs.xCurrentTime = vfs_current_time;
+    vfs.xGetLastError = vfs_last_error;
+    vfs.xCurrentTimeInt64 = vfs_current_time64;
+    return sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
+  }();
+  return ready;
+}
+
+// ---- the files beside the database -------------------------------------------
+
+std::uint32_t big_endian32(std::string_view bytes, std::size_t at) {
+  auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])); };
+  return (b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3);
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool open_regular(const std::string& path, Fd& f, std::uint64_t& length) {
+  f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  if (f.fd < 0) return false;
+  struct stat st;
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  length = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// SQLite's lock bytes on unix: readers take a read lock on the pending
+// byte and one byte of the shared range; a writer about to change the file
+// holds a write lock on the pending byte or the whole shared range.
+constexpr off_t kPendingByte = 0x40000000;
+constexpr off_t kSharedFirst = kPendingByte + 2;
+constexpr off_t kSharedSize = 510;
+
+bool write_locked_elsewhere(int fd, off_t start, off_t length) {
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// "file:" and the path with every byte but unreserved ones and slashes
+// percent-encoded, then the mode's parameters.
+std::string file_uri(std::string_view path, SqliteOpenMode mode) {
+  while (path.starts_with("//")) path.remove_prefix(1);  // "file://" would start an authority
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  uri.reserve(path.size() + 40);
+  for (char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~' || c == '/';
+    if (plain) {
+      uri.push_back(c);
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      uri.push_back('%');
+      uri.push_back(kHex[byte >> 4]);
+      uri.push_back(kHex[byte & 15]);
+    }
+  }
+  switch (mode) {
+    case SqliteOpenMode::Immutable:
+      uri += "?mode=ro&immutable=1";
+      break;
+    case SqliteOpenMode::ReadonlyShm:
+      uri += "?mode=ro&readonly_shm=1";
+      break;
+    case SqliteOpenMode::MemoryShm:
+      uri += "?mode=ro";
+      break;
+  }
+  return uri;
+}
+
+struct Connection {
+  sqlite3* db = nullptr;
+  ~Connection() { sqlite3_close_v2(db); }
+};
+
+struct Statement {
+  sqlite3_stmt* stmt = nullptr;
+  ~Statement() { sqlite3_finalize(stmt); }
+};
+
+// A row longer than this is not an OpenCode record but a hostile file.
+constexpr int kMaxValueBytes = 1 << 28;
+
+std::string quoted_identifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+bool execute(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+SqliteValue value_of(sqlite3_stmt* stmt, int column) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+      return static_cast<std::int64_t>(sqlite3_column_int64(stmt, column));
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(stmt, column);
+    case SQLITE_NULL:
+      return std::monostate{};
+    default: {
+      const void* bytes = sqlite3_column_type(stmt, column) == SQLITE_BLOB
+                              ? sqlite3_column_blob(stmt, column)
+                              : static_cast<const void*>(sqlite3_column_text(stmt, column));
+      const int n = sqlite3_column_bytes(stmt, column);
+      std::string text;
+      if (bytes != nullptr && n > 0) text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(n));
+      text::repair_utf8_in_place(text);
+      return text;
+    }
+  }
+}
+
+bool read_query(sqlite3* db, const SqliteQuery& query, SqliteRows& rows) {
+  if (query.columns.empty()) return false;
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < query.columns.size(); ++i) {
+    // A view, a missing table or a missing column makes the query fail.
+    if (sqlite3_table_column_metadata(db, "main", query.table.c_str(), query.columns[i].c_str(), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr) != SQLITE_OK) {
+      return false;
+    }
+    if (i > 0) sql += ", ";
+    sql += quoted_identifier(query.columns[i]);
+  }
+  sql += " FROM main." + quoted_identifier(query.table);
+  Statement s;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.stmt, nullptr) != SQLITE_OK) return false;
+  rows.width = query.columns.size();
+  const int width = static_cast<int>(rows.width);
+  while (true) {
+    const int rc = sqlite3_step(s.stmt);
+    if (rc == SQLITE_DONE) return true;
+    if (rc != SQLITE_ROW) return false;
+    for (int c = 0; c < width; ++c) rows.values.push_back(value_of(s.stmt, c));
+  }
+}
+
+}  // namespace
+
+bool wal_has_content(std::string_view header, std::uint64_t length) {
+  if (header.size() < 32) return false;
+  const std::uint32_t magic = big_endian32(header, 0);
+  if (magic != 0x377f0682 && magic != 0x377f0683) return false;
+  if (big_endian32(header, 4) != 3007000) return false;
+  const std::uint32_t page_size = big_endian32(header, 8);
+  if (page_size < 512 || page_size > 65536 || (page_size & (page_size - 1)) != 0) return false;
+  // The header and one frame: a frame header of 24 bytes and a page.
+  return length >= 32 + 24 + static_cast<std::uint64_t>(page_size);
+}
+
+SqliteOpenMode sqlite_open_mode(const std::string& path) {
+  Fd wal;
+  std::uint64_t length = 0;
+  if (!open_regular(path + "-wal", wal, length)) return SqliteOpenMode::Immutable;
+  char header[32];
+  std::size_t got = 0;
+  while (got < sizeof header) {
+    const ssize_t r = ::read(wal.fd, header + got, sizeof header - got);
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  if (!wal_has_content(std::string_view(header, got), length)) return SqliteOpenMode::Immutable;
+  return is_regular_file(path + "-shm") ? SqliteOpenMode::ReadonlyShm : SqliteOpenMode::MemoryShm;
+}
+
+bool sqlite_locked_by_other_process(const std::string& path) {
+  Fd f;
+  std::uint64_t length = 0;
+  if (!open_regular(path, f, length)) return false;
+  return write_locked_elsewhere(f.fd, kPendingByte, 1) || write_locked_elsewhere(f.fd, kSharedFirst, kSharedSize);
+}
+
+std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path,
+                                                        const std::vector<SqliteQuery>& queries) {
+  if (!readonly_vfs_ready() || !is_regular_file(path)) return std::nullopt;
+  const SqliteOpenMode mode = sqlite_open_mode(path);
+  // An immutable open takes no locks, so a writer's lock is looked for here.
+  if (mode == SqliteOpenMode::Immutable && sqlite_locked_by_other_process(path)) return std::nullopt;
+  Connection c;
+  const std::string uri = file_uri(path, mode);
+  if (sqlite3_open_v2(uri.c_str(), &c.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, kVfsName) !=
+      SQLITE_OK) {
+    return std::nullopt;
+  }
+  // A busy database fails at once instead of being waited for; closing never
+  // checkpoints; the schema cannot run unsafe functions.
+  sqlite3_busy_timeout(c.db, 0);
+  sqlite3_db_config(c.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+  if (!execute(c.db, "PRAGMA temp_store = MEMORY") || !execute(c.db, "PRAGMA query_only = 1") ||
+      !execute(c.db, "BEGIN")) {
+    return std::nullopt;
+  }
+  std::vector<SqliteRows> out(queries.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    if (!read_query(c.db, queries[i], out[i])) return std::nullopt;
+  }
+  execute(c.db, "COMMIT");
+  return out;
+}
+
+}  // namespace tl
