@@ -226,12 +226,24 @@ bool skip_dir(std::string_view rel) {
 
 void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
                    std::uint64_t& budget) {
+  std::vector<FoundDatabase> found;
+  collect_texts(root, dir, texts, budget, {}, found);
+}
+
+void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
+                   std::uint64_t& budget, std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found) {
   std::vector<Entry> entries;
   if (!list_dir(dir, entries)) return;
   for (const Entry& e : entries) {
     if (S_ISREG(e.st.st_mode)) {
       std::string rel = rel_path(root, e.path);
       if (rel == "metadata.json" || rel == "terminal.log") continue;
+      for (std::size_t i = 0; i < rules.size(); ++i) {
+        if (rules[i].matches != nullptr && rules[i].matches(rel)) {
+          found.push_back(FoundDatabase{rel, e.path, i});
+          break;
+        }
+      }
       std::optional<std::string> t;
       if (provider_transcript_family(rel)) {
         t = read_complete_text(e.path);
@@ -245,7 +257,7 @@ void collect_texts(const std::string& root, const std::string& dir, std::vector<
       texts.push_back(TextArtifact{std::move(rel), std::move(*t)});
     } else if (S_ISDIR(e.st.st_mode)) {
       if (skip_dir(rel_path(root, e.path))) continue;
-      collect_texts(root, e.path, texts, budget);
+      collect_texts(root, e.path, texts, budget, rules, found);
     }
   }
 }
@@ -332,7 +344,7 @@ std::string file_stem(const std::string& input) {
 
 }  // namespace
 
-RunArtifacts load_run(const std::string& input) {
+RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> databases) {
   RunArtifacts run;
   struct stat st;
   if (::stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -348,8 +360,16 @@ RunArtifacts load_run(const std::string& input) {
   if (auto v = json::parse_value(manifest)) run.metadata = std::move(*v);
   run.terminal = read_text_window(join(input, "terminal.log"), kFileWindow).value_or("");
   std::uint64_t budget = kTextBudget;
-  collect_texts(input, input, run.texts, budget);
+  std::vector<FoundDatabase> found;
+  collect_texts(input, input, run.texts, budget, databases, found);
   sort_and_dedupe(run.texts);
+  std::sort(found.begin(), found.end(), [](const FoundDatabase& a, const FoundDatabase& b) { return a.rel < b.rel; });
+  for (const FoundDatabase& f : found) {
+    if (!run.databases.empty() && run.databases.back().path == f.rel) continue;
+    if (auto rows = read_sqlite_rows(f.path, databases[f.rule].queries)) {
+      run.databases.push_back(DatabaseArtifact{f.rel, std::move(*rows)});
+    }
+  }
   collect_context_artifacts_from(input, input, run.context_artifacts);
   sort_and_dedupe(run.context_artifacts);
   return run;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "artifacts_sqlite.hpp"
 #include "json_value.hpp"
 #include "model.hpp"
 
@@ -24,18 +25,31 @@ struct RunArtifacts {
   std::vector<TextArtifact> texts;
   std::vector<ContextArtifact> context_artifacts;
   json::Value metadata = json::Value::object();
+  // The databases that the rules given to load_run picked, with their rows,
+  // sorted by path; a database that cannot be read is absent.
+  std::vector<DatabaseArtifact> databases;
 };
 
 inline constexpr std::uint64_t kFileWindow = 262144;
 inline constexpr std::uint64_t kTextBudget = 67108864;
 inline constexpr std::uint64_t kBinaryProbe = 8192;
 
-RunArtifacts load_run(const std::string& input);
+RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> databases = {});
 
 std::optional<std::string> read_text_window(const std::string& path, std::uint64_t max_bytes);
 std::optional<std::string> read_complete_text(const std::string& path);
 void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
                    std::uint64_t& budget);
+// A database file found while walking a run: its relative and full path and
+// the rule that picked it.
+struct FoundDatabase {
+  std::string rel;
+  std::string path;
+  std::size_t rule = 0;
+};
+// The same walk, noting the files that one of `rules` picks.
+void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
+                   std::uint64_t& budget, std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found);
 void collect_context_artifacts_from(const std::string& root, const std::string& dir, std::vector<ContextArtifact>& out);
 std::string rel_path(const std::string& root, const std::string& path);
 bool skip_dir(std::string_view rel);

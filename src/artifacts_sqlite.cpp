@@ -303,11 +303,13 @@ SqliteValue value_of(sqlite3_stmt* stmt, int column) {
 
 bool read_query(sqlite3* db, const SqliteQuery& query, SqliteRows& rows) {
   if (query.columns.empty()) return false;
+  const std::string table(query.table);
   std::string sql = "SELECT ";
   for (std::size_t i = 0; i < query.columns.size(); ++i) {
     // A view, a missing table or a missing column makes the query fail.
-    if (sqlite3_table_column_metadata(db, "main", query.table.c_str(), query.columns[i].c_str(), nullptr, nullptr,
-                                      nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string column(query.columns[i]);
+    if (sqlite3_table_column_metadata(db, "main", table.c_str(), column.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                      nullptr) != SQLITE_OK) {
       return false;
     }
     if (i > 0) sql += ", ";
@@ -361,8 +363,7 @@ bool sqlite_locked_by_other_process(const std::string& path) {
   return write_locked_elsewhere(f.fd, kPendingByte, 1) || write_locked_elsewhere(f.fd, kSharedFirst, kSharedSize);
 }
 
-std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path,
-                                                        const std::vector<SqliteQuery>& queries) {
+std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path, std::span<const SqliteQuery> queries) {
   if (!readonly_vfs_ready() || !is_regular_file(path)) return std::nullopt;
   const SqliteOpenMode mode = sqlite_open_mode(path);
   // An immutable open takes no locks, so a writer's lock is looked for here.

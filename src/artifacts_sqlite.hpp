@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,8 +16,8 @@ namespace tl {
 
 // One table to read: these columns of every row, in the order given.
 struct SqliteQuery {
-  std::string table;
-  std::vector<std::string> columns;
+  std::string_view table;
+  std::span<const std::string_view> columns;
 };
 
 // A value as the database holds it: null, integer, float or text (a blob is
@@ -30,6 +31,19 @@ struct SqliteRows {
 
   std::size_t size() const { return width == 0 ? 0 : values.size() / width; }
   const SqliteValue& at(std::size_t row, std::size_t column) const { return values[row * width + column]; }
+};
+
+// A database found in a run and the rows read out of it, one entry of
+// `tables` per query asked for.
+struct DatabaseArtifact {
+  std::string path;  // relative to the run directory, with forward slashes
+  std::vector<SqliteRows> tables;
+};
+
+// Which files of a run are databases and what is read out of them.
+struct DatabaseRule {
+  bool (*matches)(std::string_view path) = nullptr;  // on the relative path
+  std::span<const SqliteQuery> queries;
 };
 
 // How a database is opened, decided by the files beside it.
@@ -59,7 +73,6 @@ bool sqlite_locked_by_other_process(const std::string& path);
 // Every query's rows, read in one read transaction. Nothing when the file is
 // not a readable SQLite database, is locked by another process, or any table
 // or column is missing (a view counts as missing).
-std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path,
-                                                        const std::vector<SqliteQuery>& queries);
+std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path, std::span<const SqliteQuery> queries);
 
 }  // namespace tl

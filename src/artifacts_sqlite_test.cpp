@@ -40,7 +40,8 @@ void exec(sqlite3* db, const char* sql) {
   ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
 }
 
-const std::vector<SqliteQuery> kQuery = {{"t", {"id", "n"}}};
+constexpr std::string_view kColumns[] = {"id", "n"};
+constexpr SqliteQuery kQuery[] = {{"t", kColumns}};
 
 // The ids read by kQuery, or "none".
 std::string ids(const std::optional<std::vector<SqliteRows>>& rows) {
@@ -189,7 +190,10 @@ TEST_F(SqliteDir, FramesThatFailTheirChecksumsAreNotCommitted) {
 TEST_F(SqliteDir, ValuesKeepTheirTypesAndTextIsRepaired) {
   const std::string db = plain_database(
       "values", "CREATE TABLE v(a, b, c, d, e); INSERT INTO v VALUES(42, 1.5, NULL, 'h\xC3\xA9', x'61ff62');");
-  auto rows = read_sqlite_rows(db, {{"v", {"e", "d", "c", "b", "a"}}, {"v", {"a"}}});
+  static constexpr std::string_view kAll[] = {"e", "d", "c", "b", "a"};
+  static constexpr std::string_view kFirst[] = {"a"};
+  static constexpr SqliteQuery kQueries[] = {{"v", kAll}, {"v", kFirst}};
+  auto rows = read_sqlite_rows(db, kQueries);
   ASSERT_TRUE(rows);
   ASSERT_EQ(rows->size(), 2u);
   const SqliteRows& r = (*rows)[0];

@@ -4,6 +4,7 @@
 #include "providers/codex.hpp"
 #include "providers/cursor.hpp"
 #include "providers/opencode.hpp"
+#include "providers/opencode_store.hpp"
 #include "providers/parser.hpp"
 #include "providers/pi.hpp"
 #include "text.hpp"
@@ -65,9 +66,10 @@ const HarnessDefinition kHarnesses[] = {
     {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>},
     {"omp", "OMPParser", kOmpVersions, false, LogPathRule{kOmpLogs, kJsonl}, kOmpHome, kOmpHome, true, make<OmpParser>},
     // OpenCode reads its own terminal interface when it has no session logs,
-    // so the common terminal reading stays off.
+    // so the common terminal reading stays off. From 1.2 on it keeps its
+    // sessions in an SQLite database.
     {"opencode", "OpenCodeParser", kOpencodeVersions, false, LogPathRule{kOpencodeLogs, kJsonOrJsonl}, kOpencodeHome,
-     kOpencodeHome, false, make<OpencodeParser>},
+     kOpencodeHome, false, make<OpencodeParser>, kOpencodeDatabases},
     // Gemini has no session-log rule: its runs are read by the family parser
     // from the terminal and screen captures.
     {"gemini", "GeminiParser", {}, true, std::nullopt, kGeminiHome, kGeminiHome, true, make<FamilyParser>},

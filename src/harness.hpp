@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "artifacts_sqlite.hpp"
 #include "model.hpp"
 
 namespace tl {
@@ -53,6 +54,9 @@ struct HarnessDefinition {
   // Makes the parser for one run.
   std::unique_ptr<Parser> (*make_parser)(const HarnessDefinition& harness, std::string label,
                                          ParserResolution resolution);
+  // Databases the harness keeps its sessions in, if any: which files of a
+  // run they are and what the loader reads out of them for the parser.
+  std::span<const DatabaseRule> databases = {};
 };
 
 // Every registered harness, in the order their session-log rules are tested.

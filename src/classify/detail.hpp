@@ -17,7 +17,6 @@ namespace tl::detail {
 
 // ---- todos ------------------------------------------------------------------
 
-std::optional<std::string_view> normalize_todo_state(std::string_view state);
 void parse_todo_object(std::string_view source, json::Element value, std::vector<TodoItem>& todos);
 
 // ---- user turns -------------------------------------------------------------

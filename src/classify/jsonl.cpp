@@ -166,10 +166,16 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
   if (f.origin) {
     if (auto kind = json::string_member(*f.origin, "kind"); kind && *kind != "human") return std::nullopt;
   }
+  auto origin = string_of(f.turn_origin);
+  return clean_user_prompt(text, origin && *origin == "human");
+}
+
+}  // namespace jsonl_line
+
+std::optional<std::string> clean_user_prompt(std::string_view text, bool human_turn) {
   std::string_view t = text::trim(text);
   if (t.starts_with("<command-name>") || t.starts_with("<command-message>")) {
-    auto origin = string_of(f.turn_origin);
-    if (origin && *origin == "human") {
+    if (human_turn) {
       if (auto prompt = slash_command_prompt(t)) return text::compact(*prompt, text::kMessageChars);
     }
     return std::nullopt;
@@ -189,6 +195,8 @@ std::optional<std::string> clean_user_text(const LineFields& f, std::string_view
   if (t.empty()) return std::nullopt;
   return text::compact(t, text::kMessageChars);
 }
+
+namespace jsonl_line {
 
 // A tool record written as a single line.
 void append_single_line_tool(const LineFields& f, const std::optional<std::string>& timestamp,

@@ -50,6 +50,11 @@ class JsonlMessageReader {
   TaskTodoCollector tasks_;
 };
 
+// A user text as a prompt: cleaned (harness-made texts dropped, reminder
+// blocks removed) and compacted, or nothing when it is no real prompt. A
+// slash command counts only in a turn that a human started.
+std::optional<std::string> clean_user_prompt(std::string_view text, bool human_turn);
+
 void parse_jsonl_messages(const TextArtifact& artifact, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos);
 

@@ -8,10 +8,9 @@
 
 namespace tl {
 
-using detail::normalize_todo_state;
 using detail::parse_todo_object;
 
-std::optional<std::string_view> detail::normalize_todo_state(std::string_view state) {
+std::optional<std::string_view> normalize_todo_state(std::string_view state) {
   std::string s = text::to_lower(text::trim(state));
   std::replace(s.begin(), s.end(), '-', '_');
   for (std::string_view w : {"done", "success", "complete", "completed", "succeeded"}) {

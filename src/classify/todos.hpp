@@ -20,6 +20,9 @@ namespace tl {
 // A checklist scan stops once the todo list holds this many items.
 inline constexpr std::size_t kTodoScanLimit = 100;
 
+// The todo state ("done", "pending" or "current") that a status word names,
+// if any.
+std::optional<std::string_view> normalize_todo_state(std::string_view state);
 // Checklist lines of `text`; sources are `path`, a colon and the line number.
 void parse_todos(std::string_view path, std::string_view text, std::vector<TodoItem>& todos);
 // One line of that scan; true when it appended a todo.

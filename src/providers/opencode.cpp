@@ -151,12 +151,24 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
   }
 }
 
-void OpencodeParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Message>& messages,
+// The OpenCode transcripts: the JSON store's files go to the store reader,
+// the rest to the generic JSONL reader; then the store's sessions, the
+// terminal capture when there is no transcript and no database message, and
+// the runtime logs.
+void OpencodeParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
                             std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   const std::vector<const TextArtifact*> transcripts = provider_transcripts(run, "opencode");
-  for (const TextArtifact* t : transcripts) parse_jsonl_messages(*t, messages, tool_calls, todos);
-  if (transcripts.empty()) read_opencode_terminal(run.terminal, messages, tool_calls);
+  std::vector<const TextArtifact*> jsonl;
+  const std::vector<OpencodeJsonStore> stores = collect_opencode_json_stores(transcripts, jsonl);
+  for (const TextArtifact* t : jsonl) parse_jsonl_messages(*t, messages, tool_calls, todos);
+  OpencodeStoreSummary summary = append_opencode_store(stores, run.databases, messages, tool_calls, todos);
+  if (transcripts.empty() && !summary.database_messages) read_opencode_terminal(run.terminal, messages, tool_calls);
   for (const TextArtifact* log : opencode_runtime_logs(run)) read_opencode_runtime_log(*log, tool_calls);
+  own(context).store = std::move(summary);
+}
+
+std::optional<std::string> OpencodeParser::title(const RunArtifacts&, const ParseContext& context) const {
+  return own(context).store.title;
 }
 
 void append_opencode_log_agent(std::vector<SubAgent>& agents, const std::vector<const TextArtifact*>& logs) {
@@ -181,8 +193,9 @@ void append_opencode_log_agent(std::vector<SubAgent>& agents, const std::vector<
   }
 }
 
-std::vector<SubAgent> OpencodeParser::sub_agents(const RunArtifacts& run, const ParseContext&) const {
+std::vector<SubAgent> OpencodeParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
   std::vector<SubAgent> agents = default_sub_agents(family(), run);
+  for (const SubAgent& a : own(context).store.sub_agents) agents.push_back(a);
   append_opencode_log_agent(agents, opencode_runtime_logs(run));
   return agents;
 }

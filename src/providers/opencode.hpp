@@ -1,22 +1,30 @@
-// Parser of the opencode harness: its session transcripts through the generic
-// JSONL reader, or else the conversation as its terminal interface showed it,
-// plus cancellations and agent events from its runtime logs.
+// Parser of the opencode harness: its own store (JSON files or database) and
+// its session transcripts through the generic JSONL reader, or else the
+// conversation as its terminal interface showed it, plus cancellations and
+// agent events from its runtime logs.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 #include <vector>
 
+#include "opencode_store.hpp"
 #include "parser.hpp"
 
 namespace tl {
 
-class OpencodeParser : public Parser {
+// What enrich read of OpenCode's own store, for sub_agents and title.
+struct OpencodeParseContext : ParseContext {
+  OpencodeStoreSummary store;
+};
+
+class OpencodeParser : public ParserWithContext<OpencodeParseContext> {
  public:
-  using Parser::Parser;
+  using ParserWithContext::ParserWithContext;
   void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+  std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;
 };
 
 // The run's OpenCode runtime logs: ".log" files under .local/share/opencode/

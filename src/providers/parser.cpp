@@ -10,7 +10,9 @@
 namespace tl {
 
 ParserOutput Parser::parse(const Args& args) const {
-  const RunArtifacts run = prepare_artifacts(load_run(args.input));
+  const HarnessDefinition* harness = find_harness(family());
+  const RunArtifacts run = prepare_artifacts(
+      load_run(args.input, harness != nullptr ? harness->databases : std::span<const DatabaseRule>()));
   CommonParse common = common_parse(run, family());
   const std::unique_ptr<ParseContext> context = new_context();
   enrich(run, *context, common.messages, common.tool_calls, common.todos);
