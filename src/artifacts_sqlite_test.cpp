@@ -1,5 +1,7 @@
 #include "artifacts_sqlite.hpp"
 
+#include "artifacts.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -283,6 +285,40 @@ TEST_F(SqliteDir, ADatabaseLockedByAnotherProcessGivesNothingAtOnce) {
     ::waitpid(holder, nullptr, 0);
     EXPECT_EQ(ids(read_sqlite_rows(db, kQuery)), c.wal ? "abc" : "ab") << c.name;
   }
+}
+
+// ---- the loader ------------------------------------------------------------------------
+
+TEST_F(SqliteDir, TheLoaderReadsTheDatabasesItsRulesPickWhileItWalksTheRun) {
+  const fs::path run = root_ / "run";
+  auto place = [&](const std::string& db, const std::string& rel) {
+    fs::create_directories((run / rel).parent_path());
+    fs::copy_file(db, run / rel);
+  };
+  place(plain_database("one", "CREATE TABLE t(id TEXT, n INTEGER); INSERT INTO t VALUES('one', 1);"),
+        "snapshots/b/home/x.db");
+  place(plain_database("two", "CREATE TABLE t(id TEXT, n INTEGER); INSERT INTO t VALUES('two', 2);"),
+        "snapshots/a/home/x.db");
+  place(root_ / "two" / "x.db", "snapshots/a/home/node_modules/x.db");  // a skipped directory
+  place(root_ / "two" / "x.db", "snapshots/a/home/y.db");               // not picked
+  fs::create_directories(run / "snapshots/a/bad");
+  write(run / "snapshots/a/bad/x.db", "not a database");
+  const DirState before = state_of(run);
+  DatabaseRule rule;
+  rule.matches = [](std::string_view rel) { return rel.ends_with("/x.db"); };
+  rule.queries = kQuery;
+  const DatabaseRule rules[] = {rule};
+  RunArtifacts loaded = load_run(run.string(), rules);
+  std::vector<std::string> found;
+  for (const DatabaseArtifact& d : loaded.databases) {
+    found.push_back(d.path + "=" + std::get<std::string>(d.tables.at(0).at(0, 0)));
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"snapshots/a/home/x.db=two", "snapshots/b/home/x.db=one"}));
+  // The text file under a database's name is still a text.
+  ASSERT_EQ(loaded.texts.size(), 1u);
+  EXPECT_EQ(loaded.texts[0].path, "snapshots/a/bad/x.db");
+  EXPECT_TRUE(load_run(run.string()).databases.empty());
+  EXPECT_EQ(state_of(run), before);
 }
 
 }  // namespace
