@@ -5,9 +5,12 @@
 
 Every directory under cases/ is one case:
   case.json      {"harness": ..., "version": ..., "input": "run"}  (input is
-                 relative to the case directory, default "run")
+                 relative to the case directory, default "run"; "expected"
+                 names another case's expected document; "untouched": true
+                 checks that the run directory is left exactly as it was)
   run/           the run directory (or setup.py, which writes the run into
-                 the directory given as its only argument)
+                 the directory given as its only argument; its exit status
+                 77 skips the case)
   expected.json  the expected document, without "parsedAt"
 
 Each case runs the binary, checks exit status 0, exactly one line on standard
@@ -59,26 +62,58 @@ def pretty(doc):
     return json.dumps(doc, indent=1, ensure_ascii=False, sort_keys=False).splitlines()
 
 
+class Skipped(Exception):
+    pass
+
+
+def directory_state(root):
+    """Every entry below root: its kind, and for a file its bytes and modification time."""
+    state = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            st = os.lstat(path)
+            rel = os.path.relpath(path, root)
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    state[rel] = ("file", f.read(), st.st_mtime_ns)
+            else:
+                state[rel] = ("other", st.st_mode, None)
+    return state
+
+
 def run_case(binary, case_dir):
     case = json.load(open(os.path.join(case_dir, "case.json")))
+    changed = []
     with tempfile.TemporaryDirectory() as tmp:
         if os.path.exists(os.path.join(case_dir, "setup.py")):
             run_dir = os.path.join(tmp, case.get("input", "run"))
             os.makedirs(run_dir, exist_ok=True)
-            subprocess.run([sys.executable, os.path.join(case_dir, "setup.py"), run_dir], check=True)
+            setup = subprocess.run([sys.executable, os.path.join(case_dir, "setup.py"), run_dir])
+            if setup.returncode == 77:
+                raise Skipped()
+            if setup.returncode != 0:
+                return [f"setup.py failed with status {setup.returncode}"]
             if case.get("cwd") == "tmp":
                 input_arg = case.get("input", "run")
             else:
                 input_arg = run_dir
         else:
-            input_arg = os.path.join(case_dir, case.get("input", "run"))
+            run_dir = os.path.join(case_dir, case.get("input", "run"))
+            input_arg = run_dir
+        before = directory_state(run_dir) if case.get("untouched") else None
         args = ["parse-run", "--input", input_arg, "--harness", case["harness"], "--version", case["version"]]
         proc = subprocess.run([binary] + args, capture_output=True, timeout=case.get("timeout", 120),
                               stdin=subprocess.DEVNULL, cwd=tmp if case.get("cwd") == "tmp" else None)
+        if before is not None:
+            after = directory_state(run_dir)
+            changed = sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
     doc, problems = check_document(proc)
+    if changed:
+        problems.append(f"the run directory changed: {changed}")
     if doc is None:
         return problems
-    expected_path = os.path.join(case_dir, "expected.json")
+    expected_path = os.path.join(case_dir, case.get("expected", "expected.json"))
     expected = json.load(open(expected_path))
     got = without_parsed_at(doc)
     if not isinstance(doc.get("parsedAt"), int) or doc["parsedAt"] <= 0:
@@ -108,6 +143,7 @@ def main():
     cases_root = os.path.join(HERE, "cases")
     failures = []
     count = 0
+    skipped = 0
     for name in sorted(os.listdir(cases_root)):
         case_dir = os.path.join(cases_root, name)
         if not os.path.isfile(os.path.join(case_dir, "case.json")) or (only and name not in only):
@@ -115,6 +151,10 @@ def main():
         count += 1
         try:
             problems = run_case(binary, case_dir)
+        except Skipped:
+            print(f"SKIP case {name}: its setup found nothing to build the run from")
+            skipped += 1
+            continue
         except Exception as e:  # a broken case is a failure, not a crash of the driver
             problems = [f"driver error: {e!r}"]
         if problems:
@@ -123,7 +163,7 @@ def main():
         failures += run_cli_cases(binary)
     for f in failures:
         print("FAIL", f)
-    print(f"{count} cases, {len(failures)} failures")
+    print(f"{count} cases, {skipped} skipped, {len(failures)} failures")
     sys.exit(1 if failures else 0)
 
 
