@@ -1,7 +1,13 @@
 #include "opencode_store.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -402,6 +408,66 @@ TEST(OpencodeStoreTime, Rfc3339Millis) {
   EXPECT_EQ(rfc3339_millis(253402300799999), "9999-12-31T23:59:59.999Z");
   EXPECT_EQ(rfc3339_millis(253402300800000), std::nullopt);
   EXPECT_EQ(rfc3339_millis(-1), std::nullopt);
+}
+
+// ---- the shared samples, read where they lie ----------------------------------------
+
+namespace fs = std::filesystem;
+
+// Every file below `dir` with its bytes and modification time.
+std::map<std::string, std::pair<std::string, std::int64_t>> files_below(const fs::path& dir) {
+  std::map<std::string, std::pair<std::string, std::int64_t>> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    struct stat st;
+    if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    out[e.path().string()] = {bytes.str(),
+                              static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  }
+  return out;
+}
+
+TEST(OpencodeSharedSamples, ReadInPlaceAndLeftAsTheyWere) {
+  const char* env = std::getenv("TRACELENS_REALDATA");
+  const fs::path data = env != nullptr ? fs::path(env)
+                                       : fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path() /
+                                             "shared" / "realdata";
+  const fs::path samples = data / "opencode";
+  if (!fs::exists(samples / "v1.19.5-sqlite" / "opencode.db")) GTEST_SKIP() << "no samples at " << samples;
+  const auto before = files_below(samples);
+
+  // The database with its log and index, in place: three sessions, twelve
+  // messages, 38 parts and two todos, most of them only in the log.
+  auto tables = read_sqlite_rows((samples / "v1.19.5-sqlite" / "opencode.db").string(), kOpencodeDatabases[0].queries);
+  ASSERT_TRUE(tables);
+  ASSERT_EQ(tables->size(), 4u);
+  EXPECT_EQ((*tables)[0].size(), 3u);
+  EXPECT_EQ((*tables)[1].size(), 12u);
+  EXPECT_EQ((*tables)[2].size(), 38u);
+  EXPECT_EQ((*tables)[3].size(), 2u);
+  RunArtifacts run;
+  run.databases.push_back(DatabaseArtifact{kDb, std::move(*tables)});
+
+  // The JSON store's files, under a home's path.
+  const fs::path storage = samples / "v1.1.65-json-storage" / "storage";
+  for (const auto& e : fs::recursive_directory_iterator(storage)) {
+    if (!e.is_regular_file()) continue;
+    if (auto text = read_complete_text(e.path().string())) {
+      run.texts.push_back(TextArtifact{kRoot + fs::relative(e.path(), storage).string(), std::move(*text)});
+    }
+  }
+  Read r = read(run);
+  // Each store holds a prompt with six answers, a sub-agent's prompt with two
+  // and a cancelled prompt with one: 24 messages; five calls and two todos
+  // in each root session, one call in each sub-agent session.
+  EXPECT_EQ(r.messages.size(), 24u);
+  EXPECT_EQ(r.calls.size(), 12u);
+  EXPECT_EQ(r.todos.size(), 4u);
+  EXPECT_EQ(r.summary.sub_agents.size(), 2u);
+
+  EXPECT_EQ(files_below(samples), before);
 }
 
 }  // namespace
