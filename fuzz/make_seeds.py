@@ -4,9 +4,12 @@
     make_seeds.py TARGET OUT_DIR
 
 classify_fuzz takes single files; run_fuzz takes a run's files joined by the
-byte 0x1E in the order run_fuzz.cpp lays them out.
+byte 0x1E in the order run_fuzz.cpp lays them out (runs that a case's
+setup.py writes included); opencode_db_fuzz takes a small OpenCode database
+and write-ahead log made from the shared OpenCode sample's rows (see
+opencode_db_fuzz.cpp for the layout).
 """
-import os, sys
+import os, shutil, sqlite3, struct, subprocess, sys, tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CASES = os.path.join(ROOT, "tests", "e2e", "cases")
@@ -14,7 +17,9 @@ CASES = os.path.join(ROOT, "tests", "e2e", "cases")
 PIECES = [("", "metadata.json"), ("", "terminal.log"), ("screens/", ".txt"), ("/.claude/projects/", ".jsonl"),
           ("/.claude/todos/", ".json"), ("/.codex/sessions/", ".jsonl"), ("/.codex/sessions/", ".jsonl"),
           ("/.cursor/projects/", ".jsonl"), ("/.pi/agent/sessions/", ".jsonl"), ("/.omp/agent/sessions/", ".jsonl"),
-          ("/.local/share/opencode/storage/", ".json"), ("/.local/share/opencode/log/", ".log"), ("/work/", ".md")]
+          ("/.local/share/opencode/storage/", ".json"), ("/.local/share/opencode/log/", ".log"), ("/work/", ".md"),
+          ("/storage/session/", ".json"), ("/storage/message/", ".json"), ("/storage/part/", ".json"),
+          ("/storage/part/", ".json"), ("/storage/todo/", ".json"), ("/.local/share/opencode/", "opencode.db")]
 LIMIT = 60000
 
 
@@ -28,14 +33,86 @@ def files_of(run):
     return sorted(out)
 
 
+def opencode_db_seeds(out):
+    """The sample database's rows in a small database (512-byte pages): the
+    sessions created first in the database file, the rest only in the log."""
+    sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+    import opencode_stores
+    if not os.path.isdir(opencode_stores.SQLITE_STORE):
+        print("no OpenCode sample; no seeds for opencode_db_fuzz")
+        return 0
+    tables = {"session": ["id", "parent_id", "title", "time_created"],
+              "message": ["id", "session_id", "time_created", "data"],
+              "part": ["id", "message_id", "data"],
+              "todo": ["session_id", "content", "status", "position"]}
+    n = 0
+    with tempfile.TemporaryDirectory() as tmp:
+        for name in ("opencode.db", "opencode.db-wal", "opencode.db-shm"):
+            opencode_stores.copy_file(os.path.join(opencode_stores.SQLITE_STORE, name), os.path.join(tmp, "s", name))
+        sample = sqlite3.connect(os.path.join(tmp, "s", "opencode.db"))
+        rows = {t: sample.execute(f"SELECT {', '.join(c)} FROM {t}").fetchall() for t, c in tables.items()}
+        sample.close()
+        db_path = os.path.join(tmp, "x.db")
+        db = sqlite3.connect(db_path, isolation_level=None)
+        db.execute("PRAGMA page_size=512")
+        db.execute("PRAGMA journal_mode=WAL")
+        db.execute("PRAGMA wal_autocheckpoint=0")
+        for t, c in tables.items():
+            db.execute(f"CREATE TABLE {t} ({', '.join(c)})")
+        first = sorted(rows["session"], key=lambda r: r[3])[0][0]
+        for committed in (True, False):
+            for t, c in tables.items():
+                key = c.index("session_id") if "session_id" in c else None
+                for r in rows[t]:
+                    in_first = (r[0] == first) if t == "session" else (r[key] == first if key is not None else None)
+                    if t == "part":
+                        in_first = any(m[0] == r[1] and m[1] == first for m in rows["message"])
+                    if in_first == committed:
+                        db.execute(f"INSERT INTO {t} VALUES ({', '.join('?' * len(c))})", r)
+            if committed:
+                db.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+        files = {name: open(db_path + suffix, "rb").read() for name, suffix in
+                 (("db", ""), ("wal", "-wal"), ("shm", "-shm"))}
+        db.close()
+    # The index is cut to its first 4 KiB so that a seed fits the fuzzer's input size.
+    for flags, wal, shm in ((1, files["wal"], files["shm"][:4096]), (0, files["wal"], b""), (0, b"", b"")):
+        seed = struct.pack("<BII", flags, len(files["db"]), len(wal)) + files["db"] + wal + shm
+        n += 1
+        open(os.path.join(out, f"seed-{n:04d}"), "wb").write(seed)
+    print(f"{n} seeds for opencode_db_fuzz ({len(files['db'])} + {len(files['wal'])} + {len(files['shm'])} bytes)")
+    return n
+
+
+def runs_of_cases(tmp):
+    """Each case's run directory, or the run its setup.py writes."""
+    for case in sorted(os.listdir(CASES)):
+        run = os.path.join(CASES, case, "run")
+        setup = os.path.join(CASES, case, "setup.py")
+        if os.path.isdir(run):
+            yield run
+        elif os.path.isfile(setup):
+            run = os.path.join(tmp, case)
+            os.makedirs(run)
+            if subprocess.run([sys.executable, setup, run], capture_output=True).returncode == 0:
+                yield run
+
+
 def main():
     target, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
+    if target == "opencode_db_fuzz":
+        opencode_db_seeds(out)
+        return
+    tmp = tempfile.mkdtemp()
+    try:
+        seeds(target, out, tmp)
+    finally:
+        shutil.rmtree(tmp)
+
+
+def seeds(target, out, tmp):
     n = 0
-    for case in sorted(os.listdir(CASES)):
-        run = os.path.join(CASES, case, "run")
-        if not os.path.isdir(run):
-            continue
+    for run in runs_of_cases(tmp):
         rels = files_of(run)
         if target == "classify_fuzz":
             for rel in rels:

@@ -1,6 +1,6 @@
 // Turns arbitrary bytes into a run directory (manifest, terminal capture,
-// screen capture and a session log of every harness at its recognised path)
-// and runs the generic parse of every parser over it.
+// screen capture, a session log of every harness at its recognised path and
+// OpenCode's store files) and runs the generic parse of every parser over it.
 #include <unistd.h>
 
 #include <cstddef>
@@ -36,6 +36,13 @@ constexpr const char* kFiles[] = {
     "snapshots/s/home/.local/share/opencode/storage/session/s.json",
     "snapshots/s/home/.local/share/opencode/log/run.log",
     "snapshots/s/work/AGENTS.md",
+    // OpenCode's JSON store and database.
+    "snapshots/s/home/.local/share/opencode/storage/session/p/ses_1.json",
+    "snapshots/s/home/.local/share/opencode/storage/message/ses_1/msg_1.json",
+    "snapshots/s/home/.local/share/opencode/storage/part/msg_1/prt_1.json",
+    "snapshots/s/home/.local/share/opencode/storage/part/msg_1/prt_2.json",
+    "snapshots/s/home/.local/share/opencode/storage/todo/ses_1.json",
+    "snapshots/s/home/.local/share/opencode/opencode.db",
 };
 
 const fs::path& run_dir() {
