@@ -148,8 +148,8 @@ def main():
     args = ap.parse_args()
     rng = random.Random(args.seed)
     ids = Ids()
-    # Pages and indexes add about half again to the rows' bytes.
-    budget = int(args.mb * 1024 * 1024 / 1.55)
+    # Pages and indexes add about two fifths to the rows' bytes.
+    budget = int(args.mb * 1024 * 1024 / 1.4)
     sessions, size, now = [], 0, 1796648400000
     while size < budget:
         for s in session_rows(rng, ids, now):
