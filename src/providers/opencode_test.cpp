@@ -300,5 +300,57 @@ TEST(OpencodeEnrich, TranscriptsReplaceTheTerminalButLogsStillCount) {
   EXPECT_EQ(messages[0].source, "terminal.log:2");
 }
 
+TEST(OpencodeEnrich, TheStoreComesAfterTranscriptsAndItsDatabaseMessagesKeepTheTerminalUnread) {
+  const std::string db = "snapshots/s/home/.local/share/opencode/opencode.db";
+  const std::string transcript = "snapshots/s/home/.local/share/opencode/sessions/s.jsonl";
+  auto database = [&](bool with_message) {
+    SqliteRows sessions{4,
+                        {std::string("ses_root"), std::monostate{}, std::string("Root"), std::int64_t{1},
+                         std::string("ses_kid"), std::string("ses_root"), std::string("Kid"), std::int64_t{2}}};
+    SqliteRows messages{4, {}};
+    if (with_message) {
+      messages.values = {std::string("msg_1"), std::string("ses_kid"), std::int64_t{3},
+                         std::string(R"({"role":"user"})")};
+    }
+    SqliteRows parts{3, {std::string("prt_1"), std::string("msg_1"), std::string(R"({"type":"text","text":"look"})")}};
+    return DatabaseArtifact{db, {sessions, messages, parts, SqliteRows{4, {}}}};
+  };
+  auto run = run_with(lines_of({"Run it."}),
+                      {{kLog1, "INFO message=cancel \n"}, {transcript, R"({"role":"user","content":"first"})"}});
+  run.databases.push_back(database(true));
+  testing::Enriched e = testing::enrich(parser(), run);
+  ASSERT_EQ(e.lists.messages.size(), 2u);
+  EXPECT_EQ(e.lists.messages[0].source, transcript + ":1");
+  EXPECT_EQ(e.lists.messages[1].text, "look");
+  EXPECT_EQ(e.lists.messages[1].source, db + "/ses_kid:1");
+  ASSERT_EQ(e.lists.calls.size(), 1u);
+  EXPECT_EQ(e.lists.calls[0].name, "cancel");
+  // The later hooks take the store's title and sub-agents from the context.
+  EXPECT_EQ(parser().title(run, *e.context), "Root");
+  std::vector<SubAgent> agents = parser().sub_agents(run, *e.context);
+  ASSERT_EQ(agents.size(), 1u);
+  EXPECT_EQ(agents[0].id, "ses_kid");
+  EXPECT_EQ(agents[0].prompt, "look");
+  EXPECT_EQ(agents[0].state, ActivityState::Running);
+  EXPECT_EQ(parser().title(run, *parser().new_context()), std::nullopt);
+
+  // Without a transcript, a database that yields no message leaves the
+  // terminal to be read; one that yields a message does not.
+  run.texts.pop_back();
+  e = testing::enrich(parser(), run);
+  ASSERT_EQ(e.lists.messages.size(), 1u);
+  EXPECT_EQ(e.lists.messages[0].source, db + "/ses_kid:1");
+  run.databases[0] = database(false);
+  e = testing::enrich(parser(), run);
+  ASSERT_EQ(e.lists.messages.size(), 1u);
+  EXPECT_EQ(e.lists.messages[0].source, "terminal.log:1");
+  EXPECT_EQ(parser().title(run, *e.context), "Root");
+
+  // A store file keeps the terminal unread even when it yields nothing.
+  run.texts.push_back({"snapshots/s/home/.local/share/opencode/storage/part/msg_9/prt_9.json", R"({"type":"text"})"});
+  e = testing::enrich(parser(), run);
+  EXPECT_TRUE(e.lists.messages.empty());
+}
+
 }  // namespace
 }  // namespace tl
