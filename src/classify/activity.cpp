@@ -46,14 +46,32 @@ bool looks_provider_api_error_raw(std::string_view raw) {
   return false;
 }
 
+// Claude's mark of a failed tool: the corner, one or more whitespace
+// characters, then "error:" in any letter case.
+bool has_failure_marker(std::string_view t) {
+  constexpr std::string_view kCorner = "\xE2\x8E\xBF";  // U+23BF
+  for (std::size_t at = t.find(kCorner); at != std::string_view::npos; at = t.find(kCorner, at + 1)) {
+    std::size_t p = at + kCorner.size();
+    bool spaced = false;
+    while (p < t.size()) {
+      std::size_t next = p;
+      if (!text::is_space(text::decode(t, next))) break;
+      p = next;
+      spaced = true;
+    }
+    if (spaced && text::lower_starts_with(t.substr(p), "error:")) return true;
+  }
+  return false;
+}
+
 // The failure verdict for a line that is not JSON; `t` is the trimmed line.
 bool plain_line_is_error(std::string_view t) {
   if (t.empty() || t[0] == '"') return false;
-  bool error =
-      (t[0] == '{' || t[0] == '[')
-          ? looks_provider_api_error_raw(t)
-          : text::lower_contains_any(t, {"\xE2\x8E\xBF error:", "permission denied", "timed out", "exit code "}) ||
-                text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
+  bool error = (t[0] == '{' || t[0] == '[')
+                   ? looks_provider_api_error_raw(t)
+                   : has_failure_marker(t) ||
+                         text::lower_contains_any(t, {"permission denied", "timed out", "exit code "}) ||
+                         text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
   // Lines that mention console.error or the error lists of a state dump are
   // not failures themselves.
   return error && !text::lower_contains_any(t, {"console.error", "\"lasterror\"", "\"toolerrors\""});

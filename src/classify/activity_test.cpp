@@ -25,17 +25,28 @@ TEST(ToolErrors, PlainLines) {
       "all good\n"
       "Permission DENIED for /x\n"
       "{not json but \"error\":\"rate_limit\" here}\n"
-      "{\"lasterror\": \"error\":\"rate_limit\" broken}\n");
-  ASSERT_EQ(e.size(), 6u);
+      "{\"lasterror\": \"error\":\"rate_limit\" broken}\n"
+      "\xE2\x8E\xBF\t\xC2\xA0"
+      "ERROR: tab and no-break space\n"
+      "\xE2\x8E\xBF"
+      "Error: no space after the corner\n"
+      "\xE2\x8E\xBF  Read 4 lines, then \xE2\x8E\xBF error: the second corner\n");
+  ASSERT_EQ(e.size(), 9u);
   EXPECT_EQ(e[0].text, "ERROR: disk full");
   EXPECT_EQ(e[0].source, "t.log:1");
   EXPECT_EQ(e[1].text, "Process failed: exit code 2");
   EXPECT_EQ(e[1].source, "t.log:4");
   EXPECT_EQ(e[2].text, "failed: step");
-  EXPECT_EQ(e[3].text, "\xE2\x8E\xBF Error: tool");
-  EXPECT_EQ(e[3].source, "t.log:7");
-  EXPECT_EQ(e[4].source, "t.log:9");
-  EXPECT_EQ(e[5].source, "t.log:10");
+  // Claude draws a failed tool with two spaces after the corner.
+  EXPECT_EQ(e[3].text, "\xE2\x8E\xBF Error: nope");
+  EXPECT_EQ(e[3].source, "t.log:6");
+  EXPECT_EQ(e[4].text, "\xE2\x8E\xBF Error: tool");
+  EXPECT_EQ(e[4].source, "t.log:7");
+  EXPECT_EQ(e[5].source, "t.log:9");
+  EXPECT_EQ(e[6].source, "t.log:10");
+  EXPECT_EQ(e[7].text, "\xE2\x8E\xBF ERROR: tab and no-break space");
+  EXPECT_EQ(e[7].source, "t.log:12");
+  EXPECT_EQ(e[8].source, "t.log:14");
   for (std::size_t i = 0; i < e.size(); ++i) EXPECT_EQ(e[i].position, i);
 }
 

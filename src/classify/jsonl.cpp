@@ -339,7 +339,7 @@ void JsonlMessageReader::read_tool_call(const Line& l, json::Element block) {
 // A tool result completes the call with its id, or stands as a call of its
 // own when no call has that id.
 void JsonlMessageReader::read_tool_result(Line& l, json::Element block) {
-  if (!l.result_text) l.result_text = json_text_truncated(*l.content, text::kMessageChars);
+  if (!l.result_text) l.result_text = tool_result_text(*l.content, text::kMessageChars);
   const std::optional<std::string>& result_text = *l.result_text;
   const MessageFields& object = block_object(l);
   const bool has_message_object = l.fields.message || l.fields.msg;

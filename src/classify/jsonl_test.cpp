@@ -165,10 +165,10 @@ TEST(BlockWalk, CallsCompletedByResultsInTheSameFile) {
   EXPECT_EQ(bash.started_at, "T1");
   EXPECT_EQ(bash.ended_at, "T2");
   EXPECT_EQ(bash.source, "s.jsonl:1");
-  // The result block reports its own failure. Its text sits in a nested
-  // array that the line's text does not reach.
+  // The result block reports its own failure; its text is given as a list of
+  // blocks, which the block stands for.
   EXPECT_TRUE(r.calls[1].is_error);
-  EXPECT_FALSE(r.calls[1].result_text);
+  EXPECT_EQ(r.calls[1].result_text, "boom");
   EXPECT_EQ(r.calls[1].ended_at, "T4");
   const ToolCall& lone = r.calls[2];
   EXPECT_EQ(lone.name, "toolResult");
@@ -177,6 +177,24 @@ TEST(BlockWalk, CallsCompletedByResultsInTheSameFile) {
   EXPECT_FALSE(lone.started_at);
   EXPECT_EQ(lone.ended_at, "T5");
   EXPECT_EQ(lone.position, 2u);
+}
+
+// A result given as a list of blocks (the Agent tool, image reads, MCP tools)
+// keeps the texts of its text blocks; a list without text gives none.
+TEST(BlockWalk, ResultsGivenAsBlockLists) {
+  Read r = read(
+      R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"a","content":[{"type":"text","text":"found it"},{"type":"image","source":{"type":"base64","data":"AAAA"}},{"type":"text","text":"agentId: x1"}]}]}})"
+      "\n"
+      R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"b","content":[{"type":"image","source":{}}]}]}})"
+      "\n"
+      R"({"message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"c","content":[]},{"type":"tool_result","tool_use_id":"d","content":"plain"}]}})"
+      "\n");
+  ASSERT_EQ(r.calls.size(), 4u);
+  EXPECT_EQ(r.calls[0].result_text, "found it\nagentId: x1");
+  EXPECT_FALSE(r.calls[1].result_text);
+  // The whole line's list: the empty list stands for nothing, the string for itself.
+  EXPECT_EQ(r.calls[2].result_text, "plain");
+  EXPECT_EQ(r.calls[3].result_text, "plain");
 }
 
 TEST(BlockWalk, MessageIsErrorTakesPrecedenceOverTheBlock) {

@@ -8,8 +8,10 @@ namespace tl {
 
 namespace {
 
-// The texts that json_text joins, as views into the parsed value.
-bool json_text_pieces(json::Element value, std::vector<std::string_view>& pieces) {
+// The texts that json_text joins, as views into the parsed value. With
+// `content_lists`, an element whose "content" is itself a list stands for the
+// texts of that list (a tool result given as blocks).
+bool json_text_pieces(json::Element value, std::vector<std::string_view>& pieces, bool content_lists = false) {
   pieces.clear();
   if (auto s = json::as_string(value)) {
     pieces.push_back(*s);
@@ -18,6 +20,17 @@ bool json_text_pieces(json::Element value, std::vector<std::string_view>& pieces
   auto items = json::as_array(value);
   if (!items) return false;
   for (json::Element item : *items) {
+    if (content_lists) {
+      if (auto inner = json::member(item, "content"); inner && json::is_array(*inner)) {
+        std::vector<std::string_view> nested;
+        json_text_pieces(*inner, nested);
+        // Only a list whose joined text is not empty counts.
+        if (nested.size() > 1 || (nested.size() == 1 && !nested[0].empty())) {
+          pieces.insert(pieces.end(), nested.begin(), nested.end());
+        }
+        continue;
+      }
+    }
     std::optional<std::string_view> piece = json::as_string(item);
     if (!piece) {
       for (std::string_view key : {"text", "content", "thinking"}) {
@@ -55,9 +68,11 @@ std::optional<std::string_view> json_text_view(json::Element value, std::string&
   return std::string_view(storage);
 }
 
-std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars) {
+namespace {
+
+std::optional<std::string> truncated_text(json::Element value, std::size_t max_chars, bool content_lists) {
   thread_local std::vector<std::string_view> pieces;
-  if (!json_text_pieces(value, pieces)) return std::nullopt;
+  if (!json_text_pieces(value, pieces, content_lists)) return std::nullopt;
   // A single piece is shortened in place; several are joined first.
   if (pieces.size() == 1) {
     if (pieces[0].empty() && !value.is_string()) return std::nullopt;
@@ -66,6 +81,16 @@ std::optional<std::string> json_text_truncated(json::Element value, std::size_t 
   std::string joined = join_pieces(pieces);
   if (joined.empty()) return std::nullopt;
   return text::truncate_readable(joined, max_chars);
+}
+
+}  // namespace
+
+std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars) {
+  return truncated_text(value, max_chars, false);
+}
+
+std::optional<std::string> tool_result_text(json::Element content, std::size_t max_chars) {
+  return truncated_text(content, max_chars, true);
 }
 
 std::string strip_tag_blocks(std::string_view text, std::string_view tag) {

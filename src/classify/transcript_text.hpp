@@ -21,6 +21,9 @@ std::optional<std::string> json_text(json::Element value);
 std::optional<std::string_view> json_text_view(json::Element value, std::string& storage);
 // truncate_readable of json_text, without joining when there is one piece.
 std::optional<std::string> json_text_truncated(json::Element value, std::size_t max_chars);
+// The same for a line's content list when it carries a tool result: an element
+// whose "content" is itself a list stands for json_text of that list.
+std::optional<std::string> tool_result_text(json::Element content, std::size_t max_chars);
 // The text without its "<tag>…</tag>" blocks.
 std::string strip_tag_blocks(std::string_view text, std::string_view tag);
 // The prompt of a slash command's "<command-name>" text, if it is one.
