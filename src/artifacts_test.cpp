@@ -188,7 +188,14 @@ TEST(Artifacts, ProviderTranscriptFamily) {
   EXPECT_EQ(provider_transcript_family("s/h/.cursor/projects/p/agent-transcripts/t.jsonl"), "cursor");
   EXPECT_EQ(provider_transcript_family("s/h/.pi/agent/sessions/x/s.jsonl"), "pi");
   EXPECT_EQ(provider_transcript_family("s/h/.omp/agent/sessions/x/s.jsonl"), "omp");
-  EXPECT_FALSE(provider_transcript_family("s/h/.gemini/tmp/chats/s.jsonl"));
+  // Gemini chats: .json (up to 0.38) and .jsonl under tmp/<project>/chats/,
+  // sub-agent chats one folder further down.
+  EXPECT_EQ(provider_transcript_family("s/h/.gemini/tmp/chats/s.jsonl"), "gemini");
+  EXPECT_EQ(provider_transcript_family("s/h/.gemini/tmp/p/chats/session-1.json"), "gemini");
+  EXPECT_EQ(provider_transcript_family("s/h/.Gemini/TMP/p/Chats/parent/agent.JSONL"), "gemini");
+  EXPECT_FALSE(provider_transcript_family("s/h/.gemini/tmp/p/logs.json"));
+  EXPECT_FALSE(provider_transcript_family("s/h/.gemini/chats/s.jsonl"));
+  EXPECT_FALSE(provider_transcript_family("s/h/.gemini/tmp/p/chats/s.json.bak"));
   // A path starting with the directory has no leading slash to match.
   EXPECT_FALSE(provider_transcript_family(".claude/projects/x/y.jsonl"));
 }

@@ -3,6 +3,7 @@
 #include "providers/claude.hpp"
 #include "providers/codex.hpp"
 #include "providers/cursor.hpp"
+#include "providers/gemini.hpp"
 #include "providers/opencode.hpp"
 #include "providers/opencode_store.hpp"
 #include "providers/parser.hpp"
@@ -51,6 +52,8 @@ constexpr std::string_view kOpencodeVersions[] = {"1.17.1", "1.17.3"};
 constexpr std::string_view kOpencodeLogs[] = {"/.local/share/opencode/storage/", "/.local/share/opencode/sessions/"};
 constexpr std::string_view kOpencodeHome[] = {"/.config/opencode/", "/.local/share/opencode/"};
 
+constexpr std::string_view kGeminiLogs[] = {"/.gemini/tmp/"};
+constexpr std::string_view kGeminiChats[] = {"/chats/"};
 constexpr std::string_view kGeminiHome[] = {"/.gemini/"};
 
 // The order is the order in which session-log rules are tested; no two rules
@@ -70,9 +73,17 @@ const HarnessDefinition kHarnesses[] = {
     // sessions in an SQLite database.
     {"opencode", "OpenCodeParser", kOpencodeVersions, false, LogPathRule{kOpencodeLogs, kJsonOrJsonl}, kOpencodeHome,
      kOpencodeHome, false, make<OpencodeParser>, kOpencodeDatabases},
-    // Gemini has no session-log rule: its runs are read by the family parser
-    // from the terminal and screen captures.
-    {"gemini", "GeminiParser", {}, true, std::nullopt, kGeminiHome, kGeminiHome, true, make<FamilyParser>},
+    // Gemini CLI chats: tmp/<project>/chats/*.json up to 0.38, *.jsonl from
+    // 0.39 on, a sub-agent's chat in a folder below.
+    {"gemini",
+     "GeminiParser",
+     {},
+     true,
+     LogPathRule{kGeminiLogs, kJsonOrJsonl, kGeminiChats},
+     kGeminiHome,
+     kGeminiHome,
+     true,
+     make<GeminiParser>},
 };
 
 }  // namespace
@@ -90,6 +101,9 @@ bool matches_log_path(const LogPathRule& rule, std::string_view path) {
   bool in_dir = false;
   for (std::string_view dir : rule.dirs) in_dir = in_dir || path.find(dir) != std::string_view::npos;
   if (!in_dir) return false;
+  for (std::string_view dir : rule.also) {
+    if (path.find(dir) == std::string_view::npos) return false;
+  }
   for (std::string_view suffix : rule.suffixes) {
     if (path.ends_with(suffix)) return true;
   }

@@ -21,10 +21,11 @@ namespace tl {
 class Parser;
 
 // Where a harness writes its session logs: a path that contains one of `dirs`
-// and ends with one of `suffixes`.
+// and every one of `also`, and ends with one of `suffixes`.
 struct LogPathRule {
   std::span<const std::string_view> dirs;
   std::span<const std::string_view> suffixes;
+  std::span<const std::string_view> also = {};
 };
 
 struct HarnessDefinition {

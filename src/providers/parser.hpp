@@ -75,7 +75,7 @@ class ParserWithContext : public Parser {
   static const Context& own(const ParseContext& context) { return static_cast<const Context&>(context); }
 };
 
-// Used for gemini: every operation is the default.
+// A family without a parser of its own: every operation is the default.
 class FamilyParser : public Parser {
  public:
   using Parser::Parser;

@@ -1,0 +1,802 @@
+#include "gemini.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "../classify/todos.hpp"
+#include "../simd.hpp"
+#include "../text.hpp"
+
+namespace tl {
+
+namespace {
+
+// ---- spans of JSON values ---------------------------------------------------
+//
+// A message record is kept as the span of its JSON text until the replay of
+// its chat is over. These helpers find the spans of an object's members and of
+// an array's elements without building anything, so that a chat written as one
+// object, or a line holding a whole message list, is cut into its records. They
+// assume nothing about validity: every span is parsed before it is used, and a
+// text that breaks off ends the scan there.
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+struct Span {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+bool json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::size_t skip_space(std::string_view s, std::size_t i) {
+  while (i < s.size() && json_space(s[i])) ++i;
+  return i;
+}
+
+// One past the quote that closes the string opening at `i`.
+std::size_t string_end(std::string_view s, std::size_t i) {
+  ++i;
+  while (i < s.size()) {
+    i += simd::run_until(s.data() + i, s.size() - i,
+                         [](simd::v16 v) { return (v == simd::splat('"')) | (v == simd::splat('\\')); });
+    if (i >= s.size()) break;
+    if (s[i] == '"') return i + 1;
+    i += 2;  // the backslash and the character it escapes
+  }
+  return kNone;
+}
+
+// One past the end of the value starting at `i`.
+std::size_t value_end(std::string_view s, std::size_t i) {
+  if (i >= s.size()) return kNone;
+  const char c = s[i];
+  if (c == '"') return string_end(s, i);
+  if (c == '{' || c == '[') {
+    std::size_t depth = 0;
+    while (i < s.size()) {
+      i += simd::run_until(s.data() + i, s.size() - i, [](simd::v16 v) {
+        return (v == simd::splat('"')) | (v == simd::splat('{')) | (v == simd::splat('[')) | (v == simd::splat('}')) |
+               (v == simd::splat(']'));
+      });
+      if (i >= s.size()) break;
+      const char d = s[i];
+      if (d == '"') {
+        i = string_end(s, i);
+        if (i == kNone) break;
+        continue;
+      }
+      if (d == '{' || d == '[') {
+        ++depth;
+      } else if (--depth == 0) {
+        return i + 1;
+      }
+      ++i;
+    }
+    return kNone;
+  }
+  while (i < s.size() && !json_space(s[i]) && s[i] != ',' && s[i] != '}' && s[i] != ']') ++i;
+  return i < s.size() ? i : kNone;
+}
+
+// Visits the members of the object opening at `open`: fn(key, value start)
+// returns one past the member's value, or kNone to stop. The key is taken as
+// written (escapes are not decoded). Returns one past the closing brace, or
+// kNone when the text breaks off first.
+template <typename Fn>
+std::size_t for_each_member(std::string_view s, std::size_t open, Fn&& fn) {
+  if (open >= s.size() || s[open] != '{') return kNone;
+  std::size_t i = skip_space(s, open + 1);
+  if (i < s.size() && s[i] == '}') return i + 1;
+  while (i < s.size() && s[i] == '"') {
+    const std::size_t key_end = string_end(s, i);
+    if (key_end == kNone) return kNone;
+    const std::string_view key = s.substr(i + 1, key_end - i - 2);
+    i = skip_space(s, key_end);
+    if (i >= s.size() || s[i] != ':') return kNone;
+    i = skip_space(s, i + 1);
+    const std::size_t end = fn(key, i);
+    if (end == kNone) return kNone;
+    i = skip_space(s, end);
+    if (i >= s.size()) return kNone;
+    if (s[i] == '}') return i + 1;
+    if (s[i] != ',') return kNone;
+    i = skip_space(s, i + 1);
+  }
+  return kNone;
+}
+
+// Visits the elements of the array opening at `open`, each as it is found:
+// fn(span). Returns one past the closing bracket, or kNone when the text
+// breaks off first.
+template <typename Fn>
+std::size_t for_each_element(std::string_view s, std::size_t open, Fn&& fn) {
+  if (open >= s.size() || s[open] != '[') return kNone;
+  std::size_t i = skip_space(s, open + 1);
+  if (i < s.size() && s[i] == ']') return i + 1;
+  while (i < s.size()) {
+    const std::size_t end = value_end(s, i);
+    if (end == kNone) return kNone;
+    fn(Span{i, end});
+    i = skip_space(s, end);
+    if (i >= s.size()) return kNone;
+    if (s[i] == ']') return i + 1;
+    if (s[i] != ',') return kNone;
+    i = skip_space(s, i + 1);
+  }
+  return kNone;
+}
+
+// The spans of the elements of the last `key` array among the members of the
+// object opening at `open`; with `outer`, of that array inside the last
+// `outer` object.
+std::vector<Span> listed_spans(std::string_view s, std::size_t open, std::string_view outer, std::string_view key) {
+  std::vector<Span> spans;
+  auto list = [&](std::string_view k, std::size_t start) {
+    if (k != key || start >= s.size() || s[start] != '[') return value_end(s, start);
+    spans.clear();
+    return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
+  };
+  if (outer.empty()) {
+    for_each_member(s, open, list);
+  } else {
+    for_each_member(s, open, [&](std::string_view k, std::size_t start) {
+      if (k != outer || start >= s.size() || s[start] != '{') return value_end(s, start);
+      spans.clear();
+      return for_each_member(s, start, list);
+    });
+  }
+  return spans;
+}
+
+// Line numbers of increasing offsets in one text.
+class LineCounter {
+ public:
+  explicit LineCounter(std::string_view text) : text_(text) {}
+  std::uint64_t line_at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    line_ += static_cast<std::uint64_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                                   text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+    pos_ = offset;
+    return line_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::uint64_t line_ = 1;
+};
+
+// ---- replaying a chat -------------------------------------------------------
+
+// One message record: its JSON text and the line it starts on.
+struct Record {
+  std::string_view raw;
+  std::uint64_t line = 0;
+};
+
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// The message records of a JSONL chat in the order the CLI keeps them: a
+// record replaces the one with the same id in its place, a rewind removes a
+// record and everything after it.
+class RecordList {
+ public:
+  void upsert(std::string_view id, Record record) {
+    auto it = index_.find(id);
+    if (it != index_.end()) {
+      records_[it->second].second = record;
+      return;
+    }
+    index_.emplace(std::string(id), records_.size());
+    records_.emplace_back(std::string(id), record);
+  }
+  // Removes the record with this id and every later one; an unknown id
+  // removes all, as the CLI does.
+  void rewind_to(std::string_view id) {
+    auto it = index_.find(id);
+    if (it == index_.end()) {
+      clear();
+      return;
+    }
+    const std::size_t from = it->second;
+    for (std::size_t k = from; k < records_.size(); ++k) index_.erase(records_[k].first);
+    records_.resize(from);
+  }
+  void clear() {
+    records_.clear();
+    index_.clear();
+  }
+  std::vector<Record> take() {
+    std::vector<Record> out;
+    out.reserve(records_.size());
+    for (auto& r : records_) out.push_back(r.second);
+    return out;
+  }
+
+ private:
+  std::vector<std::pair<std::string, Record>> records_;
+  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
+};
+
+struct Replay {
+  std::vector<Record> records;
+  std::optional<std::string> session_id;
+  std::optional<std::string> kind;
+  std::uint64_t header_line = 0;
+};
+
+void set_string(std::optional<std::string>& slot, std::optional<json::Element> value) {
+  if (!value) return;
+  if (auto s = json::as_string(*value)) slot = std::string(*s);
+}
+
+// Adds the elements of a message list held by one line: `list` is the parsed
+// array, `spans` the spans of its elements in the line.
+void add_listed(RecordList& records, std::string_view raw, std::uint64_t line, json::Element list,
+                const std::vector<Span>& spans) {
+  auto items = json::as_array(list);
+  if (!items) return;
+  std::size_t k = 0;
+  for (json::Element item : *items) {
+    if (k >= spans.size()) break;
+    const Span span = spans[k++];
+    if (auto id = json::string_member(item, "id"))
+      records.upsert(*id, Record{raw.substr(span.begin, span.end - span.begin), line});
+  }
+}
+
+Replay replay_jsonl(const std::string& text, json::DocParser& parser) {
+  Replay replay;
+  RecordList records;
+  bool first = true;
+  json::for_each_line(text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+    if (parsed == nullptr) return;
+    auto members = json::as_object(*parsed);
+    if (!members) return;
+    const bool first_record = first;
+    first = false;
+    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
+    for (auto field : *members) {
+      const std::string_view k = field.key;
+      if (k == "$rewindTo") {
+        rewind = field.value;
+      } else if (k == "id") {
+        id = field.value;
+      } else if (k == "$set") {
+        set = field.value;
+      } else if (k == "sessionId") {
+        session_id = field.value;
+      } else if (k == "kind") {
+        kind = field.value;
+      } else if (k == "messages") {
+        messages = field.value;
+      }
+    }
+    if (rewind && json::is_string(*rewind)) {
+      records.rewind_to(*json::as_string(*rewind));
+      return;
+    }
+    if (id && json::is_string(*id)) {
+      records.upsert(*json::as_string(*id), Record{raw, number});
+      return;
+    }
+    if (set && json::is_object(*set)) {
+      set_string(replay.session_id, json::member(*set, "sessionId"));
+      set_string(replay.kind, json::member(*set, "kind"));
+      if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
+        // The whole list is replaced (a resumed or rolled-back chat).
+        records.clear();
+        add_listed(records, raw, number, *list, listed_spans(raw, skip_space(raw, 0), "$set", "messages"));
+      }
+      return;
+    }
+    if (session_id && json::is_string(*session_id)) {
+      // The header, written again when a chat is resumed: metadata only,
+      // except that a chat written whole on its first line lists its messages.
+      set_string(replay.session_id, session_id);
+      set_string(replay.kind, kind);
+      if (replay.header_line == 0) replay.header_line = number;
+      if (first_record && messages && json::is_array(*messages)) {
+        add_listed(records, raw, number, *messages, listed_spans(raw, skip_space(raw, 0), "", "messages"));
+      }
+    }
+  });
+  replay.records = records.take();
+  return replay;
+}
+
+// A chat written as one object: its messages in array order, each with the
+// line its object starts on. A chat that breaks off keeps the messages that
+// are complete before the cut.
+Replay replay_object(const std::string& text, json::DocParser& parser) {
+  Replay replay;
+  const std::string_view s = text;
+  const std::size_t open = skip_space(s, 0);
+  if (open >= s.size() || s[open] != '{') return replay;
+  LineCounter lines(s);
+  replay.header_line = lines.line_at(open);
+  std::vector<Span> spans;
+  std::optional<Span> session_id, kind;
+  for_each_member(s, open, [&](std::string_view key, std::size_t start) {
+    if (key == "messages" && start < s.size() && s[start] == '[') {
+      spans.clear();
+      return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
+    }
+    const std::size_t end = value_end(s, start);
+    if (end != kNone && key == "sessionId") session_id = Span{start, end};
+    if (end != kNone && key == "kind") kind = Span{start, end};
+    return end;
+  });
+  auto read_string = [&](std::optional<Span> span, std::optional<std::string>& slot) {
+    if (!span) return;
+    if (auto v = parser.parse(s.substr(span->begin, span->end - span->begin), &text)) set_string(slot, *v);
+  };
+  read_string(session_id, replay.session_id);
+  read_string(kind, replay.kind);
+  replay.records.reserve(spans.size());
+  for (Span span : spans) {
+    replay.records.push_back(Record{s.substr(span.begin, span.end - span.begin), lines.line_at(span.begin)});
+  }
+  return replay;
+}
+
+// A chat is one JSON object (up to 0.38, pretty-printed) unless its first
+// non-blank line is a JSON value by itself.
+bool is_single_object(const TextArtifact& artifact, json::DocParser& parser) {
+  text::LineReader lines(artifact.text);
+  std::string_view line;
+  while (lines.next(line)) {
+    if (text::is_blank(line)) continue;
+    if (parser.parse(line, &artifact.text)) return false;
+    return text::trim(line) == "{" || text::ascii_lower(artifact.path).ends_with(".json");
+  }
+  return false;
+}
+
+// ---- reading the records ----------------------------------------------------
+
+// The text of a content value (a string, a part or a list of parts): the
+// string, or the text parts and plain strings joined; thought parts are not
+// text. A view into the parsed value when there is one piece.
+std::string_view content_text(json::Element content, std::string& storage) {
+  if (auto s = json::as_string(content)) return *s;
+  storage.clear();
+  std::optional<std::string_view> single;
+  std::size_t pieces = 0;
+  auto add = [&](json::Element part) {
+    std::optional<std::string_view> piece = json::as_string(part);
+    if (!piece && !json::is_true(part, "thought")) piece = json::string_member(part, "text");
+    if (!piece) return;
+    if (pieces++ == 0) {
+      single = piece;
+      return;
+    }
+    if (pieces == 2) storage.assign(*single);
+    storage.append(*piece);
+  };
+  if (auto parts = json::as_array(content)) {
+    for (json::Element part : *parts) add(part);
+  } else if (json::is_object(content)) {
+    add(content);
+  }
+  if (pieces == 1) return *single;
+  return storage;
+}
+
+// What a function response says: response.output, else response.error.
+struct Response {
+  std::optional<std::string_view> text;
+  bool error = false;
+};
+
+Response function_response(json::Element response_part) {
+  Response r;
+  auto response = json::member(response_part, "response");
+  if (!response) return r;
+  if (auto out = json::string_member(*response, "output")) {
+    r.text = out;
+  } else if (auto err = json::string_member(*response, "error")) {
+    r.text = err;
+    r.error = true;
+  }
+  return r;
+}
+
+// The text the model saw of a call's result: its function responses' output
+// or error, else the display text when it is a string.
+std::optional<std::string> call_result_text(json::Element item) {
+  std::string joined;
+  std::size_t pieces = 0;
+  auto piece = [&](std::string_view t) {
+    if (pieces++ > 0) joined.push_back('\n');
+    joined.append(t);
+  };
+  auto part = [&](json::Element p) {
+    if (auto fr = json::member(p, "functionResponse")) {
+      if (auto t = function_response(*fr).text) piece(*t);
+    }
+  };
+  if (auto result = json::member(item, "result")) {
+    if (auto s = json::as_string(*result)) {
+      piece(*s);
+    } else if (auto parts = json::as_array(*result)) {
+      for (json::Element p : *parts) part(p);
+    } else {
+      part(*result);
+    }
+  }
+  if (pieces == 0) {
+    if (auto display = json::string_member(item, "resultDisplay")) piece(*display);
+  }
+  if (pieces == 0) return std::nullopt;
+  return text::truncate_readable(joined, 800);
+}
+
+// A call read from the chat, kept until the chat is over: a call written
+// only as a functionCall part counts when no toolCalls item carries its id.
+struct CallEntry {
+  ToolCall call;
+  bool from_part = false;
+  bool completed = false;
+  std::optional<std::vector<TodoItem>> todos;
+  std::optional<GeminiLaunch> launch;
+};
+
+class ChatReader {
+ public:
+  explicit ChatReader(GeminiChat& chat) : chat_(chat) {}
+
+  void record(json::Element m, std::uint64_t line) {
+    auto id = json::string_member(m, "id");
+    if (!id) return;  // a message without id is not a message
+    auto type = json::string_member(m, "type");
+    if (!type) return;
+    const std::string source = text::source_of(chat_.path, line);
+    std::optional<std::string_view> timestamp = json::string_member(m, "timestamp");
+    std::optional<json::Element> content = json::member(m, "content");
+    if (*type == "user") {
+      user(*id, timestamp, content, source);
+    } else if (*type == "gemini") {
+      gemini(m, *id, timestamp, content, source);
+    }
+  }
+
+  void finish() {
+    for (CallEntry& e : entries_) {
+      if (e.from_part) {
+        if (e.call.tool_use_id && call_ids_.count(*e.call.tool_use_id) != 0) continue;
+        if (e.launch && e.completed) e.launch->status = e.call.is_error ? "error" : "success";
+      }
+      if (e.todos) chat_.todos = std::move(e.todos);
+      if (e.launch) chat_.launches.push_back(std::move(*e.launch));
+      e.call.position = chat_.tool_calls.size();
+      chat_.tool_calls.push_back(std::move(e.call));
+    }
+  }
+
+ private:
+  void message(std::string_view role, std::string_view id, std::optional<std::string_view> timestamp,
+               std::string_view text, const std::string& source) {
+    Message msg;
+    msg.position = chat_.messages.size();
+    msg.id = std::string(id);
+    msg.role = std::string(role);
+    msg.text = text::compact(text, 800);
+    if (timestamp) msg.timestamp = std::string(*timestamp);
+    msg.source = source;
+    chat_.messages.push_back(std::move(msg));
+  }
+
+  void user(std::string_view id, std::optional<std::string_view> timestamp, std::optional<json::Element> content,
+            const std::string& source) {
+    if (!content) return;
+    std::string storage;
+    const std::string_view t = content_text(*content, storage);
+    // Tool responses (records holding only functionResponse parts) have no
+    // text; the session context is written by the CLI itself.
+    if (!text::is_blank(t) && !text::trim_start(t).starts_with("<session_context>")) {
+      message("user", id, timestamp, t, source);
+      if (!chat_.first_user_text) chat_.first_user_text = std::string(t);
+    }
+    for_each_part(*content, [&](json::Element part) {
+      auto fr = json::member(part, "functionResponse");
+      if (!fr) return;
+      auto call_id = json::string_member(*fr, "id");
+      if (!call_id) return;
+      auto found = pending_parts_.find(*call_id);
+      if (found == pending_parts_.end()) return;
+      CallEntry& e = entries_[found->second];
+      if (e.completed) return;  // the history holds each response twice
+      e.completed = true;
+      const Response r = function_response(*fr);
+      if (r.text) e.call.result_text = text::truncate_readable(*r.text, 800);
+      e.call.is_error = r.error;
+    });
+  }
+
+  void gemini(json::Element m, std::string_view id, std::optional<std::string_view> timestamp,
+              std::optional<json::Element> content, const std::string& source) {
+    if (content) {
+      std::string storage;
+      const std::string_view t = content_text(*content, storage);
+      if (!text::is_blank(t)) message("assistant", id, timestamp, t, source);
+    }
+    bool has_items = false;
+    if (auto calls = json::member(m, "toolCalls")) {
+      if (auto items = json::as_array(*calls)) {
+        for (json::Element item : *items) {
+          if (!json::is_object(item)) continue;
+          has_items = true;
+          tool_call_item(item, source);
+        }
+      }
+    }
+    // A resumed chat's rewritten history keeps its calls only as parts.
+    if (!content) return;
+    for_each_part(*content, [&](json::Element part) {
+      auto fc = json::member(part, "functionCall");
+      if (!fc || !json::is_object(*fc)) return;
+      auto call_id = json::string_member(*fc, "id");
+      if (!call_id && has_items) return;
+      CallEntry e;
+      e.from_part = true;
+      auto name = json::string_member(*fc, "name");
+      fill_call(e, call_id, name ? *name : std::string_view("toolCall"), json::member(*fc, "args"), timestamp, source);
+      if (name && *name == "invoke_agent") e.launch = invoke_launch(call_id, json::member(*fc, "args"), source);
+      if (call_id) pending_parts_[std::string(*call_id)] = entries_.size();
+      entries_.push_back(std::move(e));
+    });
+  }
+
+  void tool_call_item(json::Element item, const std::string& source) {
+    CallEntry e;
+    auto call_id = json::string_member(item, "id");
+    if (call_id) call_ids_.emplace(*call_id);
+    auto name_field = json::string_member(item, "name");
+    const std::string_view name = name_field ? *name_field : std::string_view("toolCall");
+    auto args = json::member(item, "args");
+    fill_call(e, call_id, name, args, json::string_member(item, "timestamp"), source);
+    e.call.result_text = call_result_text(item);
+    auto status = json::string_member(item, "status");
+    e.call.is_error = status && *status == "error";
+    if (name == "invoke_agent") {
+      e.launch = invoke_launch(call_id, args, source);
+      set_string(e.launch->agent_id, json::member(item, "agentId"));
+    } else if (auto description = json::string_member(item, "description");
+               description && description->starts_with("Delegating to agent")) {
+      GeminiLaunch launch;
+      if (call_id) launch.call_id = std::string(*call_id);
+      launch.agent_name = std::string(name);
+      if (args) set_string(launch.prompt, json::member(*args, "request"));
+      launch.source = source;
+      e.launch = std::move(launch);
+    }
+    if (e.launch && status) e.launch->status = std::string(*status);
+    entries_.push_back(std::move(e));
+  }
+
+  static void fill_call(CallEntry& e, std::optional<std::string_view> call_id, std::string_view name,
+                        std::optional<json::Element> args, std::optional<std::string_view> started,
+                        const std::string& source) {
+    if (call_id) e.call.tool_use_id = std::string(*call_id);
+    e.call.name = std::string(name);
+    if (args) e.call.input = json::to_value(*args);
+    if (started) e.call.started_at = std::string(*started);
+    e.call.source = source;
+    if (name == "write_todos" && args) {
+      // Each list replaces the one before: the todos of the last call count.
+      std::vector<TodoItem> todos;
+      if (auto list = json::member(*args, "todos")) {
+        parse_todo_value(text::concat({source, ":TodoWrite"}), *list, todos);
+      }
+      e.todos = std::move(todos);
+    }
+  }
+
+  static GeminiLaunch invoke_launch(std::optional<std::string_view> call_id, std::optional<json::Element> args,
+                                    const std::string& source) {
+    GeminiLaunch launch;
+    if (call_id) launch.call_id = std::string(*call_id);
+    if (args) {
+      set_string(launch.agent_name, json::member(*args, "agent_name"));
+      set_string(launch.prompt, json::member(*args, "prompt"));
+    }
+    launch.source = source;
+    return launch;
+  }
+
+  template <typename Fn>
+  static void for_each_part(json::Element content, Fn&& fn) {
+    if (auto parts = json::as_array(content)) {
+      for (json::Element part : *parts) fn(part);
+    } else if (json::is_object(content)) {
+      fn(content);
+    }
+  }
+
+  GeminiChat& chat_;
+  std::vector<CallEntry> entries_;
+  std::unordered_set<std::string, TextHash, std::equal_to<>> call_ids_;
+  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> pending_parts_;
+};
+
+// The folder a chat sits in below chats/ (its parent's session id), if any.
+std::optional<std::string_view> chat_folder(std::string_view path) {
+  const std::string lower = text::ascii_lower(path);
+  const std::size_t at = lower.rfind("/chats/");
+  if (at == std::string::npos) return std::nullopt;
+  const std::string_view rest = path.substr(at + 7);
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos || slash == 0) return std::nullopt;
+  return rest.substr(0, slash);
+}
+
+std::string_view file_stem(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+ActivityState launch_state(const GeminiLaunch* launch) {
+  if (launch == nullptr || !launch->status) return ActivityState::Running;
+  const std::string& s = *launch->status;
+  if (s == "success") return ActivityState::Finished;
+  if (s == "error") return ActivityState::Failed;
+  if (s == "cancelled") return ActivityState::Cancelled;
+  return ActivityState::Running;
+}
+
+std::string launch_title(const GeminiLaunch* launch) {
+  if (launch != nullptr && launch->agent_name && !launch->agent_name->empty()) return *launch->agent_name;
+  return "Sub-agent";
+}
+
+}  // namespace
+
+GeminiChat read_gemini_chat(const TextArtifact& artifact) {
+  GeminiChat chat;
+  chat.path = artifact.path;
+  json::DocParser parser;
+  Replay replay =
+      is_single_object(artifact, parser) ? replay_object(artifact.text, parser) : replay_jsonl(artifact.text, parser);
+  chat.session_id = std::move(replay.session_id);
+  chat.kind = std::move(replay.kind);
+  chat.header_line = replay.header_line;
+  ChatReader reader(chat);
+  for (const Record& r : replay.records) {
+    if (auto m = parser.parse(r.raw, &artifact.text)) reader.record(*m, r.line);
+  }
+  reader.finish();
+  return chat;
+}
+
+bool is_gemini_sub_agent_chat(const GeminiChat& chat) {
+  return (chat.kind && *chat.kind == "subagent") || chat_folder(chat.path).has_value();
+}
+
+std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run) {
+  const std::vector<const TextArtifact*> texts = provider_transcripts(run, "gemini");
+  std::unordered_set<std::string_view> paths;
+  for (const TextArtifact* t : texts) paths.insert(t->path);
+  std::vector<GeminiChat> main_chats;
+  std::vector<GeminiChat> sub_chats;
+  for (const TextArtifact* t : texts) {
+    // Resuming a ".json" chat writes it again as ".jsonl" beside it.
+    if (text::ascii_lower(t->path).ends_with(".json") && paths.count(t->path + "l") != 0) continue;
+    GeminiChat chat = read_gemini_chat(*t);
+    (is_gemini_sub_agent_chat(chat) ? sub_chats : main_chats).push_back(std::move(chat));
+  }
+  for (GeminiChat& c : sub_chats) main_chats.push_back(std::move(c));
+  return main_chats;
+}
+
+void append_gemini_records(std::vector<GeminiChat>& chats, std::vector<Message>& messages,
+                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) {
+  const std::vector<TodoItem>* last_main = nullptr;
+  const std::vector<TodoItem>* last_sub = nullptr;
+  for (GeminiChat& chat : chats) {
+    for (Message& m : chat.messages) {
+      m.position = messages.size();
+      messages.push_back(std::move(m));
+    }
+    chat.messages.clear();
+    for (ToolCall& c : chat.tool_calls) {
+      c.position = tool_calls.size();
+      tool_calls.push_back(std::move(c));
+    }
+    chat.tool_calls.clear();
+    if (chat.todos) (is_gemini_sub_agent_chat(chat) ? last_sub : last_main) = &*chat.todos;
+  }
+  const std::vector<TodoItem>* list = last_main != nullptr ? last_main : last_sub;
+  if (list == nullptr) return;
+  for (const TodoItem& t : *list) {
+    TodoItem item = t;
+    item.position = todos.size();
+    todos.push_back(std::move(item));
+  }
+}
+
+std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
+  std::vector<std::vector<bool>> used(chats.size());
+  for (std::size_t c = 0; c < chats.size(); ++c) used[c].assign(chats[c].launches.size(), false);
+  auto trimmed_equal = [](const std::optional<std::string>& a, const std::optional<std::string>& b) {
+    return a && b && text::trim(*a) == text::trim(*b);
+  };
+  std::vector<SubAgent> agents;
+  for (const GeminiChat& chat : chats) {
+    if (!is_gemini_sub_agent_chat(chat)) continue;
+    const std::string id = chat.session_id ? *chat.session_id : std::string(file_stem(chat.path));
+    const GeminiLaunch* launch = nullptr;
+    // The launching call names the chat's session; a resumed parent has lost
+    // that member, so failing it, the parent's launch with the same prompt.
+    for (std::size_t c = 0; c < chats.size() && launch == nullptr; ++c) {
+      for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
+        if (!used[c][l] && chats[c].launches[l].agent_id == id) {
+          used[c][l] = true;
+          launch = &chats[c].launches[l];
+          break;
+        }
+      }
+    }
+    const std::optional<std::string_view> parent = chat_folder(chat.path);
+    for (std::size_t c = 0; c < chats.size() && launch == nullptr && parent; ++c) {
+      if (chats[c].session_id != *parent) continue;
+      for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
+        if (!used[c][l] && trimmed_equal(chats[c].launches[l].prompt, chat.first_user_text)) {
+          used[c][l] = true;
+          launch = &chats[c].launches[l];
+          break;
+        }
+      }
+    }
+    SubAgent a;
+    a.id = id;
+    a.title = launch_title(launch);
+    a.prompt = std::string(text::take_chars(chat.first_user_text.value_or(""), 400));
+    a.state = launch_state(launch);
+    if (launch != nullptr) {
+      a.source = launch->source;
+    } else {
+      a.source = chat.header_line > 0 ? text::source_of(chat.path, chat.header_line) : chat.path;
+    }
+    agents.push_back(std::move(a));
+  }
+  // Delegations of the versions before sub-agent chats, and launches whose
+  // chat is not in the run.
+  for (std::size_t c = 0; c < chats.size(); ++c) {
+    for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
+      if (used[c][l]) continue;
+      const GeminiLaunch& launch = chats[c].launches[l];
+      SubAgent a;
+      a.id = launch.call_id.value_or("gemini-subagent");
+      a.title = launch_title(&launch);
+      a.prompt = std::string(text::take_chars(launch.prompt.value_or(""), 400));
+      a.state = launch_state(&launch);
+      a.source = launch.source;
+      agents.push_back(std::move(a));
+    }
+  }
+  return agents;
+}
+
+void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+  std::vector<GeminiChat>& chats = own(context).chats;
+  chats = read_gemini_chats(run);
+  append_gemini_records(chats, messages, tool_calls, todos);
+}
+
+std::vector<SubAgent> GeminiParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
+  std::vector<SubAgent> agents = gemini_sub_agents(own(context).chats);
+  if (agents.empty()) return Parser::sub_agents(run, context);
+  return agents;
+}
+
+}  // namespace tl
