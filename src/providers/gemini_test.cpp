@@ -1,0 +1,249 @@
+#include "gemini.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_runs.hpp"
+
+namespace tl {
+namespace {
+
+using testing::lines_of;
+using testing::run_with;
+
+const std::string kChat = "s/home/.gemini/tmp/p/chats/session-1.jsonl";
+
+GeminiChat chat_of(const std::string& text, const std::string& path = kChat) {
+  TextArtifact t{path, text};
+  json::pad(t.text);
+  return read_gemini_chat(t);
+}
+
+std::vector<std::string> texts(const GeminiChat& c) {
+  std::vector<std::string> out;
+  for (const Message& m : c.messages) out.push_back(m.role + ":" + m.text + "@" + m.source.substr(kChat.size()));
+  return out;
+}
+
+std::vector<std::string> calls(const GeminiChat& c) {
+  std::vector<std::string> out;
+  for (const ToolCall& t : c.tool_calls) {
+    out.push_back(t.tool_use_id.value_or("-") + " " + t.name + " " + t.result_text.value_or("<none>") +
+                  (t.is_error ? " (error)" : "") + "@" + t.source.substr(kChat.size()));
+  }
+  return out;
+}
+
+// ---- replaying the records -------------------------------------------------
+
+TEST(GeminiReplay, RecordsAreReplacedInPlaceRewoundAndReplacedWhole) {
+  GeminiChat c = chat_of(lines_of({
+      R"({"sessionId":"s1","projectHash":"h","kind":"main"})",
+      R"({"id":"u1","type":"user","content":"first"})",
+      R"({"id":"g1","type":"gemini","content":"draft"})",
+      R"({"$set":{"lastUpdated":"later"}})",
+      R"({"id":"g1","type":"gemini","content":"final answer"})",  // replaces g1 in its place
+      R"({"id":"u2","type":"user","content":"second"})",
+      R"({"id":"g2","type":"gemini","content":"gone"})",
+      R"({"$rewindTo":"u2"})",  // u2 and everything after it
+      R"({"$rewindTo":7})",     // not a string: skipped
+      R"({"type":"user","content":"no id"})",
+      R"(["not","an","object"])",
+      "not json at all",
+      R"({"sessionId":"s1","projectHash":"h","kind":"main","messages":[{"id":"x","type":"user","content":"ignored"}]})",
+      R"({"id":"u3","type":"user","content":"third"})",
+      R"({"id":"u4","type":"user","content":"cut o)",
+  }));
+  EXPECT_EQ(texts(c), (std::vector<std::string>{"user:first@:2", "assistant:final answer@:5", "user:third@:14"}))
+      << "the order is that of first appearance";
+  EXPECT_EQ(c.session_id, "s1");
+  EXPECT_EQ(c.kind, "main");
+  EXPECT_EQ(c.header_line, 1u);
+}
+
+TEST(GeminiReplay, SetMessagesReplacesTheListAndAnUnknownRewindClearsIt) {
+  GeminiChat c = chat_of(lines_of({
+      R"({"sessionId":"s1","projectHash":"h"})",
+      R"({"id":"u1","type":"user","content":"before"})",
+      R"({"$set":{"messages":[{"id":"c","type":"user","content":[{"text":"<session_context>\nctx"}]},{"type":"user","content":"no id"},{"id":"u2","type":"user","content":"listed"}],"sessionId":"s2"}})",
+      R"({"id":"g1","type":"gemini","content":"after"})",
+  }));
+  EXPECT_EQ(texts(c), (std::vector<std::string>{"user:listed@:3", "assistant:after@:4"}));
+  EXPECT_EQ(c.session_id, "s2");
+
+  GeminiChat cleared = chat_of(lines_of({
+      R"({"id":"u1","type":"user","content":"a"})",
+      R"({"$rewindTo":"nope"})",
+      R"({"id":"u2","type":"user","content":"b"})",
+  }));
+  EXPECT_EQ(texts(cleared), (std::vector<std::string>{"user:b@:3"}));
+}
+
+// ---- messages and tool calls ---------------------------------------------------
+
+TEST(GeminiRecords, MessagesOfEachType) {
+  GeminiChat c = chat_of(lines_of({
+      R"({"id":"u1","timestamp":"T1","type":"user","content":[{"text":"Fix "},{"text":"the bug"}]})",
+      R"({"id":"r1","type":"user","content":[{"functionResponse":{"id":"x","name":"ls","response":{"output":"a"}}}]})",
+      R"({"id":"g1","timestamp":"T2","type":"gemini","content":[{"text":"thinking","thought":true},{"text":"Done."}],"thoughts":[{"description":"not text"}]})",
+      R"({"id":"g2","type":"gemini","content":"","toolCalls":[]})",
+      R"({"id":"i1","type":"info","content":"Request cancelled."})",
+      R"({"id":"e1","type":"error","content":"boom"})",
+      R"({"id":"w1","type":"warning","content":"careful"})",
+  }));
+  EXPECT_EQ(texts(c), (std::vector<std::string>{"user:Fix the bug@:1", "assistant:Done.@:3"}));
+  EXPECT_EQ(c.messages[0].id, "u1");
+  EXPECT_EQ(c.messages[0].timestamp, "T1");
+  EXPECT_EQ(c.messages[1].position, 1u);
+  EXPECT_EQ(c.first_user_text, "Fix the bug");
+}
+
+TEST(GeminiRecords, ToolCallItems) {
+  const std::string long_output(900, 'o');
+  GeminiChat c = chat_of(lines_of({
+      R"({"id":"g1","type":"gemini","content":"","toolCalls":[)"
+      R"({"id":"a","name":"run_shell_command","args":{"command":"git push"},"status":"error","timestamp":"T1","result":[{"functionResponse":{"id":"a","response":{"output":"Exit Code: 128"}}}],"resultDisplay":"rejected"},)"
+      R"({"id":"b","name":"read_file","args":{},"status":"error","result":[{"functionResponse":{"id":"b","response":{"error":"File not found"}}}]},)"
+      R"({"id":"c","name":"glob","status":"success","result":[],"resultDisplay":"3 files"},)"
+      R"({"id":"d","name":"web_fetch","status":"cancelled","resultDisplay":{"todos":[]}},)"
+      R"({"id":"e","name":"read_many_files","status":"success","result":[{"functionResponse":{"id":"e","response":{"output":")" +
+          long_output + R"("}}}]}]})",
+  }));
+  EXPECT_EQ(calls(c), (std::vector<std::string>{"a run_shell_command Exit Code: 128 (error)@:1",
+                                                "b read_file File not found (error)@:1", "c glob 3 files@:1",
+                                                "d web_fetch <none>@:1",
+                                                "e read_many_files " + std::string(800, 'o') + "\xE2\x80\xA6@:1"}));
+  EXPECT_EQ(json::dump(*c.tool_calls[0].input), R"({"command":"git push"})");
+  EXPECT_EQ(c.tool_calls[0].started_at, "T1");
+  EXPECT_FALSE(c.tool_calls[2].input);
+  EXPECT_TRUE(c.messages.empty());
+}
+
+// A resumed chat's history holds its calls only as functionCall parts and each
+// response twice; calls that kept their toolCalls item are not doubled.
+TEST(GeminiRecords, CallsOfAResumedHistory) {
+  GeminiChat c = chat_of(lines_of({
+      R"({"sessionId":"s1","projectHash":"h"})",
+      R"({"id":"g0","type":"gemini","content":"","toolCalls":[{"id":"old","name":"ls","status":"success","result":[{"functionResponse":{"id":"old","response":{"output":"a.txt"}}}]}]})",
+      R"({"$set":{"messages":[)"
+      R"({"id":"u1","type":"user","content":[{"text":"list and read"}]},)"
+      R"({"id":"g1","type":"gemini","content":[{"text":"Reading.","thought":false},{"functionCall":{"id":"f1","name":"ls","args":{"dir":"."}}},{"functionCall":{"id":"f2","name":"read_file","args":{}}},{"functionCall":{"name":"no_id"}}]},)"
+      R"({"id":"r1","type":"user","content":[{"functionResponse":{"id":"f1","response":{"output":"a.txt"}}},{"functionResponse":{"id":"f2","response":{"error":"denied"}}}]},)"
+      R"({"id":"r1_response","type":"user","content":[{"functionResponse":{"id":"f1","response":{"output":"changed"}}}]},)"
+      R"({"id":"g2","type":"gemini","content":[{"functionCall":{"id":"k","name":"ls"}}],"toolCalls":[{"id":"k","name":"ls","status":"success"}]})"
+      R"(]}})",
+      R"({"id":"u2","type":"user","content":"next"})",
+  }));
+  EXPECT_EQ(texts(c), (std::vector<std::string>{"user:list and read@:3", "assistant:Reading.@:3", "user:next@:4"}));
+  EXPECT_EQ(calls(c), (std::vector<std::string>{"f1 ls a.txt@:3", "f2 read_file denied (error)@:3", "- no_id <none>@:3",
+                                                "k ls <none>@:3"}));
+  EXPECT_EQ(json::dump(*c.tool_calls[0].input), R"({"dir":"."})");
+}
+
+TEST(GeminiRecords, OnlyTheLastTodoListCounts) {
+  GeminiChat c = chat_of(lines_of({
+      R"({"id":"g1","type":"gemini","content":"","toolCalls":[{"id":"t1","name":"write_todos","args":{"todos":[{"description":"Old task","status":"pending"}]}}]})",
+      R"({"id":"g2","type":"gemini","content":"","toolCalls":[{"id":"t2","name":"write_todos","args":{"todos":[{"description":"Write code","status":"completed"},{"description":"Old task","status":"cancelled"},{"description":"Test it","status":"in_progress"},{"description":"Ship","status":"pending"}]}}]})",
+  }));
+  ASSERT_TRUE(c.todos);
+  std::vector<std::string> got;
+  for (const TodoItem& t : *c.todos) got.push_back(t.content + "/" + t.state + "@" + t.source.substr(kChat.size()));
+  EXPECT_EQ(got, (std::vector<std::string>{"Write code/done@:2:TodoWrite:1", "Test it/current@:2:TodoWrite:3",
+                                           "Ship/pending@:2:TodoWrite:4"}));
+}
+
+// ---- chats written as one object -----------------------------------------------
+
+TEST(GeminiObject, MessagesCarryTheLineTheirObjectStartsOn) {
+  const std::string chat =
+      "{\n"
+      "  \"sessionId\": \"s-old\",\n"
+      "  \"kind\": \"main\",\n"
+      "  \"messages\": [\n"
+      "    {\n"
+      "      \"id\": \"m1\", \"type\": \"user\", \"content\": \"Run it \\\"now\\\" {please}\"\n"
+      "    },\n"
+      "    {\"id\": \"m2\", \"type\": \"gemini\", \"content\": \"ok\"},\n"
+      "    {\n"
+      "      \"id\": \"m3\", \"type\": \"gemini\", \"content\": \"cut o";
+  GeminiChat c = chat_of(chat, "s/home/.gemini/tmp/p/chats/session-1.json");
+  std::vector<std::string> got;
+  for (const Message& m : c.messages) got.push_back(m.text + "@" + m.source.substr(m.source.rfind(':')));
+  EXPECT_EQ(got, (std::vector<std::string>{"Run it \"now\" {please}@:5", "ok@:8"}));
+  EXPECT_EQ(c.session_id, "s-old");
+  EXPECT_EQ(c.header_line, 1u);
+}
+
+TEST(GeminiObject, AMigratedChatIsReadOnceAndMainChatsComeFirst) {
+  const std::string dir = "s/home/.gemini/tmp/p/chats/";
+  RunArtifacts run = run_with({
+      {dir + "abc/agent.jsonl",
+       lines_of({R"({"sessionId":"agent","kind":"subagent"})", R"({"id":"a","type":"user","content":"sub"})"})},
+      {dir + "session-1.json", R"({"sessionId":"abc","messages":[{"id":"m","type":"user","content":"hi"}]})"},
+      {dir + "session-1.jsonl",
+       lines_of({R"({"sessionId":"abc","projectHash":"h"})", R"({"id":"m","type":"user","content":"hi"})"})},
+  });
+  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  ASSERT_EQ(chats.size(), 2u);
+  EXPECT_EQ(chats[0].path, dir + "session-1.jsonl");
+  EXPECT_EQ(chats[1].path, dir + "abc/agent.jsonl");
+  std::vector<Message> messages;
+  std::vector<ToolCall> tool_calls;
+  std::vector<TodoItem> todos;
+  append_gemini_records(chats, messages, tool_calls, todos);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].text, "sub");
+  EXPECT_EQ(messages[1].position, 1u);
+}
+
+// ---- sub-agents -----------------------------------------------------------------
+
+TEST(GeminiSubAgents, ChatsMatchTheirLaunchingCalls) {
+  const std::string dir = "s/home/.gemini/tmp/p/chats/";
+  RunArtifacts run = run_with({
+      // Matched by agentId; matched by folder and prompt (the resumed parent
+      // lost agentId); launched by nothing known.
+      {dir + "p1/a1.jsonl", lines_of({R"({"sessionId":"a1","kind":"subagent"})",
+                                      R"({"id":"x","type":"user","content":[{"text":"list files"}]})"})},
+      {dir + "p1/a2.jsonl",
+       lines_of({R"({"sessionId":"a2","kind":"subagent"})", R"({"id":"x","type":"user","content":"  check tests "})"})},
+      {dir + "p2/a3.jsonl", lines_of({"", R"({"sessionId":"a3","kind":"subagent"})"})},
+      {dir + "session-1.jsonl",
+       lines_of({
+           R"({"sessionId":"p1","projectHash":"h"})",
+           R"({"id":"g1","type":"gemini","content":"","toolCalls":[{"id":"i1","name":"invoke_agent","agentId":"a1","status":"error","args":{"agent_name":"generalist","prompt":"list files"}}]})",
+           R"({"id":"g2","type":"gemini","content":[{"functionCall":{"id":"i2","name":"invoke_agent","args":{"agent_name":"tester","prompt":"check tests"}}}]})",
+           R"({"id":"r2","type":"user","content":[{"functionResponse":{"id":"i2","response":{"output":"ok"}}}]})",
+           R"({"id":"g3","type":"gemini","content":"","toolCalls":[{"id":"i3","name":"invoke_agent","status":"cancelled","args":{"prompt":"never started"}}]})",
+           R"({"id":"g4","type":"gemini","content":"","toolCalls":[{"id":"d1","name":"codebase_investigator","description":"Delegating to agent 'codebase_investigator'","status":"executing","args":{"request":"map the code"}}]})",
+       })},
+  });
+  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  std::vector<SubAgent> agents = gemini_sub_agents(chats);
+  std::vector<std::string> got;
+  for (const SubAgent& a : agents) {
+    got.push_back(a.id + "|" + a.title + "|" + a.prompt + "|" + std::string(to_string(a.state)) + "|" +
+                  a.source.substr(dir.size()));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "a1|generalist|list files|failed|session-1.jsonl:2",
+                     "a2|tester|  check tests |finished|session-1.jsonl:3",
+                     "a3|Sub-agent||running|p2/a3.jsonl:2",
+                     "i3|Sub-agent|never started|cancelled|session-1.jsonl:5",
+                     "d1|codebase_investigator|map the code|running|session-1.jsonl:6",
+                 }));
+}
+
+TEST(GeminiSubAgents, NoneFallsBackToTheManifest) {
+  RunArtifacts run = run_with({});
+  run.metadata["subAgentsObserved"] = true;
+  GeminiParser parser("gemini", "family", ParserResolution::FamilyFallback);
+  std::vector<SubAgent> agents = parser.sub_agents(run);
+  ASSERT_EQ(agents.size(), 1u);
+  EXPECT_EQ(agents[0].id, "gemini-observed");
+}
+
+}  // namespace
+}  // namespace tl
