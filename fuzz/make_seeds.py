@@ -19,7 +19,8 @@ PIECES = [("", "metadata.json"), ("", "terminal.log"), ("screens/", ".txt"), ("/
           ("/.cursor/projects/", ".jsonl"), ("/.pi/agent/sessions/", ".jsonl"), ("/.omp/agent/sessions/", ".jsonl"),
           ("/.local/share/opencode/storage/", ".json"), ("/.local/share/opencode/log/", ".log"), ("/work/", ".md"),
           ("/storage/session/", ".json"), ("/storage/message/", ".json"), ("/storage/part/", ".json"),
-          ("/storage/part/", ".json"), ("/storage/todo/", ".json"), ("/.local/share/opencode/", "opencode.db")]
+          ("/storage/part/", ".json"), ("/storage/todo/", ".json"), ("/.local/share/opencode/", "opencode.db"),
+          ("/.gemini/tmp/", ".jsonl"), ("/.gemini/tmp/", ".json"), ("/.gemini/tmp/", ".jsonl")]
 LIMIT = 60000
 
 

@@ -43,6 +43,9 @@ constexpr const char* kFiles[] = {
     "snapshots/s/home/.local/share/opencode/storage/part/msg_1/prt_2.json",
     "snapshots/s/home/.local/share/opencode/storage/todo/ses_1.json",
     "snapshots/s/home/.local/share/opencode/opencode.db",
+    "snapshots/s/home/.gemini/tmp/p/chats/session-1.jsonl",
+    "snapshots/s/home/.gemini/tmp/p/chats/session-0.json",
+    "snapshots/s/home/.gemini/tmp/p/chats/s1/agent.jsonl",
 };
 
 const fs::path& run_dir() {
