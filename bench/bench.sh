@@ -19,20 +19,28 @@ while [ $# -gt 0 ]; do
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
-declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0)
+declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0
+  [gemini]=0.61.0)
 version=${versions[$harness]}
 make_run=${MAKE_RUN:-../shared/bench/make_run.py}
+# Gemini chats come from the generator beside this script.
+[ "$harness" = gemini ] && make_run=${MAKE_RUN:-bench/make_gemini_run.py}
 [ -f "$make_run" ] || { echo "make_run.py not found at $make_run (set MAKE_RUN)" >&2; exit 2; }
 for p in jq /usr/bin/time; do command -v "$p" >/dev/null || { echo "$p is missing (scripts/setup.sh installs it)" >&2; exit 2; }; done
 
 run=/tmp/tracelens-bench/$harness-$mb
 if [ ! -f "$run/metadata.json" ]; then
   mkdir -p "$run"
-  python3 "$make_run" --harness "$harness" --mb "$mb" --out "$run" >/dev/null
+  if [ "$harness" = gemini ]; then
+    python3 "$make_run" --mb "$mb" --out "$run" >/dev/null
+  else
+    python3 "$make_run" --harness "$harness" --mb "$mb" --out "$run" >/dev/null
+  fi
 fi
 mapfile -t logs < <(find "$run/snapshots" -type f \( -name '*.jsonl' -o -name '*.json' \) \
   \( -path '*/.claude/projects/*' -o -path '*/.codex/sessions/*' -o -path '*/.cursor/projects/*' \
-     -o -path '*/.pi/agent/sessions/*' -o -path '*/.omp/agent/sessions/*' -o -path '*/.local/share/opencode/*' \) | sort)
+     -o -path '*/.pi/agent/sessions/*' -o -path '*/.omp/agent/sessions/*' -o -path '*/.local/share/opencode/*' \
+     -o -path '*/.gemini/tmp/*/chats/*' \) | sort)
 log_bytes=$(cat "${logs[@]}" | wc -c)
 
 # median wall seconds of K runs of a command (output discarded)

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 printf '%-9s %5s %10s %10s %10s %9s %9s %9s %9s\n' harness MB tracelens floor jq 'x floor' 'x jq' 'peak MB' 'x logs'
-for harness in claude codex cursor opencode pi omp; do
+for harness in claude codex cursor opencode pi omp gemini; do
   for mb in 5 60; do
     out=$(bench/bench.sh --harness "$harness" --mb "$mb" "$@")
     t_tl=$(awk '/^tracelens/ {print $2}' <<<"$out")
