@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_runs.hpp"
+#include "../test_runs.hpp"
 
 namespace tl {
 namespace {
@@ -240,7 +240,8 @@ TEST(GeminiSubAgents, NoneFallsBackToTheManifest) {
   RunArtifacts run = run_with({});
   run.metadata["subAgentsObserved"] = true;
   GeminiParser parser("gemini", "family", ParserResolution::FamilyFallback);
-  std::vector<SubAgent> agents = parser.sub_agents(run);
+  testing::Enriched e = testing::enrich(parser, run);
+  std::vector<SubAgent> agents = parser.sub_agents(run, *e.context);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].id, "gemini-observed");
 }
