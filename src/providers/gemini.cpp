@@ -177,11 +177,6 @@ struct Record {
   std::uint64_t line = 0;
 };
 
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
 // The message records of a JSONL chat in the order the CLI keeps them: a
 // record replaces the one with the same id in its place, a rewind removes a
 // record and everything after it.
@@ -221,7 +216,7 @@ class RecordList {
 
  private:
   std::vector<std::pair<std::string, Record>> records_;
-  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
+  text::TextMap<std::size_t> index_;
 };
 
 struct Replay {
@@ -412,11 +407,8 @@ Response function_response(json::Element response_part) {
 // or error, else the display text when it is a string.
 std::optional<std::string> call_result_text(json::Element item) {
   std::string joined;
-  std::size_t pieces = 0;
-  auto piece = [&](std::string_view t) {
-    if (pieces++ > 0) joined.push_back('\n');
-    joined.append(t);
-  };
+  text::LineJoiner piece_joiner(joined);
+  auto piece = [&](std::string_view t) { piece_joiner.add(t); };
   auto part = [&](json::Element p) {
     if (auto fr = json::member(p, "functionResponse")) {
       if (auto t = function_response(*fr).text) piece(*t);
@@ -431,11 +423,11 @@ std::optional<std::string> call_result_text(json::Element item) {
       part(*result);
     }
   }
-  if (pieces == 0) {
+  if (piece_joiner.empty()) {
     if (auto display = json::string_member(item, "resultDisplay")) piece(*display);
   }
-  if (pieces == 0) return std::nullopt;
-  return text::truncate_readable(joined, 800);
+  if (piece_joiner.empty()) return std::nullopt;
+  return text::truncate_readable(joined, text::kMessageChars);
 }
 
 // A call read from the chat, kept until the chat is over: a call written
@@ -487,7 +479,7 @@ class ChatReader {
     msg.position = chat_.messages.size();
     msg.id = std::string(id);
     msg.role = std::string(role);
-    msg.text = text::compact(text, 800);
+    msg.text = text::compact(text, text::kMessageChars);
     if (timestamp) msg.timestamp = std::string(*timestamp);
     msg.source = source;
     chat_.messages.push_back(std::move(msg));
@@ -515,7 +507,7 @@ class ChatReader {
       if (e.completed) return;  // the history holds each response twice
       e.completed = true;
       const Response r = function_response(*fr);
-      if (r.text) e.call.result_text = text::truncate_readable(*r.text, 800);
+      if (r.text) e.call.result_text = text::truncate_readable(*r.text, text::kMessageChars);
       e.call.is_error = r.error;
     });
   }
@@ -622,8 +614,8 @@ class ChatReader {
 
   GeminiChat& chat_;
   std::vector<CallEntry> entries_;
-  std::unordered_set<std::string, TextHash, std::equal_to<>> call_ids_;
-  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> pending_parts_;
+  std::unordered_set<std::string, text::TransparentHash, std::equal_to<>> call_ids_;
+  text::TextMap<std::size_t> pending_parts_;
 };
 
 // The folder a chat sits in below chats/ (its parent's session id), if any.
@@ -759,7 +751,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
     SubAgent a;
     a.id = id;
     a.title = launch_title(launch);
-    a.prompt = std::string(text::take_chars(chat.first_user_text.value_or(""), 400));
+    a.prompt = std::string(text::take_chars(chat.first_user_text.value_or(""), text::kPromptChars));
     a.state = launch_state(launch);
     if (launch != nullptr) {
       a.source = launch->source;
@@ -777,7 +769,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
       SubAgent a;
       a.id = launch.call_id.value_or("gemini-subagent");
       a.title = launch_title(&launch);
-      a.prompt = std::string(text::take_chars(launch.prompt.value_or(""), 400));
+      a.prompt = std::string(text::take_chars(launch.prompt.value_or(""), text::kPromptChars));
       a.state = launch_state(&launch);
       a.source = launch.source;
       agents.push_back(std::move(a));
