@@ -216,6 +216,13 @@ std::string rel_path(const std::string& root, const std::string& path) {
   return slashes(text::repair_utf8(rel));
 }
 
+// Dependency trees, build output, git objects and the harnesses' caches,
+// downloads and plugins hold no run evidence but can hold most of a
+// snapshot's bytes. The test is a plain substring test on the relative path,
+// so every directory below a skipped one is skipped with it and names that
+// only begin with a pattern ("targets", "cached") are skipped too; since every
+// pattern starts with a slash, a directory directly in the run directory is
+// never skipped.
 bool skip_dir(std::string_view rel) {
   for (std::string_view p :
        {"/node_modules", "/target", "/.git/objects", "/cache", "/statsig", "/downloads", "/plugins"}) {

@@ -231,6 +231,14 @@ Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& 
   std::string_view failed_step = json::value_string_member(run.metadata, "failedStep").value_or("");
   std::string_view scenario = json::value_string_member(run.metadata, "scenario").value_or("");
 
+  // The rules run from the most urgent to the weakest signal. A pending
+  // approval comes first because the run is blocked on a person until it is
+  // answered, whatever else happened; only a manifest that says the run
+  // succeeded outranks it, since the prompt was then answered. Cancel and abort
+  // evidence comes before the manifest's status because a cancelled run is
+  // often recorded as failed (or even succeeded) by the harness that was
+  // stopped. Terminal activity outranks tool errors: an error the agent is
+  // still working past does not end the run.
   if (!approvals.empty() && status != "succeeded") {
     return activity(ActivityState::NeedsApproval, "approval", "approval evidence in terminal or snapshot",
                     approvals.back().source);

@@ -42,6 +42,9 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         waiting_for_reply = true;
       } else if (waiting_for_reply &&
                  text::lower_contains_any(l_text, {"i'll", "i will", "done", "updated", "created"})) {
+        // A terminal shows no roles: after a prompt, the first line in the
+        // words agents open or close a reply with is taken as the reply, and
+        // progress lines in between are not.
         Message m;
         m.position = out.messages.size();
         m.role = "assistant";
@@ -51,6 +54,9 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
         waiting_for_reply = false;
       }
     }
+    // The phrases of the permission prompts that the harnesses draw ("Do you
+    // want to proceed?", "Allow command?", ...); a line that merely mentions a
+    // permission counts too, as recent approval evidence.
     if (text::lower_contains_any(l_text,
                                  {"do you want", "approve", "permission", "allow command", "run this command"})) {
       Approval a;
@@ -60,6 +66,9 @@ void read_terminal(std::string_view terminal, bool transcript_mode, CommonParse&
       a.source = source();
       out.approvals.push_back(std::move(a));
     }
+    // How the harnesses' interfaces draw a tool invocation: a shell prompt,
+    // Claude's "Bash(" / "Update(" / "● Bash(" lines, Codex's "• Ran " and
+    // "✔ You approved" lines.
     if (transcript_mode &&
         text::lower_starts_with_any(l_text, {"$ ", "bash(", "read ", "searched ", "update(", "edit(", "write(",
                                              "\xE2\x97\x8F bash(", "\xE2\x80\xA2 ran ", "\xE2\x9C\x94 you approved"})) {

@@ -11,24 +11,18 @@ import json, os, subprocess, sys, tempfile
 
 from run_e2e import check_document, without_parsed_at
 
+# One run per family, so that each family's parser is built with its name,
+# lineage and provenance; the variations of version resolution are the unit
+# tests' table.
 # harness, version, expected name suffix (label), resolution, lineage
 CASES = [
-    ("claude", "2.1.217", "2::1::217", "exact",
-     ["Parser", "ClaudeParser", "ClaudeParser2", "ClaudeParser2::1", "ClaudeParser2::1::217"]),
     ("claude", "v2.1.217+build.7", "2::1::217", "exact",
      ["Parser", "ClaudeParser", "ClaudeParser2", "ClaudeParser2::1", "ClaudeParser2::1::217"]),
-    ("claude", "2.1.217-beta", "2::1::x", "patch_compatible", ["Parser", "ClaudeParser", "ClaudeParser2", "ClaudeParser2::1"]),
-    ("claude", "2.7.0", "2::x::x", "minor_compatible", ["Parser", "ClaudeParser", "ClaudeParser2"]),
-    ("claude", "2.1", "family", "family_fallback", ["Parser", "ClaudeParser"]),
-    ("claude", "", "family", "family_fallback", ["Parser", "ClaudeParser"]),
     ("codex", "0.140.0", "0::x::x", "minor_compatible", ["Parser", "CodexParser", "CodexParser0"]),
-    ("codex", "0.155.0", "0::155::0", "exact", ["Parser", "CodexParser", "CodexParser0", "CodexParser0::155", "CodexParser0::155::0"]),
     ("opencode", "1.17.9", "1::17::x", "patch_compatible", ["Parser", "OpenCodeParser", "OpenCodeParser1", "OpenCodeParser1::17"]),
     ("omp", "15.10.12", "15::10::12", "exact", ["Parser", "OMPParser", "OMPParser15", "OMPParser15::10", "OMPParser15::10::12"]),
-    ("pi", "0.73.9", "0::73::x", "patch_compatible", ["Parser", "PiParser", "PiParser0", "PiParser0::73"]),
     ("pi", "vv0.73.1", "0::73::1", "exact", ["Parser", "PiParser", "PiParser0", "PiParser0::73", "PiParser0::73::1"]),
     ("cursor", "1.7.0", "family", "family_fallback", ["Parser", "CursorParser"]),
-    ("gemini", "0.40.0", "family", "family_fallback", ["Parser", "GeminiParser"]),
     ("gemini", "nightly", "family", "family_fallback", ["Parser", "GeminiParser"]),
 ]
 
