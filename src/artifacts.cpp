@@ -12,6 +12,7 @@
 
 #include "harness.hpp"
 #include "json.hpp"
+#include "posix_file.hpp"
 #include "text.hpp"
 
 namespace tl {
@@ -27,25 +28,6 @@ std::string join(const std::string& dir, const std::string& name) {
 std::string slashes(std::string s) {
   std::replace(s.begin(), s.end(), '\\', '/');
   return s;
-}
-
-// An open file descriptor, closed on scope exit.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Opens a regular file for reading without ever blocking (a FIFO or device
-// under a log's name is not read) and returns its length.
-bool open_regular(const std::string& path, Fd& f, std::uint64_t& length) {
-  f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (f.fd < 0) return false;
-  struct stat st;
-  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  length = static_cast<std::uint64_t>(st.st_size);
-  return true;
 }
 
 // Reads up to `n` bytes at the current offset; short only at end of file.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "posix_file.hpp"
 #include "text.hpp"
 
 namespace tl {
@@ -185,22 +186,6 @@ std::uint32_t big_endian32(std::string_view bytes, std::size_t at) {
   return (b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3);
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-bool open_regular(const std::string& path, Fd& f, std::uint64_t& length) {
-  f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-  if (f.fd < 0) return false;
-  struct stat st;
-  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  length = static_cast<std::uint64_t>(st.st_size);
-  return true;
-}
-
 bool is_regular_file(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -344,7 +329,7 @@ bool wal_has_content(std::string_view header, std::uint64_t length) {
 SqliteOpenMode sqlite_open_mode(const std::string& path) {
   Fd wal;
   std::uint64_t length = 0;
-  if (!open_regular(path + "-wal", wal, length)) return SqliteOpenMode::Immutable;
+  if (!open_regular(path + "-wal", wal, length, /*follow_links=*/false)) return SqliteOpenMode::Immutable;
   char header[32];
   std::size_t got = 0;
   while (got < sizeof header) {
@@ -359,7 +344,7 @@ SqliteOpenMode sqlite_open_mode(const std::string& path) {
 bool sqlite_locked_by_other_process(const std::string& path) {
   Fd f;
   std::uint64_t length = 0;
-  if (!open_regular(path, f, length)) return false;
+  if (!open_regular(path, f, length, /*follow_links=*/false)) return false;
   return write_locked_elsewhere(f.fd, kPendingByte, 1) || write_locked_elsewhere(f.fd, kSharedFirst, kSharedSize);
 }
 

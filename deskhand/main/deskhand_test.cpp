@@ -8,24 +8,21 @@ namespace deskhand {
 namespace {
 
 using nlohmann::json;
+using testing::error_of;
 using testing::FakePlatform;
+using testing::kUnavailable;
 using testing::make_window;
 
 constexpr const char* kLocked =
     "This Mac is locked. Unlock it before using screenshots or app control.";
 constexpr const char* kNoScreenRecording =
     "Enable Screen Recording for Mirel's Mac helper in System Settings, then reconnect.";
-constexpr const char* kUnavailable = "The selected window is unavailable. List windows again.";
 
 // Runs the whole process on the fake and returns the parsed reply.
 json run_process(FakePlatform& platform, const std::string& input, int* status) {
   platform.input = input;
   *status = deskhand::main(platform);
   return json::parse(platform.written);
-}
-
-std::string error_of(const Result<json>& reply) {
-  return reply ? std::string("<success>") : reply_text(reply.failure());
 }
 
 // A request padded with spaces inside the JSON text to exactly `size` bytes.

@@ -14,9 +14,20 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "main/result.hpp"
 #include "platform/platform.hpp"
 
 namespace deskhand::testing {
+
+inline constexpr const char* kUnavailable =
+    "The selected window is unavailable. List windows again.";
+
+// The reply's error text, or "<success>".
+inline std::string error_of(const Result<nlohmann::json>& reply) {
+  return reply ? std::string("<success>") : reply_text(reply.failure());
+}
 
 // What an Accessibility object of the fake stands for.
 struct FakeAx {

@@ -9,16 +9,13 @@ namespace deskhand {
 namespace {
 
 using nlohmann::json;
+using testing::error_of;
 using testing::FakePlatform;
+using testing::kUnavailable;
 using testing::make_window;
 
-constexpr const char* kUnavailable = "The selected window is unavailable. List windows again.";
 constexpr const char* kTooLarge =
     "Window screenshot exceeds 3 MB; resize the window and try again.";
-
-std::string error_of(const Result<json>& reply) {
-  return reply ? std::string("<success>") : reply_text(reply.failure());
-}
 
 std::string repeat(const std::string& piece, std::size_t times) {
   std::string out;
