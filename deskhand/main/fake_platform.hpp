@@ -232,17 +232,7 @@ class FakePlatform final : public Platform {
   }
   void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) override {
     calls.push_back("setField");
-    switch (field) {
-      case EventField::mouse_click_state:
-        event.click_state = value;
-        break;
-      case EventField::window_under_mouse_pointer:
-        event.window_under_pointer = value;
-        break;
-      case EventField::window_under_mouse_pointer_that_can_handle_this_event:
-        event.window_under_pointer_that_can_handle = value;
-        break;
-    }
+    record_integer_field(event, field, value);
   }
   void post_to_pid(std::int32_t pid, const InputEvent& event) override {
     calls.push_back("post");

@@ -109,6 +109,22 @@ struct InputEvent {
   NativeHandle native;
 };
 
+// Records on `event` an integer field set on it, so that every platform
+// tells what it posted the same way.
+inline void record_integer_field(InputEvent& event, EventField field, std::int64_t value) {
+  switch (field) {
+    case EventField::mouse_click_state:
+      event.click_state = value;
+      break;
+    case EventField::window_under_mouse_pointer:
+      event.window_under_pointer = value;
+      break;
+    case EventField::window_under_mouse_pointer_that_can_handle_this_event:
+      event.window_under_pointer_that_can_handle = value;
+      break;
+  }
+}
+
 // What the platform answers to a request to activate an application.
 enum class ActivationAnswer {
   no_application,  // no running application has the process

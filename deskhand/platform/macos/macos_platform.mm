@@ -339,17 +339,7 @@ class MacPlatform final : public Platform {
     if (!event.native) return;
     CGEventSetIntegerValueField(static_cast<CGEventRef>(event.native.get()), event_field(field),
                                 value);
-    switch (field) {
-      case EventField::mouse_click_state:
-        event.click_state = value;
-        break;
-      case EventField::window_under_mouse_pointer:
-        event.window_under_pointer = value;
-        break;
-      case EventField::window_under_mouse_pointer_that_can_handle_this_event:
-        event.window_under_pointer_that_can_handle = value;
-        break;
-    }
+    record_integer_field(event, field, value);
   }
 
   void post_to_pid(std::int32_t pid, const InputEvent& event) override {

@@ -271,17 +271,7 @@ void SimPlatform::keyboard_set_unicode_string(InputEvent& event, std::u16string_
 }
 
 void SimPlatform::set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) {
-  switch (field) {
-    case EventField::mouse_click_state:
-      event.click_state = value;
-      break;
-    case EventField::window_under_mouse_pointer:
-      event.window_under_pointer = value;
-      break;
-    case EventField::window_under_mouse_pointer_that_can_handle_this_event:
-      event.window_under_pointer_that_can_handle = value;
-      break;
-  }
+  record_integer_field(event, field, value);
 }
 
 void SimPlatform::post_to_pid(std::int32_t pid, const InputEvent& event) {
