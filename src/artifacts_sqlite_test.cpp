@@ -1,6 +1,7 @@
 #include "artifacts_sqlite.hpp"
 
 #include "artifacts.hpp"
+#include "test_runs.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,31 +13,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 
 namespace tl {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Every file below a directory: its bytes and modification time.
-using DirState = std::map<std::string, std::pair<std::string, std::int64_t>>;
-
-DirState state_of(const fs::path& dir) {
-  DirState out;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    struct stat st;
-    if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    out[fs::relative(e.path(), dir).string()] = {
-        bytes.str(), static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-  }
-  return out;
-}
+using testing::DirState;
+using testing::state_of;
 
 void exec(sqlite3* db, const char* sql) {
   ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;

@@ -1,8 +1,15 @@
 // Builders of small runs and hook drivers for the unit tests.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +21,24 @@
 #include "providers/parser.hpp"
 
 namespace tl::testing {
+
+// Every regular file below a directory, by relative path: its bytes and
+// modification time, to prove that reading a run changed nothing.
+using DirState = std::map<std::string, std::pair<std::string, std::int64_t>>;
+
+inline DirState state_of(const std::filesystem::path& dir) {
+  DirState out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    struct stat st;
+    if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    out[std::filesystem::relative(e.path(), dir).string()] = {
+        bytes.str(), static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  }
+  return out;
+}
 
 // The lines, each ended by a line feed.
 inline std::string lines_of(std::initializer_list<std::string_view> lines) {

@@ -5,9 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -414,21 +411,6 @@ TEST(OpencodeStoreTime, Rfc3339Millis) {
 
 namespace fs = std::filesystem;
 
-// Every file below `dir` with its bytes and modification time.
-std::map<std::string, std::pair<std::string, std::int64_t>> files_below(const fs::path& dir) {
-  std::map<std::string, std::pair<std::string, std::int64_t>> out;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    struct stat st;
-    if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    out[e.path().string()] = {bytes.str(),
-                              static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-  }
-  return out;
-}
-
 TEST(OpencodeSharedSamples, ReadInPlaceAndLeftAsTheyWere) {
   const char* env = std::getenv("TRACELENS_REALDATA");
   const fs::path data = env != nullptr ? fs::path(env)
@@ -436,7 +418,7 @@ TEST(OpencodeSharedSamples, ReadInPlaceAndLeftAsTheyWere) {
                                              "shared" / "realdata";
   const fs::path samples = data / "opencode";
   if (!fs::exists(samples / "v1.19.5-sqlite" / "opencode.db")) GTEST_SKIP() << "no samples at " << samples;
-  const auto before = files_below(samples);
+  const auto before = testing::state_of(samples);
 
   // The database with its log and index, in place: three sessions, twelve
   // messages, 38 parts and two todos, most of them only in the log.
@@ -467,7 +449,7 @@ TEST(OpencodeSharedSamples, ReadInPlaceAndLeftAsTheyWere) {
   EXPECT_EQ(r.todos.size(), 4u);
   EXPECT_EQ(r.summary.sub_agents.size(), 2u);
 
-  EXPECT_EQ(files_below(samples), before);
+  EXPECT_EQ(testing::state_of(samples), before);
 }
 
 }  // namespace
