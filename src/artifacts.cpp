@@ -30,21 +30,6 @@ std::string slashes(std::string s) {
   return s;
 }
 
-// Reads up to `n` bytes at the current offset; short only at end of file.
-bool read_up_to(int fd, char* buf, std::uint64_t n, std::uint64_t& got) {
-  got = 0;
-  while (got < n) {
-    ssize_t r = ::read(fd, buf + got, static_cast<std::size_t>(std::min<std::uint64_t>(n - got, 1 << 30)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) break;
-    got += static_cast<std::uint64_t>(r);
-  }
-  return true;
-}
-
 // A large buffer is backed by huge pages where the system offers them, so
 // that filling it costs a few page faults instead of thousands.
 void advise_huge_pages(std::string& buffer) {
@@ -213,12 +198,18 @@ bool skip_dir(std::string_view rel) {
   return false;
 }
 
-void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
-                   std::uint64_t& budget) {
-  std::vector<FoundDatabase> found;
-  collect_texts(root, dir, texts, budget, {}, found);
-}
+namespace {
 
+// A database file found while walking a run: its relative and full path and
+// the rule that picked it.
+struct FoundDatabase {
+  std::string rel;
+  std::string path;
+  std::size_t rule = 0;
+};
+
+// The texts below `dir` within the budget, noting the files that one of
+// `rules` picks as databases.
 void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
                    std::uint64_t& budget, std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found) {
   std::vector<Entry> entries;
@@ -250,8 +241,6 @@ void collect_texts(const std::string& root, const std::string& dir, std::vector<
     }
   }
 }
-
-namespace {
 
 // True when the lower-cased path lies in the home directory of any harness.
 bool in_harness_home(std::string_view lower) {

@@ -38,18 +38,6 @@ RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> da
 
 std::optional<std::string> read_text_window(const std::string& path, std::uint64_t max_bytes);
 std::optional<std::string> read_complete_text(const std::string& path);
-void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
-                   std::uint64_t& budget);
-// A database file found while walking a run: its relative and full path and
-// the rule that picked it.
-struct FoundDatabase {
-  std::string rel;
-  std::string path;
-  std::size_t rule = 0;
-};
-// The same walk, noting the files that one of `rules` picks.
-void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
-                   std::uint64_t& budget, std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found);
 void collect_context_artifacts_from(const std::string& root, const std::string& dir, std::vector<ContextArtifact>& out);
 std::string rel_path(const std::string& root, const std::string& path);
 bool skip_dir(std::string_view rel);

@@ -331,13 +331,10 @@ SqliteOpenMode sqlite_open_mode(const std::string& path) {
   std::uint64_t length = 0;
   if (!open_regular(path + "-wal", wal, length, /*follow_links=*/false)) return SqliteOpenMode::Immutable;
   char header[32];
-  std::size_t got = 0;
-  while (got < sizeof header) {
-    const ssize_t r = ::read(wal.fd, header + got, sizeof header - got);
-    if (r <= 0) break;
-    got += static_cast<std::size_t>(r);
+  std::uint64_t got = 0;
+  if (!read_up_to(wal.fd, header, sizeof header, got) || !wal_has_content(std::string_view(header, got), length)) {
+    return SqliteOpenMode::Immutable;
   }
-  if (!wal_has_content(std::string_view(header, got), length)) return SqliteOpenMode::Immutable;
   return is_regular_file(path + "-shm") ? SqliteOpenMode::ReadonlyShm : SqliteOpenMode::MemoryShm;
 }
 

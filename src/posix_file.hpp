@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -31,6 +33,22 @@ inline bool open_regular(const std::string& path, Fd& f, std::uint64_t& length, 
   struct stat st;
   if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   length = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+// Reads up to `n` bytes at the current offset into `buf`; short only at end
+// of file. False on a read error.
+inline bool read_up_to(int fd, char* buf, std::uint64_t n, std::uint64_t& got) {
+  got = 0;
+  while (got < n) {
+    const ssize_t r = ::read(fd, buf + got, static_cast<std::size_t>(std::min<std::uint64_t>(n - got, 1 << 30)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    got += static_cast<std::uint64_t>(r);
+  }
   return true;
 }
 

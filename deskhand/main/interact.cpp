@@ -36,8 +36,8 @@ bool frame_within_tolerance(const Rect& frame, const Rect& focused) {
          within_tolerance(frame.height, focused.height);
 }
 
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr const char* kDifferentWindow =
+    "A different window has focus. Focus the selected window and capture again.";
 
 // Windows without an owning application are never selected; this guards the
 // actions when they are called on such a window all the same.
@@ -118,7 +118,7 @@ Result<Rect> focused_window_frame(Platform& platform, std::int32_t pid) {
   const auto position = platform.value_get_point(*position_value);
   const auto size = platform.value_get_size(*size_value);
   if (!position || !size) {
-    return fail("A different window has focus. Focus the selected window and capture again.");
+    return fail(kDifferentWindow);
   }
   return Rect{position->x, position->y, size->width, size->height};
 }
@@ -192,7 +192,7 @@ Result<Done> focus_selected_window(Platform& platform, const json& request,
   const auto focused_frame = focused_window_frame(platform, pid);
   if (!focused_frame) return focused_frame.failure();
   if (!frame_within_tolerance(selected.frame, *focused_frame)) {
-    return fail("A different window has focus. Focus the selected window and capture again.");
+    return fail(kDifferentWindow);
   }
   return require_single_candidate(platform, pid, *focused_frame, selected.window_id);
 }

@@ -85,15 +85,15 @@ std::string utf8_from_utf16(std::u16string_view text) {
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char16_t unit = text[at];
     char32_t scalar = unit;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (at + 1 < text.size() && text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
+    if (is_high_surrogate(unit)) {
+      if (at + 1 < text.size() && is_low_surrogate(text[at + 1])) {
         scalar = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
                  (static_cast<char32_t>(text[at + 1]) - 0xDC00);
         ++at;
       } else {
         scalar = kReplacement;
       }
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    } else if (is_low_surrogate(unit)) {
       scalar = kReplacement;
     }
     append_utf8(out, scalar);

@@ -7,6 +7,10 @@
 
 namespace deskhand {
 
+// The two halves of a UTF-16 surrogate pair.
+inline bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // The UTF-16 code units of a UTF-8 text; each invalid byte becomes U+FFFD.
 std::u16string utf16_from_utf8(std::string_view text);
 

@@ -1,6 +1,7 @@
 #include "opencode_store.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -71,19 +72,6 @@ std::string id_or(json::Element object, std::string_view key, std::string_view f
 std::optional<std::string> non_empty_string(std::optional<std::string_view> s) {
   if (!s || s->empty()) return std::nullopt;
   return std::string(*s);
-}
-
-// Days since 1970-01-01 to year, month and day (proleptic Gregorian).
-void civil_from_days(std::int64_t days, std::int64_t& y, unsigned& m, unsigned& d) {
-  days += 719468;
-  const std::int64_t era = days / 146097;
-  const auto doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
 // ---- the JSON store --------------------------------------------------------------
@@ -515,13 +503,12 @@ OpencodeStoreSummary append_opencode_store(const std::vector<OpencodeJsonStore>&
 
 std::optional<std::string> rfc3339_millis(std::int64_t millis) {
   if (millis < 0 || millis > 253402300799999) return std::nullopt;
-  std::int64_t year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  civil_from_days(millis / 86400000, year, month, day);
+  const std::chrono::sys_days day{std::chrono::days{millis / 86400000}};
+  const std::chrono::year_month_day date{day};
   const std::int64_t in_day = millis % 86400000;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(year), month, day,
+  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                 static_cast<int>(in_day / 3600000), static_cast<int>(in_day / 60000 % 60),
                 static_cast<int>(in_day / 1000 % 60), static_cast<int>(in_day % 1000));
   return std::string(buf);
