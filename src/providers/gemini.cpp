@@ -15,12 +15,12 @@ namespace {
 
 // ---- spans of JSON values ---------------------------------------------------
 //
-// A message record is kept as the span of its JSON text until the replay of
-// its chat is over. These helpers find the spans of an object's members and of
-// an array's elements without building anything, so that a chat written as one
-// object, or a line holding a whole message list, is cut into its records. They
-// assume nothing about validity: every span is parsed before it is used, and a
-// text that breaks off ends the scan there.
+// A chat written as one object is cut into its message records by these
+// helpers, which find the spans of an object's members and of an array's
+// elements without building anything, so that each record is parsed by
+// itself and keeps the line it starts on. They assume nothing about validity:
+// every span is parsed before it is used, and a text that breaks off ends the
+// scan there.
 
 constexpr std::size_t kNone = std::string_view::npos;
 
@@ -129,28 +129,6 @@ std::size_t for_each_element(std::string_view s, std::size_t open, Fn&& fn) {
   return kNone;
 }
 
-// The spans of the elements of the last `key` array among the members of the
-// object opening at `open`; with `outer`, of that array inside the last
-// `outer` object.
-std::vector<Span> listed_spans(std::string_view s, std::size_t open, std::string_view outer, std::string_view key) {
-  std::vector<Span> spans;
-  auto list = [&](std::string_view k, std::size_t start) {
-    if (k != key || start >= s.size() || s[start] != '[') return value_end(s, start);
-    spans.clear();
-    return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
-  };
-  if (outer.empty()) {
-    for_each_member(s, open, list);
-  } else {
-    for_each_member(s, open, [&](std::string_view k, std::size_t start) {
-      if (k != outer || start >= s.size() || s[start] != '{') return value_end(s, start);
-      spans.clear();
-      return for_each_member(s, start, list);
-    });
-  }
-  return spans;
-}
-
 // Line numbers of increasing offsets in one text.
 class LineCounter {
  public:
@@ -169,192 +147,28 @@ class LineCounter {
   std::uint64_t line_ = 1;
 };
 
-// ---- replaying a chat -------------------------------------------------------
-
-// One message record: its JSON text and the line it starts on.
-struct Record {
-  std::string_view raw;
-  std::uint64_t line = 0;
-};
-
-// The message records of a JSONL chat in the order the CLI keeps them: a
-// record replaces the one with the same id in its place, a rewind removes a
-// record and everything after it.
-class RecordList {
- public:
-  void upsert(std::string_view id, Record record) {
-    auto it = index_.find(id);
-    if (it != index_.end()) {
-      records_[it->second].second = record;
-      return;
-    }
-    index_.emplace(std::string(id), records_.size());
-    records_.emplace_back(std::string(id), record);
-  }
-  // Removes the record with this id and every later one; an unknown id
-  // removes all, as the CLI does.
-  void rewind_to(std::string_view id) {
-    auto it = index_.find(id);
-    if (it == index_.end()) {
-      clear();
-      return;
-    }
-    const std::size_t from = it->second;
-    for (std::size_t k = from; k < records_.size(); ++k) index_.erase(records_[k].first);
-    records_.resize(from);
-  }
-  void clear() {
-    records_.clear();
-    index_.clear();
-  }
-  std::vector<Record> take() {
-    std::vector<Record> out;
-    out.reserve(records_.size());
-    for (auto& r : records_) out.push_back(r.second);
-    return out;
-  }
-
- private:
-  std::vector<std::pair<std::string, Record>> records_;
-  text::TextMap<std::size_t> index_;
-};
-
-struct Replay {
-  std::vector<Record> records;
-  std::optional<std::string> session_id;
-  std::optional<std::string> kind;
-  std::uint64_t header_line = 0;
-};
+// ---- reading one record ------------------------------------------------------
+//
+// Each message record is read into what it says as soon as its line is
+// parsed, so that every line is parsed once; a later record with the same id
+// replaces the reading whole, and the chat is put together from the readings
+// that remain once the replay is over.
 
 void set_string(std::optional<std::string>& slot, std::optional<json::Element> value) {
   if (!value) return;
   if (auto s = json::as_string(*value)) slot = std::string(*s);
 }
 
-// Adds the elements of a message list held by one line: `list` is the parsed
-// array, `spans` the spans of its elements in the line.
-void add_listed(RecordList& records, std::string_view raw, std::uint64_t line, json::Element list,
-                const std::vector<Span>& spans) {
-  auto items = json::as_array(list);
-  if (!items) return;
-  std::size_t k = 0;
-  for (json::Element item : *items) {
-    if (k >= spans.size()) break;
-    const Span span = spans[k++];
-    if (auto id = json::string_member(item, "id"))
-      records.upsert(*id, Record{raw.substr(span.begin, span.end - span.begin), line});
+// Calls fn(part) for each part of a content value: the elements of a list, or
+// the value itself when it is one part.
+template <typename Fn>
+void for_each_part(json::Element content, Fn&& fn) {
+  if (auto parts = json::as_array(content)) {
+    for (json::Element part : *parts) fn(part);
+  } else if (json::is_object(content)) {
+    fn(content);
   }
 }
-
-Replay replay_jsonl(const std::string& text, json::DocParser& parser) {
-  Replay replay;
-  RecordList records;
-  bool first = true;
-  json::for_each_line(text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
-    if (parsed == nullptr) return;
-    auto members = json::as_object(*parsed);
-    if (!members) return;
-    const bool first_record = first;
-    first = false;
-    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
-    for (auto field : *members) {
-      const std::string_view k = field.key;
-      if (k == "$rewindTo") {
-        rewind = field.value;
-      } else if (k == "id") {
-        id = field.value;
-      } else if (k == "$set") {
-        set = field.value;
-      } else if (k == "sessionId") {
-        session_id = field.value;
-      } else if (k == "kind") {
-        kind = field.value;
-      } else if (k == "messages") {
-        messages = field.value;
-      }
-    }
-    if (rewind && json::is_string(*rewind)) {
-      records.rewind_to(*json::as_string(*rewind));
-      return;
-    }
-    if (id && json::is_string(*id)) {
-      records.upsert(*json::as_string(*id), Record{raw, number});
-      return;
-    }
-    if (set && json::is_object(*set)) {
-      set_string(replay.session_id, json::member(*set, "sessionId"));
-      set_string(replay.kind, json::member(*set, "kind"));
-      if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
-        // The whole list is replaced (a resumed or rolled-back chat).
-        records.clear();
-        add_listed(records, raw, number, *list, listed_spans(raw, skip_space(raw, 0), "$set", "messages"));
-      }
-      return;
-    }
-    if (session_id && json::is_string(*session_id)) {
-      // The header, written again when a chat is resumed: metadata only,
-      // except that a chat written whole on its first line lists its messages.
-      set_string(replay.session_id, session_id);
-      set_string(replay.kind, kind);
-      if (replay.header_line == 0) replay.header_line = number;
-      if (first_record && messages && json::is_array(*messages)) {
-        add_listed(records, raw, number, *messages, listed_spans(raw, skip_space(raw, 0), "", "messages"));
-      }
-    }
-  });
-  replay.records = records.take();
-  return replay;
-}
-
-// A chat written as one object: its messages in array order, each with the
-// line its object starts on. A chat that breaks off keeps the messages that
-// are complete before the cut.
-Replay replay_object(const std::string& text, json::DocParser& parser) {
-  Replay replay;
-  const std::string_view s = text;
-  const std::size_t open = skip_space(s, 0);
-  if (open >= s.size() || s[open] != '{') return replay;
-  LineCounter lines(s);
-  replay.header_line = lines.line_at(open);
-  std::vector<Span> spans;
-  std::optional<Span> session_id, kind;
-  for_each_member(s, open, [&](std::string_view key, std::size_t start) {
-    if (key == "messages" && start < s.size() && s[start] == '[') {
-      spans.clear();
-      return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
-    }
-    const std::size_t end = value_end(s, start);
-    if (end != kNone && key == "sessionId") session_id = Span{start, end};
-    if (end != kNone && key == "kind") kind = Span{start, end};
-    return end;
-  });
-  auto read_string = [&](std::optional<Span> span, std::optional<std::string>& slot) {
-    if (!span) return;
-    if (auto v = parser.parse(s.substr(span->begin, span->end - span->begin), &text)) set_string(slot, *v);
-  };
-  read_string(session_id, replay.session_id);
-  read_string(kind, replay.kind);
-  replay.records.reserve(spans.size());
-  for (Span span : spans) {
-    replay.records.push_back(Record{s.substr(span.begin, span.end - span.begin), lines.line_at(span.begin)});
-  }
-  return replay;
-}
-
-// A chat is one JSON object (up to 0.38, pretty-printed) unless its first
-// non-blank line is a JSON value by itself.
-bool is_single_object(const TextArtifact& artifact, json::DocParser& parser) {
-  text::LineReader lines(artifact.text);
-  std::string_view line;
-  while (lines.next(line)) {
-    if (text::is_blank(line)) continue;
-    if (parser.parse(line, &artifact.text)) return false;
-    return text::trim(line) == "{" || text::ascii_lower(artifact.path).ends_with(".json");
-  }
-  return false;
-}
-
-// ---- reading the records ----------------------------------------------------
 
 // The text of a content value (a string, a part or a list of parts): the
 // string, or the text parts and plain strings joined; thought parts are not
@@ -364,7 +178,7 @@ std::string_view content_text(json::Element content, std::string& storage) {
   storage.clear();
   std::optional<std::string_view> single;
   std::size_t pieces = 0;
-  auto add = [&](json::Element part) {
+  for_each_part(content, [&](json::Element part) {
     std::optional<std::string_view> piece = json::as_string(part);
     if (!piece && !json::is_true(part, "thought")) piece = json::string_member(part, "text");
     if (!piece) return;
@@ -374,12 +188,7 @@ std::string_view content_text(json::Element content, std::string& storage) {
     }
     if (pieces == 2) storage.assign(*single);
     storage.append(*piece);
-  };
-  if (auto parts = json::as_array(content)) {
-    for (json::Element part : *parts) add(part);
-  } else if (json::is_object(content)) {
-    add(content);
-  }
+  });
   if (pieces == 1) return *single;
   return storage;
 }
@@ -407,26 +216,22 @@ Response function_response(json::Element response_part) {
 // or error, else the display text when it is a string.
 std::optional<std::string> call_result_text(json::Element item) {
   std::string joined;
-  text::LineJoiner piece_joiner(joined);
-  auto piece = [&](std::string_view t) { piece_joiner.add(t); };
-  auto part = [&](json::Element p) {
-    if (auto fr = json::member(p, "functionResponse")) {
-      if (auto t = function_response(*fr).text) piece(*t);
-    }
-  };
+  text::LineJoiner pieces(joined);
   if (auto result = json::member(item, "result")) {
     if (auto s = json::as_string(*result)) {
-      piece(*s);
-    } else if (auto parts = json::as_array(*result)) {
-      for (json::Element p : *parts) part(p);
+      pieces.add(*s);
     } else {
-      part(*result);
+      for_each_part(*result, [&](json::Element p) {
+        if (auto fr = json::member(p, "functionResponse")) {
+          if (auto t = function_response(*fr).text) pieces.add(*t);
+        }
+      });
     }
   }
-  if (piece_joiner.empty()) {
-    if (auto display = json::string_member(item, "resultDisplay")) piece(*display);
+  if (pieces.empty()) {
+    if (auto display = json::string_member(item, "resultDisplay")) pieces.add(*display);
   }
-  if (piece_joiner.empty()) return std::nullopt;
+  if (pieces.empty()) return std::nullopt;
   return text::truncate_readable(joined, text::kMessageChars);
 }
 
@@ -440,183 +245,380 @@ struct CallEntry {
   std::optional<GeminiLaunch> launch;
 };
 
-class ChatReader {
- public:
-  explicit ChatReader(GeminiChat& chat) : chat_(chat) {}
+// A functionResponse part of a user record: the call it answers and what it
+// says, shortened as results are.
+struct ResponseReading {
+  std::string call_id;
+  std::optional<std::string> text;
+  bool error = false;
+};
 
-  void record(json::Element m, std::uint64_t line) {
-    auto id = json::string_member(m, "id");
-    if (!id) return;  // a message without id is not a message
-    auto type = json::string_member(m, "type");
-    if (!type) return;
-    const std::string source = text::source_of(chat_.path, line);
-    std::optional<std::string_view> timestamp = json::string_member(m, "timestamp");
-    std::optional<json::Element> content = json::member(m, "content");
-    if (*type == "user") {
-      user(*id, timestamp, content, source);
-    } else if (*type == "gemini") {
-      gemini(m, *id, timestamp, content, source);
+// What one message record says.
+struct RecordReading {
+  std::optional<Message> message;     // its position is set when the chat is put together
+  std::optional<std::string> prompt;  // a user message's text before shortening
+  std::vector<CallEntry> calls;       // its toolCalls items, then its functionCall parts
+  std::vector<std::string> item_ids;  // the ids its toolCalls items carry
+  std::vector<ResponseReading> responses;
+};
+
+void fill_call(CallEntry& e, std::optional<std::string_view> call_id, std::string_view name,
+               std::optional<json::Element> args, std::optional<std::string_view> started, const std::string& source) {
+  if (call_id) e.call.tool_use_id = std::string(*call_id);
+  e.call.name = std::string(name);
+  if (args) e.call.input = json::to_value(*args);
+  if (started) e.call.started_at = std::string(*started);
+  e.call.source = source;
+  if (name == "write_todos" && args) {
+    // Each list replaces the one before: the todos of the last call count.
+    std::vector<TodoItem> todos;
+    if (auto list = json::member(*args, "todos")) {
+      parse_todo_value(text::concat({source, ":TodoWrite"}), *list, todos);
+    }
+    e.todos = std::move(todos);
+  }
+}
+
+GeminiLaunch invoke_launch(std::optional<std::string_view> call_id, std::optional<json::Element> args,
+                           const std::string& source) {
+  GeminiLaunch launch;
+  if (call_id) launch.call_id = std::string(*call_id);
+  if (args) {
+    set_string(launch.agent_name, json::member(*args, "agent_name"));
+    set_string(launch.prompt, json::member(*args, "prompt"));
+  }
+  launch.source = source;
+  return launch;
+}
+
+Message record_message(std::string_view role, std::string_view id, std::optional<std::string_view> timestamp,
+                       std::string_view text, const std::string& source) {
+  Message msg;
+  msg.id = std::string(id);
+  msg.role = std::string(role);
+  msg.text = text::compact(text, text::kMessageChars);
+  if (timestamp) msg.timestamp = std::string(*timestamp);
+  msg.source = source;
+  return msg;
+}
+
+void read_user(RecordReading& r, std::string_view id, std::optional<std::string_view> timestamp,
+               std::optional<json::Element> content, const std::string& source) {
+  if (!content) return;
+  std::string storage;
+  const std::string_view t = content_text(*content, storage);
+  // Tool responses (records holding only functionResponse parts) have no
+  // text; the session context is written by the CLI itself.
+  if (!text::is_blank(t) && !text::trim_start(t).starts_with("<session_context>")) {
+    r.message = record_message("user", id, timestamp, t, source);
+    r.prompt = std::string(t);
+  }
+  for_each_part(*content, [&](json::Element part) {
+    auto fr = json::member(part, "functionResponse");
+    if (!fr) return;
+    auto call_id = json::string_member(*fr, "id");
+    if (!call_id) return;
+    const Response response = function_response(*fr);
+    ResponseReading reading{std::string(*call_id), std::nullopt, response.error};
+    if (response.text) reading.text = text::truncate_readable(*response.text, text::kMessageChars);
+    r.responses.push_back(std::move(reading));
+  });
+}
+
+void read_tool_call_item(RecordReading& r, json::Element item, const std::string& source) {
+  CallEntry e;
+  auto call_id = json::string_member(item, "id");
+  if (call_id) r.item_ids.emplace_back(*call_id);
+  auto name_field = json::string_member(item, "name");
+  const std::string_view name = name_field ? *name_field : std::string_view("toolCall");
+  auto args = json::member(item, "args");
+  fill_call(e, call_id, name, args, json::string_member(item, "timestamp"), source);
+  e.call.result_text = call_result_text(item);
+  auto status = json::string_member(item, "status");
+  e.call.is_error = status && *status == "error";
+  if (name == "invoke_agent") {
+    e.launch = invoke_launch(call_id, args, source);
+    set_string(e.launch->agent_id, json::member(item, "agentId"));
+  } else if (auto description = json::string_member(item, "description");
+             description && description->starts_with("Delegating to agent")) {
+    GeminiLaunch launch;
+    if (call_id) launch.call_id = std::string(*call_id);
+    launch.agent_name = std::string(name);
+    if (args) set_string(launch.prompt, json::member(*args, "request"));
+    launch.source = source;
+    e.launch = std::move(launch);
+  }
+  if (e.launch && status) e.launch->status = std::string(*status);
+  r.calls.push_back(std::move(e));
+}
+
+void read_gemini_message(RecordReading& r, json::Element m, std::string_view id,
+                         std::optional<std::string_view> timestamp, std::optional<json::Element> content,
+                         const std::string& source) {
+  if (content) {
+    std::string storage;
+    const std::string_view t = content_text(*content, storage);
+    if (!text::is_blank(t)) r.message = record_message("assistant", id, timestamp, t, source);
+  }
+  bool has_items = false;
+  if (auto calls = json::member(m, "toolCalls")) {
+    if (auto items = json::as_array(*calls)) {
+      for (json::Element item : *items) {
+        if (!json::is_object(item)) continue;
+        has_items = true;
+        read_tool_call_item(r, item, source);
+      }
     }
   }
+  // A resumed chat's rewritten history keeps its calls only as parts.
+  if (!content) return;
+  for_each_part(*content, [&](json::Element part) {
+    auto fc = json::member(part, "functionCall");
+    if (!fc || !json::is_object(*fc)) return;
+    auto call_id = json::string_member(*fc, "id");
+    if (!call_id && has_items) return;
+    CallEntry e;
+    e.from_part = true;
+    auto name = json::string_member(*fc, "name");
+    fill_call(e, call_id, name ? *name : std::string_view("toolCall"), json::member(*fc, "args"), timestamp, source);
+    if (name && *name == "invoke_agent") e.launch = invoke_launch(call_id, json::member(*fc, "args"), source);
+    r.calls.push_back(std::move(e));
+  });
+}
 
-  void finish() {
-    for (CallEntry& e : entries_) {
-      if (e.from_part) {
-        if (e.call.tool_use_id && call_ids_.count(*e.call.tool_use_id) != 0) continue;
-        if (e.launch && e.completed) e.launch->status = e.call.is_error ? "error" : "success";
-      }
-      if (e.todos) chat_.todos = std::move(e.todos);
-      if (e.launch) chat_.launches.push_back(std::move(*e.launch));
-      e.call.position = chat_.tool_calls.size();
-      chat_.tool_calls.push_back(std::move(e.call));
+// Reads one message record that starts on `line` of the chat at `path`. A
+// record without a string id or type says nothing.
+RecordReading read_record(json::Element m, const std::string& path, std::uint64_t line) {
+  RecordReading r;
+  auto id = json::string_member(m, "id");
+  if (!id) return r;  // a message without id is not a message
+  auto type = json::string_member(m, "type");
+  if (!type) return r;
+  const std::string source = text::source_of(path, line);
+  std::optional<std::string_view> timestamp = json::string_member(m, "timestamp");
+  std::optional<json::Element> content = json::member(m, "content");
+  if (*type == "user") {
+    read_user(r, *id, timestamp, content, source);
+  } else if (*type == "gemini") {
+    read_gemini_message(r, m, *id, timestamp, content, source);
+  }
+  return r;
+}
+
+// ---- replaying a chat -------------------------------------------------------
+
+// The message records of a JSONL chat in the order the CLI keeps them: a
+// record replaces the one with the same id in its place, a rewind removes a
+// record and everything after it.
+class RecordList {
+ public:
+  void upsert(std::string_view id, RecordReading record) {
+    auto it = index_.find(id);
+    if (it != index_.end()) {
+      records_[it->second].second = std::move(record);
+      return;
     }
+    index_.emplace(std::string(id), records_.size());
+    records_.emplace_back(std::string(id), std::move(record));
+  }
+  // Removes the record with this id and every later one; an unknown id
+  // removes all, as the CLI does.
+  void rewind_to(std::string_view id) {
+    auto it = index_.find(id);
+    if (it == index_.end()) {
+      clear();
+      return;
+    }
+    const std::size_t from = it->second;
+    for (std::size_t k = from; k < records_.size(); ++k) index_.erase(records_[k].first);
+    records_.resize(from);
+  }
+  void clear() {
+    records_.clear();
+    index_.clear();
+  }
+  std::vector<RecordReading> take() {
+    std::vector<RecordReading> out;
+    out.reserve(records_.size());
+    for (auto& r : records_) out.push_back(std::move(r.second));
+    return out;
   }
 
  private:
-  void message(std::string_view role, std::string_view id, std::optional<std::string_view> timestamp,
-               std::string_view text, const std::string& source) {
-    Message msg;
-    msg.position = chat_.messages.size();
-    msg.id = std::string(id);
-    msg.role = std::string(role);
-    msg.text = text::compact(text, text::kMessageChars);
-    if (timestamp) msg.timestamp = std::string(*timestamp);
-    msg.source = source;
-    chat_.messages.push_back(std::move(msg));
-  }
-
-  void user(std::string_view id, std::optional<std::string_view> timestamp, std::optional<json::Element> content,
-            const std::string& source) {
-    if (!content) return;
-    std::string storage;
-    const std::string_view t = content_text(*content, storage);
-    // Tool responses (records holding only functionResponse parts) have no
-    // text; the session context is written by the CLI itself.
-    if (!text::is_blank(t) && !text::trim_start(t).starts_with("<session_context>")) {
-      message("user", id, timestamp, t, source);
-      if (!chat_.first_user_text) chat_.first_user_text = std::string(t);
-    }
-    for_each_part(*content, [&](json::Element part) {
-      auto fr = json::member(part, "functionResponse");
-      if (!fr) return;
-      auto call_id = json::string_member(*fr, "id");
-      if (!call_id) return;
-      auto found = pending_parts_.find(*call_id);
-      if (found == pending_parts_.end()) return;
-      CallEntry& e = entries_[found->second];
-      if (e.completed) return;  // the history holds each response twice
-      e.completed = true;
-      const Response r = function_response(*fr);
-      if (r.text) e.call.result_text = text::truncate_readable(*r.text, text::kMessageChars);
-      e.call.is_error = r.error;
-    });
-  }
-
-  void gemini(json::Element m, std::string_view id, std::optional<std::string_view> timestamp,
-              std::optional<json::Element> content, const std::string& source) {
-    if (content) {
-      std::string storage;
-      const std::string_view t = content_text(*content, storage);
-      if (!text::is_blank(t)) message("assistant", id, timestamp, t, source);
-    }
-    bool has_items = false;
-    if (auto calls = json::member(m, "toolCalls")) {
-      if (auto items = json::as_array(*calls)) {
-        for (json::Element item : *items) {
-          if (!json::is_object(item)) continue;
-          has_items = true;
-          tool_call_item(item, source);
-        }
-      }
-    }
-    // A resumed chat's rewritten history keeps its calls only as parts.
-    if (!content) return;
-    for_each_part(*content, [&](json::Element part) {
-      auto fc = json::member(part, "functionCall");
-      if (!fc || !json::is_object(*fc)) return;
-      auto call_id = json::string_member(*fc, "id");
-      if (!call_id && has_items) return;
-      CallEntry e;
-      e.from_part = true;
-      auto name = json::string_member(*fc, "name");
-      fill_call(e, call_id, name ? *name : std::string_view("toolCall"), json::member(*fc, "args"), timestamp, source);
-      if (name && *name == "invoke_agent") e.launch = invoke_launch(call_id, json::member(*fc, "args"), source);
-      if (call_id) pending_parts_[std::string(*call_id)] = entries_.size();
-      entries_.push_back(std::move(e));
-    });
-  }
-
-  void tool_call_item(json::Element item, const std::string& source) {
-    CallEntry e;
-    auto call_id = json::string_member(item, "id");
-    if (call_id) call_ids_.emplace(*call_id);
-    auto name_field = json::string_member(item, "name");
-    const std::string_view name = name_field ? *name_field : std::string_view("toolCall");
-    auto args = json::member(item, "args");
-    fill_call(e, call_id, name, args, json::string_member(item, "timestamp"), source);
-    e.call.result_text = call_result_text(item);
-    auto status = json::string_member(item, "status");
-    e.call.is_error = status && *status == "error";
-    if (name == "invoke_agent") {
-      e.launch = invoke_launch(call_id, args, source);
-      set_string(e.launch->agent_id, json::member(item, "agentId"));
-    } else if (auto description = json::string_member(item, "description");
-               description && description->starts_with("Delegating to agent")) {
-      GeminiLaunch launch;
-      if (call_id) launch.call_id = std::string(*call_id);
-      launch.agent_name = std::string(name);
-      if (args) set_string(launch.prompt, json::member(*args, "request"));
-      launch.source = source;
-      e.launch = std::move(launch);
-    }
-    if (e.launch && status) e.launch->status = std::string(*status);
-    entries_.push_back(std::move(e));
-  }
-
-  static void fill_call(CallEntry& e, std::optional<std::string_view> call_id, std::string_view name,
-                        std::optional<json::Element> args, std::optional<std::string_view> started,
-                        const std::string& source) {
-    if (call_id) e.call.tool_use_id = std::string(*call_id);
-    e.call.name = std::string(name);
-    if (args) e.call.input = json::to_value(*args);
-    if (started) e.call.started_at = std::string(*started);
-    e.call.source = source;
-    if (name == "write_todos" && args) {
-      // Each list replaces the one before: the todos of the last call count.
-      std::vector<TodoItem> todos;
-      if (auto list = json::member(*args, "todos")) {
-        parse_todo_value(text::concat({source, ":TodoWrite"}), *list, todos);
-      }
-      e.todos = std::move(todos);
-    }
-  }
-
-  static GeminiLaunch invoke_launch(std::optional<std::string_view> call_id, std::optional<json::Element> args,
-                                    const std::string& source) {
-    GeminiLaunch launch;
-    if (call_id) launch.call_id = std::string(*call_id);
-    if (args) {
-      set_string(launch.agent_name, json::member(*args, "agent_name"));
-      set_string(launch.prompt, json::member(*args, "prompt"));
-    }
-    launch.source = source;
-    return launch;
-  }
-
-  template <typename Fn>
-  static void for_each_part(json::Element content, Fn&& fn) {
-    if (auto parts = json::as_array(content)) {
-      for (json::Element part : *parts) fn(part);
-    } else if (json::is_object(content)) {
-      fn(content);
-    }
-  }
-
-  GeminiChat& chat_;
-  std::vector<CallEntry> entries_;
-  std::unordered_set<std::string, text::TransparentHash, std::equal_to<>> call_ids_;
-  text::TextMap<std::size_t> pending_parts_;
+  std::vector<std::pair<std::string, RecordReading>> records_;
+  text::TextMap<std::size_t> index_;
 };
+
+struct Replay {
+  std::vector<RecordReading> records;
+  std::optional<std::string> session_id;
+  std::optional<std::string> kind;
+  std::uint64_t header_line = 0;
+};
+
+// Adds the elements of a message list held by one line.
+void add_listed(RecordList& records, json::Element list, const std::string& path, std::uint64_t line) {
+  auto items = json::as_array(list);
+  if (!items) return;
+  for (json::Element item : *items) {
+    if (auto id = json::string_member(item, "id")) records.upsert(*id, read_record(item, path, line));
+  }
+}
+
+Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
+  Replay replay;
+  RecordList records;
+  bool first = true;
+  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+    if (parsed == nullptr) return;
+    auto members = json::as_object(*parsed);
+    if (!members) return;
+    const bool first_record = first;
+    first = false;
+    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
+    for (auto field : *members) {
+      const std::string_view k = field.key;
+      if (k == "$rewindTo") {
+        rewind = field.value;
+      } else if (k == "id") {
+        id = field.value;
+      } else if (k == "$set") {
+        set = field.value;
+      } else if (k == "sessionId") {
+        session_id = field.value;
+      } else if (k == "kind") {
+        kind = field.value;
+      } else if (k == "messages") {
+        messages = field.value;
+      }
+    }
+    if (rewind && json::is_string(*rewind)) {
+      records.rewind_to(*json::as_string(*rewind));
+      return;
+    }
+    if (id && json::is_string(*id)) {
+      records.upsert(*json::as_string(*id), read_record(*parsed, artifact.path, number));
+      return;
+    }
+    if (set && json::is_object(*set)) {
+      set_string(replay.session_id, json::member(*set, "sessionId"));
+      set_string(replay.kind, json::member(*set, "kind"));
+      if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
+        // The whole list is replaced (a resumed or rolled-back chat).
+        records.clear();
+        add_listed(records, *list, artifact.path, number);
+      }
+      return;
+    }
+    if (session_id && json::is_string(*session_id)) {
+      // The header, written again when a chat is resumed: metadata only,
+      // except that a chat written whole on its first line lists its messages.
+      set_string(replay.session_id, session_id);
+      set_string(replay.kind, kind);
+      if (replay.header_line == 0) replay.header_line = number;
+      if (first_record && messages && json::is_array(*messages)) {
+        add_listed(records, *messages, artifact.path, number);
+      }
+    }
+  });
+  replay.records = records.take();
+  return replay;
+}
+
+// A chat written as one object: its messages in array order, each with the
+// line its object starts on. A chat that breaks off keeps the messages that
+// are complete before the cut.
+Replay replay_object(const TextArtifact& artifact, json::DocParser& parser) {
+  Replay replay;
+  const std::string_view s = artifact.text;
+  const std::size_t open = skip_space(s, 0);
+  if (open >= s.size() || s[open] != '{') return replay;
+  LineCounter lines(s);
+  replay.header_line = lines.line_at(open);
+  std::vector<Span> spans;
+  std::optional<Span> session_id, kind;
+  for_each_member(s, open, [&](std::string_view key, std::size_t start) {
+    if (key == "messages" && start < s.size() && s[start] == '[') {
+      spans.clear();
+      return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
+    }
+    const std::size_t end = value_end(s, start);
+    if (end != kNone && key == "sessionId") session_id = Span{start, end};
+    if (end != kNone && key == "kind") kind = Span{start, end};
+    return end;
+  });
+  auto parse_span = [&](Span span) {
+    return parser.parse(s.substr(span.begin, span.end - span.begin), &artifact.text);
+  };
+  auto read_string = [&](std::optional<Span> span, std::optional<std::string>& slot) {
+    if (!span) return;
+    if (auto v = parse_span(*span)) set_string(slot, *v);
+  };
+  read_string(session_id, replay.session_id);
+  read_string(kind, replay.kind);
+  replay.records.reserve(spans.size());
+  for (Span span : spans) {
+    const std::uint64_t line = lines.line_at(span.begin);
+    if (auto m = parse_span(span)) replay.records.push_back(read_record(*m, artifact.path, line));
+  }
+  return replay;
+}
+
+// A chat is one JSON object (up to 0.38, pretty-printed) unless its first
+// non-blank line is a JSON value by itself.
+bool is_single_object(const TextArtifact& artifact, json::DocParser& parser) {
+  text::LineReader lines(artifact.text);
+  std::string_view line;
+  while (lines.next(line)) {
+    if (text::is_blank(line)) continue;
+    if (parser.parse(line, &artifact.text)) return false;
+    return text::trim(line) == "{" || text::ascii_lower(artifact.path).ends_with(".json");
+  }
+  return false;
+}
+
+// ---- putting a chat together ------------------------------------------------
+
+// The chat's messages, calls, todos and launches from its records in order: a
+// functionResponse completes the newest earlier call written as a part with
+// its id (the first response counts; the history holds each twice), and such
+// a call is dropped when some toolCalls item of the chat carries its id.
+void assemble_chat(GeminiChat& chat, std::vector<RecordReading>& records) {
+  std::vector<CallEntry> entries;
+  std::unordered_set<std::string, text::TransparentHash, std::equal_to<>> item_ids;
+  text::TextMap<std::size_t> pending_parts;
+  for (RecordReading& r : records) {
+    if (r.message) {
+      r.message->position = chat.messages.size();
+      chat.messages.push_back(std::move(*r.message));
+    }
+    if (r.prompt && !chat.first_user_text) chat.first_user_text = std::move(r.prompt);
+    for (std::string& id : r.item_ids) item_ids.insert(std::move(id));
+    for (CallEntry& e : r.calls) {
+      if (e.from_part && e.call.tool_use_id) pending_parts[*e.call.tool_use_id] = entries.size();
+      entries.push_back(std::move(e));
+    }
+    for (ResponseReading& response : r.responses) {
+      auto found = pending_parts.find(response.call_id);
+      if (found == pending_parts.end()) continue;
+      CallEntry& e = entries[found->second];
+      if (e.completed) continue;
+      e.completed = true;
+      if (response.text) e.call.result_text = std::move(response.text);
+      e.call.is_error = response.error;
+    }
+  }
+  for (CallEntry& e : entries) {
+    if (e.from_part) {
+      if (e.call.tool_use_id && item_ids.count(*e.call.tool_use_id) != 0) continue;
+      if (e.launch && e.completed) e.launch->status = e.call.is_error ? "error" : "success";
+    }
+    if (e.todos) chat.todos = std::move(e.todos);
+    if (e.launch) chat.launches.push_back(std::move(*e.launch));
+    e.call.position = chat.tool_calls.size();
+    chat.tool_calls.push_back(std::move(e.call));
+  }
+}
 
 // The folder a chat sits in below chats/ (its parent's session id), if any.
 std::optional<std::string_view> chat_folder(std::string_view path) {
@@ -656,16 +658,11 @@ GeminiChat read_gemini_chat(const TextArtifact& artifact) {
   GeminiChat chat;
   chat.path = artifact.path;
   json::DocParser parser;
-  Replay replay =
-      is_single_object(artifact, parser) ? replay_object(artifact.text, parser) : replay_jsonl(artifact.text, parser);
+  Replay replay = is_single_object(artifact, parser) ? replay_object(artifact, parser) : replay_jsonl(artifact, parser);
   chat.session_id = std::move(replay.session_id);
   chat.kind = std::move(replay.kind);
   chat.header_line = replay.header_line;
-  ChatReader reader(chat);
-  for (const Record& r : replay.records) {
-    if (auto m = parser.parse(r.raw, &artifact.text)) reader.record(*m, r.line);
-  }
-  reader.finish();
+  assemble_chat(chat, replay.records);
   return chat;
 }
 
