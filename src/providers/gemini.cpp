@@ -718,32 +718,30 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   auto trimmed_equal = [](const std::optional<std::string>& a, const std::optional<std::string>& b) {
     return a && b && text::trim(*a) == text::trim(*b);
   };
+  // The first launch not yet claimed that `matches` accepts, in chat order.
+  auto claim = [&](auto&& matches) -> const GeminiLaunch* {
+    for (std::size_t c = 0; c < chats.size(); ++c) {
+      for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
+        if (!used[c][l] && matches(chats[c], chats[c].launches[l])) {
+          used[c][l] = true;
+          return &chats[c].launches[l];
+        }
+      }
+    }
+    return nullptr;
+  };
   std::vector<SubAgent> agents;
   for (const GeminiChat& chat : chats) {
     if (!is_gemini_sub_agent_chat(chat)) continue;
     const std::string id = chat.session_id ? *chat.session_id : std::string(file_stem(chat.path));
-    const GeminiLaunch* launch = nullptr;
     // The launching call names the chat's session; a resumed parent has lost
     // that member, so failing it, the parent's launch with the same prompt.
-    for (std::size_t c = 0; c < chats.size() && launch == nullptr; ++c) {
-      for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
-        if (!used[c][l] && chats[c].launches[l].agent_id == id) {
-          used[c][l] = true;
-          launch = &chats[c].launches[l];
-          break;
-        }
-      }
-    }
+    const GeminiLaunch* launch = claim([&](const GeminiChat&, const GeminiLaunch& l) { return l.agent_id == id; });
     const std::optional<std::string_view> parent = chat_folder(chat.path);
-    for (std::size_t c = 0; c < chats.size() && launch == nullptr && parent; ++c) {
-      if (chats[c].session_id != *parent) continue;
-      for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
-        if (!used[c][l] && trimmed_equal(chats[c].launches[l].prompt, chat.first_user_text)) {
-          used[c][l] = true;
-          launch = &chats[c].launches[l];
-          break;
-        }
-      }
+    if (launch == nullptr && parent) {
+      launch = claim([&](const GeminiChat& owner, const GeminiLaunch& l) {
+        return owner.session_id == *parent && trimmed_equal(l.prompt, chat.first_user_text);
+      });
     }
     SubAgent a;
     a.id = id;
