@@ -4,6 +4,7 @@
 #include "providers/codex.hpp"
 #include "providers/cursor.hpp"
 #include "providers/gemini.hpp"
+#include "providers/omp.hpp"
 #include "providers/opencode.hpp"
 #include "providers/opencode_store.hpp"
 #include "providers/parser.hpp"
@@ -26,7 +27,7 @@ std::unique_ptr<Parser> make_cursor(const HarnessDefinition&, std::string label,
 constexpr std::string_view kJsonl[] = {".jsonl"};
 constexpr std::string_view kJsonOrJsonl[] = {".json", ".jsonl"};
 
-constexpr std::string_view kClaudeVersions[] = {"2.1.170", "2.1.173", "2.1.217"};
+constexpr std::string_view kClaudeVersions[] = {"1.0.128", "2.1.170", "2.1.173", "2.1.217"};
 constexpr std::string_view kClaudeLogs[] = {"/.claude/projects/"};
 constexpr std::string_view kClaudeHome[] = {"/.claude/"};
 // Without the slash, ".claude.json" beside the home directory counts too.
@@ -44,7 +45,7 @@ constexpr std::string_view kPiVersions[] = {"0.73.1"};
 constexpr std::string_view kPiLogs[] = {"/.pi/agent/sessions/"};
 constexpr std::string_view kPiHome[] = {"/.pi/"};
 
-constexpr std::string_view kOmpVersions[] = {"15.10.12", "15.11.0"};
+constexpr std::string_view kOmpVersions[] = {"15.10.12", "15.11.0", "18.2.3"};
 constexpr std::string_view kOmpLogs[] = {"/.omp/agent/sessions/"};
 constexpr std::string_view kOmpHome[] = {"/.omp/"};
 

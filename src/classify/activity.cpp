@@ -6,6 +6,7 @@
 
 namespace tl {
 
+using detail::exit_codes_all_zero;
 using detail::latest_activity_lines;
 using detail::LatestLines;
 using detail::looks_provider_api_error_line;
@@ -64,13 +65,31 @@ bool has_failure_marker(std::string_view t) {
   return false;
 }
 
+}  // namespace
+
+bool detail::exit_codes_all_zero(std::string_view t) {
+  bool found = false;
+  for (std::string_view phrase : {"exit code ", "exit code: ", "process exited with code ", " exited with code "}) {
+    for (std::size_t at = text::ifind_ascii(t, phrase); at != std::string_view::npos;
+         at = text::ifind_ascii(t, phrase, at + 1)) {
+      found = true;
+      const std::size_t n = at + phrase.size();
+      const bool zero = n < t.size() && t[n] == '0' && (n + 1 == t.size() || t[n + 1] < '0' || t[n + 1] > '9');
+      if (!zero) return false;
+    }
+  }
+  return found;
+}
+
+namespace {
+
 // The failure verdict for a line that is not JSON; `t` is the trimmed line.
 bool plain_line_is_error(std::string_view t) {
   if (t.empty() || t[0] == '"') return false;
   bool error = (t[0] == '{' || t[0] == '[')
                    ? looks_provider_api_error_raw(t)
-                   : has_failure_marker(t) ||
-                         text::lower_contains_any(t, {"permission denied", "timed out", "exit code "}) ||
+                   : has_failure_marker(t) || text::lower_contains_any(t, {"permission denied", "timed out"}) ||
+                         (text::lower_contains(t, "exit code ") && !detail::exit_codes_all_zero(t)) ||
                          text::lower_starts_with_any(t, {"error:", "failed:"}) || looks_provider_api_error_raw(t);
   // Lines that mention console.error or the error lists of a state dump are
   // not failures themselves.
@@ -84,11 +103,13 @@ std::optional<std::string> detail::structured_tool_error_text(std::string_view o
   std::string_view line;
   while (lines.next(line)) {
     std::string_view t = text::trim(line);
-    if (text::lower_starts_with_any(t, {"error:", "failed:", "exit code ", "process exited with code ",
-                                        "permission denied", "no permissions", "timed out"}) ||
-        text::lower_contains_any(t, {" exited with code ", ": permission denied", " timed out after "})) {
-      return std::string(line);
-    }
+    const bool other =
+        text::lower_starts_with_any(t, {"error:", "failed:", "permission denied", "no permissions", "timed out"}) ||
+        text::lower_contains_any(t, {": permission denied", " timed out after "});
+    // An exit status of 0 is a success: such a line is passed over.
+    const bool exit_code = text::lower_starts_with_any(t, {"exit code ", "process exited with code "}) ||
+                           text::lower_contains(t, " exited with code ");
+    if (other || (exit_code && !exit_codes_all_zero(t))) return std::string(line);
   }
   return std::nullopt;
 }

@@ -99,6 +99,20 @@ bool in_family_home(std::string_view family, std::string_view path) {
   return false;
 }
 
+// Program sources in a harness home (extensions, plugins, hooks) hold
+// checklist-like and error-like lines of code, not the run's own work.
+bool is_source_code(std::string_view path) {
+  static constexpr std::string_view kExtensions[] = {
+      ".js",    ".mjs", ".cjs", ".jsx", ".ts",  ".mts", ".cts", ".tsx", ".py",  ".rb", ".go",   ".rs",  ".java", ".kt",
+      ".swift", ".c",   ".h",   ".cc",  ".cpp", ".hpp", ".cs",  ".php", ".lua", ".sh", ".bash", ".zsh", ".ps1"};
+  const std::size_t slash = path.rfind('/');
+  const std::string name = text::ascii_lower(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  for (std::string_view ext : kExtensions) {
+    if (name.size() > ext.size() && name.ends_with(ext)) return true;
+  }
+  return false;
+}
+
 bool scanned_artifact(std::string_view family, std::string_view path) {
   if (path == "terminal.log" || path == "metadata.json" || path.find("/node_modules/") != std::string_view::npos) {
     return false;
@@ -108,7 +122,7 @@ bool scanned_artifact(std::string_view family, std::string_view path) {
   if (path.starts_with("screens/") || path.starts_with("live/") || path.find("/screens/") != std::string_view::npos) {
     return true;
   }
-  return in_family_home(family, path);
+  return in_family_home(family, path) && !is_source_code(path);
 }
 
 // The checklist scan and then the error scan of one text, read in one pass:

@@ -1,5 +1,6 @@
 // Steps of the common analysis that the modules' own unit tests check one by
-// one; nothing outside the analysis calls them.
+// one; outside the analysis only a provider that reads single todo objects of
+// its own lists (omp) calls one.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,10 @@ std::optional<std::size_t> turn_owner_for_source(std::string_view source, const 
 
 bool looks_provider_api_error_line(std::string_view lower_line);
 std::optional<std::string> structured_tool_error_text(std::string_view output);
+// True when the line holds an exit-code phrase ("exit code ", "exit code: ",
+// "process exited with code ", " exited with code ", in any letter case) and
+// every such phrase is followed by the number 0.
+bool exit_codes_all_zero(std::string_view line);
 
 using LatestLines = std::unordered_map<std::string_view, std::uint64_t>;
 LatestLines latest_activity_lines(const std::vector<Message>& messages, const std::vector<ToolCall>& tool_calls);

@@ -95,6 +95,12 @@ void scan_title_line(ClaudeTitleScan& scan, json::Element line) {
   } else if (*type == "agent-name") {
     slot = &scan.agent_name;
     key = "agentName";
+  } else if (*type == "ai-title") {
+    slot = &scan.ai_title;
+    key = "aiTitle";
+  } else if (*type == "summary") {
+    slot = &scan.summary;
+    key = "summary";
   } else {
     return;
   }
@@ -105,7 +111,10 @@ void scan_title_line(ClaudeTitleScan& scan, json::Element line) {
 }
 
 std::optional<std::string> claude_title(const ClaudeTitleScan& scan) {
-  return scan.custom_title ? scan.custom_title : scan.agent_name;
+  for (const std::optional<std::string>* t : {&scan.custom_title, &scan.agent_name, &scan.ai_title, &scan.summary}) {
+    if (*t) return *t;
+  }
+  return std::nullopt;
 }
 
 // ---- session metadata -------------------------------------------------------

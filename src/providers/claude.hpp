@@ -25,13 +25,17 @@ std::string rewrite_queued_prompts(const std::string& content);
 
 // ---- title ------------------------------------------------------------------
 
+// The last non-empty value of each kind of title line.
 struct ClaudeTitleScan {
-  std::optional<std::string> custom_title;
-  std::optional<std::string> agent_name;
+  std::optional<std::string> custom_title;  // "custom-title" lines (set by the user)
+  std::optional<std::string> agent_name;    // "agent-name" lines
+  std::optional<std::string> ai_title;      // "ai-title" lines (Claude Code 2.1.3xx)
+  std::optional<std::string> summary;       // "summary" lines (Claude Code 1.0.x)
 };
 
 void scan_title_line(ClaudeTitleScan& scan, json::Element line);
-// The custom title, else the agent name.
+// The custom title, else the agent name, else the generated title, else the
+// summary.
 std::optional<std::string> claude_title(const ClaudeTitleScan& scan);
 
 // ---- session metadata -------------------------------------------------------

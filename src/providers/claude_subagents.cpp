@@ -197,22 +197,51 @@ void tool_result(ClaudeSubAgentTracker& t, json::Element block, LineSource& sour
   }
 }
 
+std::optional<std::string_view> queued_notification(json::Element line) {
+  auto type = json::string_member(line, "type");
+  if (!type) return std::nullopt;
+  if (*type == "queue-operation") {
+    auto operation = json::string_member(line, "operation");
+    if (!operation || *operation != "enqueue") return std::nullopt;
+    return json::string_member(line, "content");
+  }
+  if (*type == "attachment") {
+    auto attachment = json::member(line, "attachment");
+    if (!attachment) return std::nullopt;
+    auto kind = json::string_member(*attachment, "type");
+    auto mode = json::string_member(*attachment, "commandMode");
+    if (!kind || *kind != "queued_command" || !mode || *mode != "task-notification") return std::nullopt;
+    return json::string_member(*attachment, "prompt");
+  }
+  return std::nullopt;
+}
+
+void notification_text(ClaudeSubAgentTracker& tracker, std::string_view content, std::string_view path,
+                       std::uint64_t number) {
+  if (!text::trim_start(content).starts_with("<task-notification>")) return;
+  // The queue and the transcript may both record one notification.
+  if (!tracker.seen_notifications.insert(std::string(content)).second) return;
+  LineSource source(path, number);
+  task_notification(tracker, content, source);
+}
+
 }  // namespace
 
 void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element line, std::string_view path,
                                  std::uint64_t number) {
-  auto message = json::member(line, "message");
-  if (!message) return;
-  auto content = json::member(*message, "content");
-  if (!content) return;
   if (is_api_request_line(line)) return;
-  if (auto s = json::as_string(*content)) {
-    if (text::trim_start(*s).starts_with("<task-notification>")) {
-      LineSource source(path, number);
-      task_notification(tracker, *s, source);
-    }
+  auto message = json::member(line, "message");
+  std::optional<json::Element> content;
+  if (message) content = json::member(*message, "content");
+  std::optional<std::string_view> notification = content ? json::as_string(*content) : std::nullopt;
+  // Claude Code 2.1.3xx queues a background agent's notification instead of
+  // writing it as a user message.
+  if (!content) notification = queued_notification(line);
+  if (notification) {
+    notification_text(tracker, *notification, path, number);
     return;
   }
+  if (!content) return;
   auto blocks = json::as_array(*content);
   if (!blocks) return;
   LineSource source(path, number);

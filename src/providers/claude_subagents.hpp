@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct ClaudeSubAgentTracker {
   // Tool-use id of a message sent to a sub-agent to the agent's index and
   // its state before the message.
   IdMap<std::pair<std::size_t, ActivityState>> pending_messages;
+  // Task notifications already applied, by their text.
+  std::unordered_set<std::string> seen_notifications;
 };
 
 // A tool result's content flattened to text.

@@ -30,8 +30,87 @@ json::Value payload_value(json::Element record) {
 
 }  // namespace
 
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::DocParser& parser,
-                                                            std::uint64_t max_lines) {
+std::optional<CodexSpawnedSession> codex_spawned_session(json::Element record, std::string_view path,
+                                                         std::uint64_t line) {
+  auto payload = json::member(record, "payload");
+  if (!payload) return std::nullopt;
+  auto spawn = json::pointer(*payload, "/source/subagent/thread_spawn");
+  if (!spawn) return std::nullopt;
+  auto id = json::string_member(*payload, "id");
+  if (!id) return std::nullopt;
+  CodexSpawnedSession session;
+  session.id = std::string(*id);
+  std::optional<std::string_view> nickname = json::string_member(*spawn, "agent_nickname");
+  if (!nickname || nickname->empty()) nickname = json::string_member(*payload, "agent_nickname");
+  if (nickname && !nickname->empty()) {
+    session.title = std::string(*nickname);
+  } else if (auto agent_path = json::string_member(*spawn, "agent_path");
+             agent_path && !text::trim(*agent_path).empty()) {
+    std::string_view trimmed = text::trim(*agent_path);
+    const std::size_t slash = trimmed.rfind('/');
+    std::string_view last = slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
+    session.title = last.empty() ? std::string(trimmed) : std::string(last);
+  } else {
+    session.title = "Sub-agent";
+  }
+  session.source = text::source_of(path, line);
+  return session;
+}
+
+void CodexTurnState::event(std::string_view payload_type) {
+  if (payload_type == "task_started") {
+    state_ = ActivityState::Running;
+    started_ = true;
+  } else if (payload_type == "task_complete") {
+    state_ = ActivityState::Finished;
+  } else if (payload_type == "turn_aborted") {
+    state_ = ActivityState::Cancelled;
+  } else if (payload_type == "error" && started_) {
+    state_ = ActivityState::Failed;
+  }
+}
+
+namespace {
+
+// The message argument of the spawn_agent call whose output names `id`.
+std::optional<std::string> spawn_message(const std::vector<ToolCall>& tool_calls, std::string_view id) {
+  for (const ToolCall& call : tool_calls) {
+    if (call.name != "spawn_agent" || !call.result_text || call.result_text->find(id) == std::string::npos ||
+        !call.input) {
+      continue;
+    }
+    auto arguments = json::value_string_member(*call.input, "arguments");
+    if (!arguments) continue;
+    auto parsed = json::parse_value(*arguments);
+    if (!parsed) continue;
+    if (auto message = json::value_string_member(*parsed, "message")) return std::string(*message);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<SubAgent> codex_sub_agents(std::vector<SubAgent> defaults, const std::vector<CodexSpawnedLog>& logs,
+                                       const std::vector<ToolCall>& tool_calls) {
+  for (const CodexSpawnedLog& log : logs) {
+    bool listed = false;
+    for (const SubAgent& a : defaults) listed = listed || a.id == log.session.id;
+    if (listed) continue;
+    SubAgent agent;
+    agent.id = log.session.id;
+    agent.title = log.session.title;
+    std::optional<std::string> prompt = log.first_user_message;
+    if (!prompt) prompt = spawn_message(tool_calls, log.session.id);
+    if (prompt) agent.prompt = std::string(text::take_chars(*prompt, text::kPromptChars));
+    agent.state = log.state;
+    agent.source = log.session.source;
+    defaults.push_back(std::move(agent));
+  }
+  return defaults;
+}
+
+std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, std::string_view path,
+                                                            json::DocParser& parser, std::uint64_t max_lines) {
   text::LineReader lines(text);
   std::string_view line;
   while (lines.number() < max_lines && lines.next(line)) {
@@ -40,10 +119,11 @@ std::optional<CodexSessionRecord> find_codex_session_record(const std::string& t
     if (!parsed || !is_session_record(*parsed)) continue;
     CodexSessionRecord record;
     record.payload = payload_value(*parsed);
-    if (auto path = json::string_at(*parsed, "/payload/source/subagent/thread_spawn/agent_path")) {
-      std::string_view trimmed = text::trim(*path);
+    if (auto agent_path = json::string_at(*parsed, "/payload/source/subagent/thread_spawn/agent_path")) {
+      std::string_view trimmed = text::trim(*agent_path);
       if (!trimmed.empty()) record.agent_path = std::string(trimmed);
     }
+    record.spawned = codex_spawned_session(*parsed, path, lines.number());
     return record;
   }
   return std::nullopt;
@@ -182,14 +262,20 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::ve
   json::DocParser parser;
   std::vector<Message> event_messages;
   std::vector<ToolCall> event_calls;
+  std::vector<CodexSpawnedLog> spawned;
   for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
-    std::optional<CodexSessionRecord> session = find_codex_session_record(artifact->text, parser, kAgentPathLines);
+    std::optional<CodexSessionRecord> session =
+        find_codex_session_record(artifact->text, artifact->path, parser, kAgentPathLines);
     std::optional<std::string_view> agent_path;
     bool session_found = session.has_value();
+    std::optional<CodexSpawnedSession> spawned_session;
     if (session) {
       if (session->agent_path) agent_path = *session->agent_path;
+      spawned_session = std::move(session->spawned);
       found.session_meta.push_back(std::move(session->payload));
     }
+    CodexTurnState turns;
+    const std::size_t first_message = messages.size();
     JsonlMessageReader generic(artifact->path, messages, tool_calls, todos);
     event_messages.clear();
     event_calls.clear();
@@ -204,8 +290,10 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::ve
           const CodexRecord record = codex_record(*element);
           events.record(number, record);
           tracker.record(artifact->path, number, &record);
+          if (record.type == "event_msg" && record.payload_type) turns.event(*record.payload_type);
           if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
             found.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
+            spawned_session = codex_spawned_session(*element, artifact->path, number);
             session_found = true;
           }
         });
@@ -224,8 +312,23 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::ve
     if (collapsed) {
       for (std::size_t i = 0; i < tool_calls.size(); ++i) tool_calls[i].position = i;
     }
+    if (spawned_session) {
+      CodexSpawnedLog log{std::move(*spawned_session), std::nullopt, turns.state()};
+      for (std::size_t i = first_message; i < messages.size(); ++i) {
+        if (messages[i].role == "user") {
+          log.first_user_message = messages[i].text;
+          break;
+        }
+      }
+      spawned.push_back(std::move(log));
+    }
   }
   found.best = tracker.best();
+  found.sub_agents = codex_sub_agents(default_sub_agents(family(), run), spawned, tool_calls);
+}
+
+std::vector<SubAgent> CodexParser::sub_agents(const RunArtifacts&, const ParseContext& context) const {
+  return own(context).sub_agents;
 }
 
 Activity CodexParser::classify_activity(const RunArtifacts& run, const ParseContext& context,

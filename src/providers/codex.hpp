@@ -15,15 +15,55 @@
 
 namespace tl {
 
+// A log spawned as a sub-agent (its session record names the spawning thread
+// under source.subagent.thread_spawn).
+struct CodexSpawnedSession {
+  std::string id;      // the session's id
+  std::string title;   // the agent's nickname, else the last segment of its path, else "Sub-agent"
+  std::string source;  // the session record's line
+};
+
 // A log's session record ("session_meta"), the first one found.
 struct CodexSessionRecord {
   json::Value payload;                    // null when the record has none
   std::optional<std::string> agent_path;  // a spawned sub-agent's path, trimmed
+  std::optional<CodexSpawnedSession> spawned;
 };
 
-// The first session record among the first `max_lines` lines of `text`.
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, json::DocParser& parser,
-                                                            std::uint64_t max_lines);
+// The spawned sub-agent a session record (line `line` of the log at `path`)
+// describes; none for a main session or one without a string id.
+std::optional<CodexSpawnedSession> codex_spawned_session(json::Element record, std::string_view path,
+                                                         std::uint64_t line);
+
+// The state of a session from its turn events: the last of task_complete
+// (finished), turn_aborted (cancelled) and an error after the last
+// task_started (failed); running otherwise.
+class CodexTurnState {
+ public:
+  void event(std::string_view payload_type);
+  ActivityState state() const { return state_; }
+
+ private:
+  ActivityState state_ = ActivityState::Running;
+  bool started_ = false;
+};
+
+// The first session record among the first `max_lines` lines of `text`, the
+// log at `path`.
+std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, std::string_view path,
+                                                            json::DocParser& parser, std::uint64_t max_lines);
+
+// The sub-agents of the run's spawned sessions, after `defaults` (an id
+// already listed is not added again). A sub-agent's prompt is the first user
+// message its log gave, else the message of the spawn_agent call whose output
+// names its id.
+struct CodexSpawnedLog {
+  CodexSpawnedSession session;
+  std::optional<std::string> first_user_message;
+  ActivityState state = ActivityState::Running;
+};
+std::vector<SubAgent> codex_sub_agents(std::vector<SubAgent> defaults, const std::vector<CodexSpawnedLog>& logs,
+                                       const std::vector<ToolCall>& tool_calls);
 
 // A sub-agent's log with everything before its triggering inter-agent record
 // blanked out (the session record kept on line 1, later lines keeping their
@@ -63,6 +103,8 @@ class CodexActivityTracker {
 struct CodexParseContext : ParseContext {
   std::optional<CodexActivityCandidate> best;
   std::vector<json::Value> session_meta;
+  // The run's sub-agents: the default list, then the spawned logs'.
+  std::vector<SubAgent> sub_agents;
 };
 
 class CodexParser : public ParserWithContext<CodexParseContext> {
@@ -74,6 +116,7 @@ class CodexParser : public ParserWithContext<CodexParseContext> {
                              const std::vector<ToolCall>& tool_calls) const override;
   void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;
 };
 

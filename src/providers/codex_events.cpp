@@ -148,6 +148,69 @@ bool result_looks_failed(std::string_view result) {
   return false;
 }
 
+// A JSON number other than zero.
+bool nonzero_number(json::Element e) {
+  if (e.is_int64()) return e.get_int64().value_unsafe() != 0;
+  if (e.is_uint64()) return e.get_uint64().value_unsafe() != 0;
+  if (e.is_double()) return e.get_double().value_unsafe() != 0.0;
+  return false;
+}
+
+// The output's whole text (json_text of "output"), unshortened.
+std::optional<std::string> tool_output_text(json::Element payload) {
+  auto output = json::member(payload, "output");
+  if (!output) return std::nullopt;
+  if (auto s = json::as_string(*output)) return std::string(*s);
+  return json_text(*output);
+}
+
+}  // namespace
+
+bool codex_exit_status_failed(std::string_view output) {
+  text::LineReader lines(output);
+  std::string_view line;
+  while (lines.next(line)) {
+    const std::string t = text::ascii_lower(text::trim(line));
+    std::string_view number;
+    for (std::string_view prefix : {"process exited with code ", "exit code: "}) {
+      if (std::string_view(t).starts_with(prefix)) number = std::string_view(t).substr(prefix.size());
+    }
+    if (number.starts_with('-')) number.remove_prefix(1);
+    if (number.empty()) continue;
+    bool digits = true;
+    bool nonzero = false;
+    for (char c : number) {
+      digits = digits && c >= '0' && c <= '9';
+      nonzero = nonzero || (c >= '1' && c <= '9');
+    }
+    if (digits && nonzero) return true;
+  }
+  return false;
+}
+
+std::optional<std::string_view> codex_failed_call_event(std::string_view record_type, std::string_view payload_type,
+                                                        json::Element payload) {
+  if (record_type != "event_msg") return std::nullopt;
+  if (payload_type == "exec_command_end") {
+    auto call_id = json::string_member(payload, "call_id");
+    auto code = json::member(payload, "exit_code");
+    if (call_id && code && nonzero_number(*code)) return call_id;
+    return std::nullopt;
+  }
+  if (payload_type == "item_completed") {
+    auto item = json::member(payload, "item");
+    if (!item) return std::nullopt;
+    auto id = json::string_member(*item, "id");
+    if (!id) return std::nullopt;
+    auto status = json::string_member(*item, "status");
+    auto code = json::member(*item, "exit_code");
+    if ((status && *status == "failed") || (code && nonzero_number(*code))) return id;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
 // A tool output's text, shortened; none when it has none or it is blank.
 std::optional<std::string> tool_result_text(json::Element payload) {
   auto output = json::member(payload, "output");
@@ -444,6 +507,7 @@ void CodexEventReader::record(std::uint64_t number, const CodexRecord& r) {
   const std::string_view pt = *r.payload_type;
   const json::Element payload = *r.payload;
   const auto timestamp = r.timestamp;
+  if (auto failed = codex_failed_call_event(record_type, pt, payload)) failed_call(*failed);
   if (record_type == "event_msg") {
     if (pt == "user_message") {
       plan_.reset();
@@ -638,7 +702,9 @@ void CodexEventReader::tool_result(std::uint64_t number, std::string_view payloa
     auto found = call_index_.find(*call_id);
     if (found != call_index_.end() && found->second < tool_calls_.size()) {
       ToolCall& call = tool_calls_[found->second];
-      call.is_error = result && result_looks_failed(*result);
+      std::optional<std::string> whole = tool_output_text(payload);
+      call.is_error = (result && result_looks_failed(*result)) || (whole && codex_exit_status_failed(*whole)) ||
+                      failed_calls_.contains(*call_id);
       call.result_text = std::move(result);
       call.ended_at = text::owned(timestamp);
       if (custom) call.source = text::source_of(path_, number);
@@ -656,6 +722,13 @@ void CodexEventReader::tool_result(std::uint64_t number, std::string_view payloa
   if (!custom) call.input = json::to_value(payload);
   call.source = text::source_of(path_, number);
   tool_calls_.push_back(std::move(call));
+}
+
+void CodexEventReader::failed_call(std::string_view call_id) {
+  failed_calls_.insert_or_assign(std::string(call_id), true);
+  // The event may come after the output that completed the call.
+  auto found = call_index_.find(call_id);
+  if (found != call_index_.end() && found->second < tool_calls_.size()) tool_calls_[found->second].is_error = true;
 }
 
 bool CodexEventReader::finish() {
@@ -690,6 +763,7 @@ bool CodexEventReader::finish() {
   }
   custom_calls_.clear();
   call_index_.clear();
+  failed_calls_.clear();
   pending_ids_.clear();
   return removed;
 }

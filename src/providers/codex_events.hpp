@@ -76,6 +76,16 @@ std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_vi
 // "item_completed" event and no user, agent or assistant message event.
 bool codex_item_completed_mode(std::string_view text);
 
+// True when a line of a command's output, trimmed and lower-cased, reports a
+// non-zero exit status: "process exited with code N" (Codex 0.130 on) or
+// "exit code: N" (earlier versions).
+bool codex_exit_status_failed(std::string_view output);
+// The call id of a call that the event reports failed: an "exec_command_end"
+// with a non-zero "exit_code", or an "item_completed" whose item (the call,
+// by its id) has status "failed" or a non-zero "exit_code".
+std::optional<std::string_view> codex_failed_call_event(std::string_view record_type, std::string_view payload_type,
+                                                        json::Element payload);
+
 // Reads one Codex log line by line into three lists. The lists may already
 // hold records; this reader only appends to them, sets ids on the messages it
 // appended, and at the end may remove some of its own tool calls (renumbering
@@ -109,6 +119,7 @@ class CodexEventReader {
   void append_message(std::uint64_t number, std::string role, std::string text, std::optional<std::string> id,
                       std::optional<std::string_view> timestamp);
   std::optional<std::string> claim_pending_id(std::string_view role, std::string_view text);
+  void failed_call(std::string_view call_id);
 
   std::string_view path_;
   std::optional<std::string_view> agent_path_;
@@ -120,6 +131,8 @@ class CodexEventReader {
   std::vector<CodexMessageId> pending_ids_;
   text::TextMap<std::size_t> call_index_;
   std::vector<std::size_t> custom_calls_;
+  // Calls that an event reported failed, by call id.
+  text::TextMap<bool> failed_calls_;
   std::optional<CodexPlanSource> plan_;
   json::DocParser nested_parser_;
 };

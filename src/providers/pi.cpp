@@ -16,9 +16,4 @@ void PiParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Messag
   enrich_from_transcripts(run, "pi", messages, tool_calls, todos);
 }
 
-void OmpParser::enrich(const RunArtifacts& run, ParseContext&, std::vector<Message>& messages,
-                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
-  enrich_from_transcripts(run, "omp", messages, tool_calls, todos);
-}
-
 }  // namespace tl

@@ -1,5 +1,5 @@
-// Parsers of the pi and omp harnesses: the common result plus their JSONL
-// session logs read by the generic reader.
+// Parser of the pi harness: the common result plus its JSONL session logs
+// read by the generic reader.
 #pragma once
 
 #include "parser.hpp"
@@ -7,13 +7,6 @@
 namespace tl {
 
 class PiParser : public Parser {
- public:
-  using Parser::Parser;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
-              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
-};
-
-class OmpParser : public Parser {
  public:
   using Parser::Parser;
   void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
