@@ -101,6 +101,56 @@ TEST(ToolErrors, StructuredOutputRule) {
   EXPECT_EQ(structured_tool_error_text("the exit code was 0"), std::nullopt);
 }
 
+// An exit status of 0 is a success, in the structured rule and in plain lines;
+// other markers on the same line still count, and "01" is not 0.
+TEST(ToolErrors, ExitCodeZeroIsNoFailure) {
+  struct Case {
+    const char* output;
+    std::optional<std::string> found;
+  };
+  const Case structured[] = {
+      {"Chunk ID: 1\nWall time: 0.1 seconds\nProcess exited with code 0\nOutput:\nhello\n", std::nullopt},
+      {"Process exited with code 0\nerror: later line", "error: later line"},
+      {"Process exited with code 1\n", "Process exited with code 1"},
+      {"exit code 0", std::nullopt},
+      {"exit code 01", "exit code 01"},
+      {"exit code 00", "exit code 00"},
+      {"Timed out; exit code 0", "Timed out; exit code 0"},
+      {"step exited with code 0", std::nullopt},
+      {"step exited with code 0 and exit code 2", "step exited with code 0 and exit code 2"},
+      {"Process exited with code 0: permission denied", "Process exited with code 0: permission denied"},
+      {"exit code x", "exit code x"},
+  };
+  for (const Case& c : structured) EXPECT_EQ(structured_tool_error_text(c.output), c.found) << c.output;
+
+  auto e = errors_of(
+      "Exit code 0\n"
+      "exit code 0 but permission denied\n"
+      "Exit code 01\n"
+      "error: exit code 0\n"
+      "done, exit code 0; exit code: 3\n");
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0].source, "t.log:2");
+  EXPECT_EQ(e[1].source, "t.log:3");
+  EXPECT_EQ(e[2].source, "t.log:4");
+  EXPECT_EQ(e[3].source, "t.log:5");
+
+  // Codex writes "Process exited with code 0" after every successful command.
+  auto codex = errors_of(
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"Chunk ID: a\nProcess exited with code 0\nOutput:\nok\n"}})"
+      "\n"
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"Chunk ID: b\nProcess exited with code 1\nOutput:\nno\n"}})"
+      "\n");
+  ASSERT_EQ(codex.size(), 1u);
+  EXPECT_EQ(codex[0].text, "Process exited with code 1");
+  EXPECT_EQ(codex[0].source, "t.log:2");
+
+  EXPECT_TRUE(exit_codes_all_zero("Process exited with code 0"));
+  EXPECT_TRUE(exit_codes_all_zero("EXIT CODE: 0"));
+  EXPECT_FALSE(exit_codes_all_zero("exit code: 0 exit code 7"));
+  EXPECT_FALSE(exit_codes_all_zero("nothing here"));
+}
+
 TEST(ToolErrors, ScanStopsAtFifty) {
   std::string text;
   for (int i = 0; i < 80; ++i) text += "error: " + std::to_string(i) + "\n";

@@ -144,6 +144,31 @@ TEST(CommonPipeline, WhichArtifactsAreScanned) {
   EXPECT_EQ(any.todos.size(), 5u);
 }
 
+// Program sources in a harness home (pi's TypeScript extensions, hooks,
+// plugins) are not read for checklists or tool errors; the same text in a
+// Markdown file is, and screens and live captures are whatever they are named.
+TEST(CommonPipeline, SourceCodeInAHarnessHomeIsNotScanned) {
+  std::vector<TextArtifact> texts;
+  for (std::string path : {"snapshots/a/home/.pi/agent/extensions/todo.ts", "snapshots/a/home/.pi/agent/EXT.TSX",
+                           "snapshots/a/home/.pi/agent/hooks/run.sh", "snapshots/a/home/.pi/agent/tool.py",
+                           "snapshots/a/home/.pi/agent/lib.mjs", "snapshots/a/home/.pi/agent/notes.md",
+                           "screens/capture.ts", "live/pane.js"}) {
+    texts.push_back(TextArtifact{path, "interface Todo {\n\tdone: boolean; // " + path + "\n}\n- [ ] task in " + path +
+                                           "\nerror: `#${id} not found` in " + path + "\n"});
+  }
+  CommonParse c = common_parse(run_of("", std::move(texts)), "pi");
+  std::vector<std::string> sources;
+  for (const auto& t : c.todos) sources.push_back(t.source);
+  EXPECT_EQ(sources, (std::vector<std::string>{"snapshots/a/home/.pi/agent/notes.md:2",
+                                               "snapshots/a/home/.pi/agent/notes.md:4", "screens/capture.ts:2",
+                                               "screens/capture.ts:4", "live/pane.js:2", "live/pane.js:4"}));
+  EXPECT_EQ(c.todos[0].content, "boolean; // snapshots/a/home/.pi/agent/notes.md");
+  std::vector<std::string> errors;
+  for (const auto& e : c.tool_errors) errors.push_back(e.source);
+  EXPECT_EQ(errors, (std::vector<std::string>{"snapshots/a/home/.pi/agent/notes.md:5", "screens/capture.ts:5",
+                                              "live/pane.js:5"}));
+}
+
 TEST(CommonPipeline, ScreenCaptureFeedsTheActivity) {
   RunArtifacts run = run_of("", {TextArtifact{"screens/001.txt", "[x] compile\nError: link failed\n"}});
   CommonParse c = common_parse(run, "pi");

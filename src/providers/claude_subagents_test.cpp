@@ -222,6 +222,61 @@ TEST(ClaudeSubAgents, NotificationByToolUseIdRecordsTheTaskIdForLaterEvents) {
   EXPECT_EQ(agents[0].source, src(5));
 }
 
+// Claude Code 2.1.3xx records a background agent's completion as a queued
+// notification: a queue-operation "enqueue" line and a queued_command
+// attachment in task-notification mode. The same notification written twice
+// (queued and again as a user line) changes nothing the second time.
+TEST(ClaudeSubAgents, QueuedNotificationsFinishBackgroundAgents) {
+  const std::string body =
+      R"(<task-notification>\n<task-id>bg1</task-id>\n<tool-use-id>toolu_1</tool-use-id>\n<status>completed</status>\n</task-notification>)";
+  const std::string launched =
+      launch_line("toolu_1", R"({"description":"List files"})", "Agent") + "\n" +
+      result_line("toolu_1", R"([{"type":"text","text":"Async agent launched successfully.\nagentId: bg1"}])") + "\n";
+  const std::string enqueue = R"({"type":"queue-operation","operation":"enqueue","content":")" + body + "\"}\n";
+  const std::string remove = R"({"type":"queue-operation","operation":"remove","content":")" + body + "\"}\n";
+  const std::string attachment =
+      R"({"type":"attachment","attachment":{"type":"queued_command","commandMode":"task-notification","prompt":")" +
+      body + "\"}}\n";
+  const std::string user_line = R"({"type":"user","message":{"role":"user","content":")" + body + "\"}}\n";
+
+  struct Case {
+    std::string transcript;
+    ActivityState state;
+    int source_line;
+  };
+  const Case cases[] = {
+      {launched, ActivityState::Running, 2},
+      {launched + enqueue, ActivityState::Finished, 3},
+      {launched + attachment, ActivityState::Finished, 3},
+      {launched + remove, ActivityState::Running, 2},
+      // Queued, removed from the queue, then delivered: the first one counts.
+      {launched + enqueue + remove + attachment, ActivityState::Finished, 3},
+      {launched + enqueue + user_line, ActivityState::Finished, 3},
+      {launched + user_line + attachment, ActivityState::Finished, 3},
+      // Another mode or another operation is no notification.
+      {launched + R"({"type":"attachment","attachment":{"type":"queued_command","commandMode":"prompt","prompt":")" +
+           body + "\"}}\n",
+       ActivityState::Running, 2},
+      {launched + R"({"type":"queue-operation","operation":"dequeue","content":")" + body + "\"}\n",
+       ActivityState::Running, 2},
+  };
+  for (const Case& c : cases) {
+    auto agents = agents_of(c.transcript);
+    ASSERT_EQ(agents.size(), 1u) << c.transcript;
+    EXPECT_EQ(agents[0].id, "bg1");
+    EXPECT_EQ(agents[0].state, c.state) << c.transcript;
+    EXPECT_EQ(agents[0].source, src(c.source_line)) << c.transcript;
+  }
+  // A notification for the same agent with a new text still applies.
+  auto later = agents_of(
+      launched + enqueue +
+      R"({"type":"queue-operation","operation":"enqueue","content":"<task-notification><task-id>bg1</task-id><status>failed</status></task-notification>"})" +
+      "\n");
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_EQ(later[0].state, ActivityState::Failed);
+  EXPECT_EQ(later[0].source, src(4));
+}
+
 // ---- messages to sub-agents --------------------------------------------------
 
 std::string send_line(const std::string& id, const std::string& input) {

@@ -119,10 +119,42 @@ TEST(ClaudeTitle, BlankOrMistypedValuesAreIgnored) {
                      R"({"type":"ai-title","aiTitle":"AI"})"
                      "\n"),
             "Kept");
-  EXPECT_EQ(title_of(R"({"type":"ai-title","aiTitle":"AI"})"
+  EXPECT_EQ(title_of(R"({"type":"ai-title","aiTitle":"  "})"
+                     "\n"
+                     R"({"type":"summary","summary":7})"
                      "\n"),
             std::nullopt);
   EXPECT_EQ(title_of(""), std::nullopt);
+}
+
+// The custom title, else the agent name, else the last generated title
+// ("ai-title", Claude Code 2.1.3xx), else the last summary (Claude Code 1.0.x).
+TEST(ClaudeTitle, EachKindInItsPrecedencePosition) {
+  const std::string custom = R"({"type":"custom-title","customTitle":"Custom"})";
+  const std::string name = R"({"type":"agent-name","agentName":"Name"})";
+  const std::string ai1 = R"({"type":"ai-title","aiTitle":"AI one"})";
+  const std::string ai2 = R"({"type":"ai-title","aiTitle":" AI two "})";
+  const std::string ai_blank = R"({"type":"ai-title","aiTitle":""})";
+  const std::string sum1 = R"({"type":"summary","summary":"Summary one","leafUuid":"u1"})";
+  const std::string sum2 = R"({"type":"summary","summary":"Summary two","leafUuid":"u2"})";
+  struct Case {
+    std::vector<std::string> lines;
+    std::optional<std::string> title;
+  };
+  const Case cases[] = {
+      {{sum1, ai1, name, custom}, "Custom"},
+      {{custom, ai2, sum2}, "Custom"},
+      {{sum1, ai1, name}, "Name"},
+      {{sum1, ai1, ai2, ai_blank, sum2}, "AI two"},
+      {{sum1, sum2}, "Summary two"},
+      {{sum2, R"({"type":"summary","summary":"   "})"}, "Summary two"},
+      {{R"({"type":"user","message":{"role":"user","content":"hi"},"summary":"not a title line"})"}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::string transcript;
+    for (const std::string& l : c.lines) transcript += l + "\n";
+    EXPECT_EQ(title_of(transcript), c.title) << transcript;
+  }
 }
 
 TEST(ClaudeTitle, SpansTranscriptsInRunOrder) {

@@ -455,6 +455,71 @@ TEST(CodexEvents, LaterOutputReplacesResultAndErrorFlag) {
   EXPECT_EQ(l.calls[0].source, src(1));
 }
 
+// Codex 0.130 on writes "Process exited with code N" in a command's output,
+// earlier versions "Exit code: N"; a non-zero N is a failure, 0 is none.
+TEST(CodexFailures, ExitStatusLines) {
+  struct Case {
+    const char* output;
+    bool failed;
+  };
+  const Case cases[] = {
+      {"Chunk ID: 9678c6\nWall time: 0.0000 seconds\nProcess exited with code 1\nOutput:\ncat: x: No such file\n",
+       true},
+      {"Chunk ID: 144e3c\nWall time: 0.0000 seconds\nProcess exited with code 0\nOutput:\nhello\n", false},
+      {"Exit code: 2\nWall time: 0.1 seconds\nOutput:\nls: cannot access\n", true},
+      {"Exit code: 0\nOutput:\nok\n", false},
+      {"  PROCESS EXITED WITH CODE 127  \r\n", true},
+      {"exit code: -1", true},
+      {"exit code: 00", false},
+      {"exit code: 01", true},
+      {"Process exited with code 2 after a signal", false},
+      {"the process exited with code 3", false},
+      {"exit code: ", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(codex_exit_status_failed(c.output), c.failed) << c.output;
+}
+
+TEST(CodexFailures, OutputsAndEvents) {
+  auto out = [](std::string_view ts, std::string_view id, std::string_view output) {
+    return item(
+        ts, text::concat({R"({"type":"function_call_output","call_id":")", id, R"(","output":")", output, R"("})"}));
+  };
+  auto call = [](std::string_view ts, std::string_view id) {
+    return item(ts, text::concat({R"({"type":"function_call","name":"exec_command","call_id":")", id, R"("})"}));
+  };
+  auto l = read(artifact({
+      call("t1", "ok"),
+      out("t2", "ok", R"(Chunk ID: a\nProcess exited with code 0\nOutput:\nhello\n)"),
+      call("t3", "old"),
+      out("t4", "old", R"(Exit code: 2\nOutput:\nno such file\n)"),
+      call("t5", "zero"),
+      out("t6", "zero", R"(Exit code: 0\nOutput:\n)"),
+      // A failure known only from the event, before the output ...
+      call("t7", "ev-before"),
+      event("t8", R"({"type":"exec_command_end","call_id":"ev-before","exit_code":1})"),
+      out("t9", "ev-before", "no marker in the text"),
+      // ... and after it.
+      call("t10", "ev-after"),
+      out("t11", "ev-after", "no marker either"),
+      event("t12", R"({"type":"item_completed","item":{"type":"CommandExecution","id":"ev-after","status":"failed"}})"),
+      call("t13", "item-code"),
+      event("t14", R"({"type":"item_completed","item":{"type":"CommandExecution","id":"item-code","exit_code":3}})"),
+      out("t15", "item-code", "text"),
+      // Events that report success change nothing.
+      call("t16", "fine"),
+      event("t17", R"({"type":"exec_command_end","call_id":"fine","exit_code":0})"),
+      event("t18", R"({"type":"item_completed","item":{"id":"fine","status":"completed","exit_code":0}})"),
+      out("t19", "fine", "done"),
+  }));
+  ASSERT_EQ(l.calls.size(), 7u);
+  const bool want[] = {false, true, false, true, true, true, false};
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(l.calls[i].is_error, want[i]) << l.calls[i].tool_use_id.value_or("");
+  EXPECT_EQ(l.calls[4].tool_use_id, "ev-after");
+  EXPECT_EQ(l.calls[5].tool_use_id, "item-code");
+  EXPECT_EQ(l.calls[6].tool_use_id, "fine");
+  for (const ToolCall& c : l.calls) EXPECT_TRUE(c.ended_at.has_value()) << c.tool_use_id.value_or("");
+}
+
 TEST(CodexEvents, RepeatedCustomCallsCollapseToTheLast) {
   // Tool calls of an earlier file stay, and every position is renumbered.
   std::vector<Message> messages;

@@ -352,5 +352,82 @@ TEST(CodexSnapshots, NoSessionRecordLeavesTheDefault) {
   EXPECT_EQ(snapshots_of(run), json::Value({{"after", 1}}));
 }
 
+// ---- sub-agents ----------------------------------------------------------------
+
+std::vector<SubAgent> sub_agents_of(const RunArtifacts& run) {
+  return make().sub_agents(run, *testing::enrich(make(), run).context);
+}
+
+std::string spawned_session(std::string_view id, std::string_view spawn, std::string_view extra = "") {
+  return session(
+      text::concat({R"({"id":")", id, R"(",)", extra, R"("source":{"subagent":{"thread_spawn":)", spawn, "}}}"}));
+}
+
+std::string item_of(std::string_view ts, std::string_view payload) { return record(ts, "response_item", payload); }
+
+// A spawned log is a sub-agent after the default list: its nickname (else the
+// last segment of its path, else "Sub-agent"), its first user message (else
+// the spawn call's message), and its state from its last turn event.
+TEST(CodexSubAgents, SpawnedLogsAfterTheDefaultList) {
+  const std::string spawn_call = item_of(
+      "t1",
+      R"({"type":"function_call","name":"spawn_agent","arguments":"{\"message\":\"Review the code\"}","call_id":"s1"})");
+  const std::string spawn_output = item_of(
+      "t2", R"({"type":"function_call_output","call_id":"s1","output":"{\"agent_id\":\"a2\",\"nickname\":\"Ada\"}"})");
+  RunArtifacts run = run_of({
+      text_artifact(
+          kMain, join({session(R"({"id":"main","source":"exec"})"), user_event("t0", "go"), spawn_call, spawn_output})),
+      // Nickname in thread_spawn; its first user message is the prompt; finished.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a1.jsonl",
+                    join({spawned_session("a1", R"({"agent_nickname":"Parfit","agent_path":"/root/x"})"),
+                          event("t1", R"({"type":"task_started"})"), user_event("t1", "list the files"),
+                          event("t2", R"({"type":"task_complete","last_agent_message":"done"})")})),
+      // No user message: the spawn call's message; the payload's nickname;
+      // an error after the last task_started: failed.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a2.jsonl",
+                    join({spawned_session("a2", R"({"agent_nickname":""})", R"("agent_nickname":"Ada",)"),
+                          event("t1", R"({"type":"task_complete"})"), event("t2", R"({"type":"task_started"})"),
+                          event("t3", R"({"type":"error","message":"boom"})")})),
+      // The path's last segment; aborted: cancelled.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a3.jsonl",
+                    join({spawned_session("a3", R"({"agent_path":" /root/reviewer "})"),
+                          event("t1", R"({"type":"task_started"})"), event("t2", R"({"type":"turn_aborted"})")})),
+      // Nothing to name it by; no turn ended: running.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a4.jsonl",
+                    join({spawned_session("a4", R"({"agent_path":null})"), event("t1", R"({"type":"task_started"})")})),
+      // Already listed by the manifest's observed sub-agent id.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a5.jsonl",
+                    join({spawned_session("codex-observed", "{}")})),
+      // A thread_source without thread_spawn is no spawned log here.
+      text_artifact("snapshots/s/home/.codex/sessions/2026/01/01/rollout-a6.jsonl",
+                    join({session(R"({"id":"a6","thread_source":"subagent"})")})),
+  });
+  run.metadata = json::Value({{"subAgentsObserved", true}});
+  std::vector<SubAgent> agents = sub_agents_of(run);
+  ASSERT_EQ(agents.size(), 5u);
+  EXPECT_EQ(agents[0].id, "codex-observed");
+  auto source = [](std::string_view name) {
+    return text::concat({"snapshots/s/home/.codex/sessions/2026/01/01/rollout-", name, ".jsonl:1"});
+  };
+  EXPECT_EQ(dump(std::vector<SubAgent>(agents.begin() + 1, agents.end())),
+            dump(std::vector<SubAgent>{
+                {"a1", "Parfit", "list the files", ActivityState::Finished, source("a1")},
+                {"a2", "Ada", "Review the code", ActivityState::Failed, source("a2")},
+                {"a3", "reviewer", "", ActivityState::Cancelled, source("a3")},
+                {"a4", "Sub-agent", "", ActivityState::Running, source("a4")},
+            }));
+}
+
+TEST(CodexSubAgents, PromptsAreCutTo400Characters) {
+  std::string long_prompt(450, 'p');
+  RunArtifacts run = run_of(
+      {text_artifact(kSub, join({spawned_session("s", R"({"agent_nickname":"N"})"), user_event("t1", long_prompt)}))});
+  std::vector<SubAgent> agents = sub_agents_of(run);
+  ASSERT_EQ(agents.size(), 1u);
+  EXPECT_EQ(agents[0].prompt, std::string(400, 'p'));
+  // Without any spawned log the list is the default one.
+  EXPECT_TRUE(sub_agents_of(run_of({text_artifact(kMain, join({user_event("t", "x")}))})).empty());
+}
+
 }  // namespace
 }  // namespace tl
