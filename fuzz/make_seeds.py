@@ -20,7 +20,8 @@ PIECES = [("", "metadata.json"), ("", "terminal.log"), ("screens/", ".txt"), ("/
           ("/.local/share/opencode/storage/", ".json"), ("/.local/share/opencode/log/", ".log"), ("/work/", ".md"),
           ("/storage/session/", ".json"), ("/storage/message/", ".json"), ("/storage/part/", ".json"),
           ("/storage/part/", ".json"), ("/storage/todo/", ".json"), ("/.local/share/opencode/", "opencode.db"),
-          ("/.gemini/tmp/", ".jsonl"), ("/.gemini/tmp/", ".json"), ("/.gemini/tmp/", ".jsonl")]
+          ("/.gemini/tmp/", ".jsonl"), ("/.gemini/tmp/", ".json"), ("/.gemini/tmp/", ".jsonl"),
+          ("/.omp/agent/sessions/", ".jsonl"), ("/.pi/agent/extensions/", ".ts")]
 LIMIT = 60000
 
 

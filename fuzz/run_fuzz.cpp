@@ -46,6 +46,10 @@ constexpr const char* kFiles[] = {
     "snapshots/s/home/.gemini/tmp/p/chats/session-1.jsonl",
     "snapshots/s/home/.gemini/tmp/p/chats/session-0.json",
     "snapshots/s/home/.gemini/tmp/p/chats/s1/agent.jsonl",
+    // An omp sub-agent's session in the folder named after the main session,
+    // and a program source in a harness home.
+    "snapshots/s/home/.omp/agent/sessions/p/s/Worker.jsonl",
+    "snapshots/s/home/.pi/agent/extensions/todo.ts",
 };
 
 const fs::path& run_dir() {
@@ -78,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* harness;
     const char* version;
   };
-  for (Family fam :
-       {Family{"claude", "2.1.217"}, Family{"codex", "0.155.0"}, Family{"cursor", "1.0.0"},
-        Family{"opencode", "1.17.3"}, Family{"pi", "0.73.1"}, Family{"omp", "15.11.0"}, Family{"gemini", "0.40.0"}}) {
+  for (Family fam : {Family{"claude", "2.1.217"}, Family{"claude", "1.0.128"}, Family{"codex", "0.155.0"},
+                     Family{"cursor", "1.0.0"}, Family{"opencode", "1.17.3"}, Family{"pi", "0.73.1"},
+                     Family{"omp", "15.11.0"}, Family{"omp", "18.2.3"}, Family{"gemini", "0.40.0"}}) {
     tl::Args args{dir.string(), fam.harness, fam.version};
     tl::ParserOutput out = tl::parse_with_registry(args);
     std::string json = tl::to_json(out);
