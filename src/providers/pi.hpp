@@ -1,20 +1,41 @@
-// Parser of the pi harness: the common result plus its JSONL session logs
-// read by the generic reader.
+// Parser of the pi harness: its JSONL session logs read by the generic
+// reader, plus what pi's todo and subagent extensions keep in their tool
+// results' details: the todo list after each change, and each sub-agent run
+// with its task and exit status.
 #pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "parser.hpp"
 
 namespace tl {
 
-class PiParser : public Parser {
- public:
-  using Parser::Parser;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
-              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+// What pi's session files hold besides their messages and calls.
+struct PiSessions {
+  // The list of the last todo tool result (details.todos[]).
+  std::optional<std::vector<TodoItem>> todos;
+  // One per run that a subagent tool result reports (details.results[]).
+  std::vector<SubAgent> sub_agents;
 };
 
-// Reads every session log of `family` with the generic JSONL reader.
-void enrich_from_transcripts(const RunArtifacts& run, std::string_view family, std::vector<Message>& messages,
-                             std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos);
+// Reads one session file: its messages, calls and todos through the generic
+// reader into the lists, the extensions' records into `sessions`.
+void read_pi_session(const TextArtifact& artifact, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                     std::vector<TodoItem>& todos, PiSessions& sessions);
+
+struct PiParseContext : ParseContext {
+  PiSessions sessions;
+};
+
+class PiParser : public ParserWithContext<PiParseContext> {
+ public:
+  using ParserWithContext::ParserWithContext;
+  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+              std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+};
 
 }  // namespace tl
