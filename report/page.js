@@ -228,9 +228,10 @@
   // Arguments given as a JSON text are read; then the members beside them,
   // and bookkeeping members anywhere, are listed apart as [key, text, true].
   Entry.prototype.inputFields = function () {
-    if (this.input === undefined) {
+    var result;
+    {
       var v = this.data.input;
-      if (!has(this.data, 'input')) this.input = null;
+      if (!has(this.data, 'input')) result = null;
       else if (isObject(v) && Object.keys(v).length) {
         var args = v.arguments, parsed = null;
         if (typeof args === 'string') {
@@ -251,10 +252,10 @@
           if (isObject(parsed) && k === 'arguments') fields.push([k, jsonText(v[k]), true, v[k]]);
           else fields.push([k, jsonText(v[k]), aside, v[k]]);
         });
-        this.input = fields;
-      } else this.input = [[null, jsonText(v), false, v]];
+        result = fields;
+      } else result = [[null, jsonText(v), false, v]];
     }
-    return this.input;
+    return result;
   };
   Entry.prototype.inputText = function () {
     var fields = this.inputFields();
@@ -263,13 +264,11 @@
     }).join('\n') : '';
   };
   // What the filter searches: a message's text; a call's name, input and result.
+  // It is lowered on each use rather than kept, which would hold a second copy of every text.
   Entry.prototype.haystack = function () {
-    if (this.hay === null) {
-      var d = this.data;
-      this.hay = (this.kind === 'message' ? str(d.text)
-        : str(d.name) + '\n' + this.inputText() + '\n' + str(d.resultText)).toLowerCase();
-    }
-    return this.hay;
+    var d = this.data;
+    return (this.kind === 'message' ? str(d.text)
+      : str(d.name) + '\n' + this.inputText() + '\n' + str(d.resultText)).toLowerCase();
   };
 
   var messageEntries = messages.map(function (m, i) {
@@ -299,42 +298,70 @@
     return {data: a, index: i, id: str(a.id), file: where.file !== null ? where.file : str(a.source), entries: [],
       shown: [], call: null, box: null, list: null, drawn: false};
   });
+  // Records come from few files: the owner is found once per file.
+  var ownerOfFile = new Map();
   function ownerOf(e) {
     if (!e.file) return null;
-    var name = fileName(e.file);
-    for (var i = 0; i < agents.length; i++) {
+    if (ownerOfFile.has(e.file)) return ownerOfFile.get(e.file);
+    var name = fileName(e.file), owner = null;
+    for (var i = 0; i < agents.length && !owner; i++) {
       var ag = agents[i];
-      if (ag.id.length >= 6 && name.indexOf(ag.id) >= 0) return ag;
-      if (ag.file && e.file === ag.file && !mainFiles.has(e.file)) return ag;
+      if (ag.id.length >= 6 && name.indexOf(ag.id) >= 0) owner = ag;
+      else if (ag.file && e.file === ag.file && !mainFiles.has(e.file)) owner = ag;
     }
-    return null;
+    ownerOfFile.set(e.file, owner);
+    return owner;
   }
+  var ownMessages = new Map(), ownCalls = new Map();
   allEntries.forEach(function (e) {
-    var ag = ownerOf(e);
-    if (ag) e.agent = ag;
+    var ag = agents.length ? ownerOf(e) : null;
+    if (!ag) return;
+    e.agent = ag;
+    var own = e.kind === 'message' ? ownMessages : ownCalls;
+    if (!own.has(ag)) own.set(ag, []);
+    own.get(ag).push(e);
+  });
+  // Where to look for a sub-agent's launch: calls by id, by source and by
+  // prompt; results are searched only in calls whose name says they start agents.
+  function index(key) {
+    var map = new Map();
+    callEntries.forEach(function (c) {
+      var k = key(c);
+      if (k && !map.has(k)) map.set(k, []);
+      if (k) map.get(k).push(c);
+    });
+    return map;
+  }
+  var callsById = index(function (c) {
+    return str(c.data.toolUseId);
+  });
+  var callsBySource = index(function (c) {
+    return str(c.data.source);
+  });
+  var callsByPrompt = index(function (c) {
+    var input = c.data.input;
+    return isObject(input) ? str(input.prompt) || str(input.task) : '';
+  });
+  // The id-like words of those results (letters, digits, "_" and "-").
+  var callsByResultWord = new Map();
+  callEntries.forEach(function (c) {
+    if (!agents.length || !/agent|task|spawn|delegate/i.test(str(c.data.name))) return;
+    var words = str(c.data.resultText).match(/[A-Za-z0-9_-]{6,}/g) || [];
+    words.forEach(function (w) {
+      if (!callsByResultWord.has(w)) callsByResultWord.set(w, []);
+      var list = callsByResultWord.get(w);
+      if (list[list.length - 1] !== c) list.push(c);
+    });
   });
   agents.forEach(function (ag) {
-    ag.entries = merge(messageEntries.filter(function (e) {
-      return e.agent === ag;
-    }), callEntries.filter(function (e) {
-      return e.agent === ag;
-    }));
+    ag.entries = merge(ownMessages.get(ag) || [], ownCalls.get(ag) || []);
     ag.shown = ag.entries;
-    var prompt = str(ag.data.prompt), source = str(ag.data.source);
-    var tests = [function (c) {
-      return ag.id !== '' && str(c.data.toolUseId) === ag.id;
-    }, function (c) {
-      return source !== '' && str(c.data.source) === source;
-    }, function (c) {
-      return ag.id.length >= 6 && str(c.data.resultText).indexOf(ag.id) >= 0;
-    }, function (c) {
-      var input = c.data.input;
-      return prompt !== '' && isObject(input) && (input.prompt === prompt || input.task === prompt);
-    }];
-    for (var t = 0; t < tests.length && !ag.call; t++) {
-      for (var i = 0; i < callEntries.length; i++) {
-        var c = callEntries[i];
-        if (c.agent !== ag && !(c.agents && c.agents.length) && tests[t](c)) {
+    var candidates = [callsById.get(ag.id) || [], callsBySource.get(str(ag.data.source)) || [],
+      ag.id.length >= 6 ? callsByResultWord.get(ag.id) || [] : [], callsByPrompt.get(str(ag.data.prompt)) || []];
+    for (var t = 0; t < candidates.length && !ag.call; t++) {
+      for (var i = 0; i < candidates[t].length; i++) {
+        var c = candidates[t][i];
+        if (c.agent !== ag && !(c.agents && c.agents.length)) {
           ag.call = c;
           c.agents = [ag];
           break;
@@ -1619,27 +1646,6 @@
 
   // ---------------------------------------------------------------- start
 
-  // Filter haystacks are lower-cased while the browser is idle, so that the
-  // first filter on a large run does not have to do it.
-  function warmHaystacks() {
-    var i = 0;
-    var idle = window.requestIdleCallback || function (fn) {
-      return setTimeout(function () {
-        fn({timeRemaining: function () {
-          return 8;
-        }});
-      }, 50);
-    };
-    function slice(deadline) {
-      while (i < allEntries.length && deadline.timeRemaining() > 2) {
-        for (var k = 0; k < 200 && i < allEntries.length; k++, i++) allEntries[i].haystack();
-      }
-      if (i < allEntries.length) idle(slice);
-      else performance.mark('report-haystacks');
-    }
-    idle(slice);
-  }
-
   function start() {
     enhanceHeader();
     renderNotes();
@@ -1663,7 +1669,7 @@
     document.documentElement.dataset.ready = 'true';
     performance.mark('report-rendered');
     performance.measure('report-render', 'report-start', 'report-rendered');
-    warmHaystacks();
+    performance.mark('report-haystacks'); // nothing is prepared for the filter ahead
     // A printed page shows everything, unfolded and uncut.
     window.addEventListener('beforeprint', function () {
       expandedAll = true;
