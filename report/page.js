@@ -693,10 +693,10 @@
         ops.push(' ' + x[i]);
         i++;
         j++;
-      } else if (j < m && (i === n || t[i * w + j + 1] >= t[(i + 1) * w + j])) {
-        ops.push('+' + y[j++]);
-      } else {
+      } else if (i < n && (j === m || t[(i + 1) * w + j] >= t[i * w + j + 1])) {
         ops.push('-' + x[i++]);
+      } else {
+        ops.push('+' + y[j++]);
       }
     }
     for (var k = 0; k < ops.length;) {
@@ -916,6 +916,8 @@
     if (u) facts.push(u);
     add(sum, h('span', 'agent-meta', facts.join(' \u00B7 ')));
     ag.box = box;
+    ag.drawn = false;
+    ag.list = null;
     ag.draw = function () {
       if (ag.drawn) return;
       ag.drawn = true;
@@ -1438,12 +1440,20 @@
     });
   }
 
+  // Counts the records that match, also those of sub-agents shown under a call.
   function updateStatus(visibleGroups) {
     var ms = 0, cs = 0;
+    function tally(e) {
+      if (!matches(e)) return;
+      if (e.kind === 'message') ms++;
+      else cs++;
+    }
     visibleGroups.forEach(function (g) {
       g.shown.forEach(function (e) {
-        if (e.kind === 'message') ms++;
-        else cs++;
+        tally(e);
+        (e.agents || []).forEach(function (ag) {
+          ag.shown.forEach(tally);
+        });
       });
     });
     var shownTurns = visibleGroups.filter(function (g) {
@@ -1453,11 +1463,15 @@
     status.dataset.calls = String(cs);
     status.dataset.turns = String(shownTurns);
     var inTimelineMs = 0, inTimelineCs = 0;
-    groups.forEach(function (g) {
-      g.entries.forEach(function (e) {
-        if (e.kind === 'message') inTimelineMs++;
-        else inTimelineCs++;
+    function total(e) {
+      if (e.kind === 'message') inTimelineMs++;
+      else inTimelineCs++;
+      (e.agents || []).forEach(function (ag) {
+        ag.entries.forEach(total);
       });
+    }
+    groups.forEach(function (g) {
+      g.entries.forEach(total);
     });
     status.textContent = filtering()
       ? count(ms) + ' of ' + plural(inTimelineMs, 'message') + ' and ' + count(cs) + ' of ' +
