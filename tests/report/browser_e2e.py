@@ -355,6 +355,14 @@ def check_page(driver, name, doc, page_path, shot=None):
         top, bar = driver.execute_script("return [document.getElementById(arguments[0]).getBoundingClientRect().top,"
                                          " document.querySelector('.toolbar').getBoundingClientRect().bottom]", real[-1])
         check(top >= bar - 1, f"{name}: the anchor #{real[-1]} shows the turn below the toolbar ({top} >= {bar})")
+    # The key f goes to the first failed call (drawing and opening what holds it).
+    if failed:
+        from selenium.webdriver.common.by import By
+        driver.find_element(By.TAG_NAME, "body").send_keys("f")
+        flashed = driver.execute_script("const e = document.querySelector('.flash');"
+                                        " return e ? [e.dataset.kind, Number(e.dataset.position)] : null")
+        first = min(c["position"] for k, c in records(doc) if k == "call" and c.get("isError") is True)
+        check(flashed == ["call", first], f"{name}: the key f shows the first failed call ({flashed})")
     for scheme in ("light", "dark"):
         driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": [{"name": "prefers-color-scheme", "value": scheme}]})
         driver.execute_script(DRAW_ALL)
@@ -419,6 +427,25 @@ def check_odd(driver):
         check(part in notes, f"odd: the notes mention {part}")
     extra = driver.execute_script("return Array.from(document.querySelectorAll('#timeline .extra')).map(e => e.textContent)")
     check(extra == ["tokens:12"], f"odd: an unknown record field is shown ({extra})")
+
+
+def check_usage(driver, name, doc):
+    """Token usage shows where the document has it: totals in the header, per
+    turn in the turn's header, per sub-agent in its box; else nowhere."""
+    got = driver.execute_script("""
+      const u = document.getElementById('usage');
+      return {header: u ? Array.from(u.querySelectorAll('[data-usage]')).map(e => [e.dataset.usage, e.textContent]) : null,
+              turns: Array.from(document.querySelectorAll('#timeline .turn-meta')).map(e => e.textContent),
+              agents: Array.from(document.querySelectorAll('.agent-meta')).map(e => e.textContent)};""")
+    if "usage" not in doc:
+        check(got["header"] is None and not any("tokens" in t for t in got["turns"] + got["agents"]),
+              f"{name}: no usage shown without usage in the document")
+        return
+    check(got["header"] == [["inputTokens", "1,700 input"], ["outputTokens", "340 output"],
+                            ["cacheReadTokens", "9,000 cache read"], ["costUsd", "$0.0123"]],
+          f"{name}: the usage totals in the header ({got['header']})")
+    check(got["turns"][0].endswith("tokens 1,200 in, 300 out, 9,000 cache read"), f"{name}: the turn's usage ({got['turns']})")
+    check(got["agents"] == ["3 records \u00b7 tokens 500 in, 40 out"], f"{name}: the sub-agent's usage ({got['agents']})")
 
 
 # ---------------------------------------------------------------- documents
@@ -490,6 +517,7 @@ def check_document(driver, report, name, data, page, shot_dir):
         check_hostile(driver, doc)
     if name == "odd":
         check_odd(driver)
+    check_usage(driver, name, doc)
     c = expected_counts(doc)
     print(("ok   " if len(failures) == before else "FAIL ") +
           f"{name}: {c['messages']} messages, {c['toolCalls']} calls ({c['failedCalls']} failed), "
