@@ -112,10 +112,8 @@ std::string json_text(element v) {
 
 std::string token_figures(element figures) {
   static constexpr std::pair<std::string_view, std::string_view> kTokens[] = {
-      {"inputTokens", "input"},
-      {"outputTokens", "output"},
-      {"cacheReadTokens", "cache read"},
-      {"cacheWriteTokens", "cache write"},
+      {"inputTokens", "input"},          {"outputTokens", "output"},
+      {"cacheReadTokens", "cache read"}, {"cacheWriteTokens", "cache write"},
       {"reasoningTokens", "reasoning"},
   };
   std::string out;
@@ -347,9 +345,12 @@ std::string first_screen_html(element doc) {
   }
 
   std::string out = "<header class=\"top\" id=\"top\">";
-  out += "<div class=\"brand\"><span class=\"logo\" aria-hidden=\"true\">\xE2\x97\x88</span><span>tracelens report</span>";
+  out +=
+      "<div class=\"brand\"><span class=\"logo\" aria-hidden=\"true\">\xE2\x97\x88</span><span>tracelens report</span>";
   std::string harness(text_at(doc, "harness"));
-  if (!harness.empty()) out += "<span class=\"brand-harness\">" + esc(harness + " " + std::string(text_at(doc, "harnessVersion"))) + "</span>";
+  if (!harness.empty())
+    out +=
+        "<span class=\"brand-harness\">" + esc(harness + " " + std::string(text_at(doc, "harnessVersion"))) + "</span>";
   out += "</div>";
   if (heading.empty()) {
     out += "<h1 class=\"title untitled\">Untitled run</h1>";
@@ -360,7 +361,8 @@ std::string first_screen_html(element doc) {
   }
 
   std::string_view s = has_activity ? text_at(activity, "state") : std::string_view{};
-  static constexpr std::string_view kStates[] = {"running", "needs-approval", "finished", "failed", "cancelled", "unknown"};
+  static constexpr std::string_view kStates[] = {"running", "needs-approval", "finished",
+                                                 "failed",  "cancelled",      "unknown"};
   bool known = false;
   for (std::string_view k : kStates) known = known || k == s;
   out += "<div class=\"activity\" id=\"outcome\"><span class=\"badge state-" + std::string(known ? s : "other") +
@@ -389,7 +391,8 @@ std::string first_screen_html(element doc) {
         if (c["input"].get(input) == simdjson::SUCCESS && input.is_object() &&
             input["questions"].get_array().get(questions) == simdjson::SUCCESS) {
           for (element q : questions) {
-            if (!text_at(q, "question").empty()) question += (question.empty() ? "" : "\n") + std::string(text_at(q, "question"));
+            if (!text_at(q, "question").empty())
+              question += (question.empty() ? "" : "\n") + std::string(text_at(q, "question"));
           }
         }
       }
@@ -404,7 +407,8 @@ std::string first_screen_html(element doc) {
       }
     }
     out += "<div class=\"waiting\" id=\"waiting\"><span class=\"io-label\">The run asks</span>";
-    out += "<p class=\"waiting-question\">" + esc(question.empty() ? "(the question was not recorded)" : html::shorten(question, kQuestionChars)) + "</p>";
+    out += "<p class=\"waiting-question\">" +
+           esc(question.empty() ? "(the question was not recorded)" : html::shorten(question, kQuestionChars)) + "</p>";
     if (waiting) {
       out += "<a class=\"waiting-call\" href=\"#call-" + std::to_string(*waiting) + "\">Go to the waiting call #" +
              std::to_string(*waiting) + "</a>";
@@ -441,8 +445,10 @@ std::string first_screen_html(element doc) {
     bool bad = c.key == "failedCalls" && c.n > 0;
     std::string body = "<b>" + thousands(c.n) + "</b> " + std::string(c.n == 1 ? c.one : c.many);
     if (bad) {
-      out += "<a class=\"count bad\" data-count=\"failedCalls\" href=\"#timeline\" id=\"failed-count\" "
-             "title=\"next failed call (key f)\">" + body + "</a>";
+      out +=
+          "<a class=\"count bad\" data-count=\"failedCalls\" href=\"#timeline\" id=\"failed-count\" "
+          "title=\"next failed call (key f)\">" +
+          body + "</a>";
     } else {
       out += "<span class=\"count\" data-count=\"" + std::string(c.key) + "\">" + body + "</span>";
     }
@@ -479,31 +485,37 @@ std::string first_screen_html(element doc) {
                               (last_event.empty() ? "" : " (last event " + esc(last_event) + ")"));
   std::string_view evidence = has_activity ? text_at(activity, "source") : std::string_view{};
   out += fact("evidence", "<span class=\"mono\">" + esc(evidence.empty() ? "\xE2\x80\x94" : evidence) + "</span>");
-  out += fact("harness", esc(harness.empty() ? "\xE2\x80\x94" : harness + " " + std::string(text_at(doc, "harnessVersion"))));
+  out += fact("harness",
+              esc(harness.empty() ? "\xE2\x80\x94" : harness + " " + std::string(text_at(doc, "harnessVersion"))));
   out += fact("parser", "<span class=\"mono\">" + esc(has_parser ? text_at(parser, "name") : "") + "</span>");
   out += fact("status", esc(has_parser ? text_at(parser, "status") : ""));
   std::string resolution = "none";
   element r;
   if (has_parser && parser["resolution"].get(r) == simdjson::SUCCESS && !r.is_null()) resolution = json_text(r);
-  if (has_parser && !text_at(parser, "matchedVersion").empty()) resolution += " \xE2\x86\x92 " + std::string(text_at(parser, "matchedVersion"));
+  if (has_parser && !text_at(parser, "matchedVersion").empty())
+    resolution += " \xE2\x86\x92 " + std::string(text_at(parser, "matchedVersion"));
   out += fact("resolution", esc(resolution));
   element run_id;
   out += fact("run id", "<span class=\"mono\">" +
-                            esc(doc["runId"].get(run_id) == simdjson::SUCCESS && !run_id.is_null() ? json_text(run_id) : "\xE2\x80\x94") +
+                            esc(doc["runId"].get(run_id) == simdjson::SUCCESS && !run_id.is_null() ? json_text(run_id)
+                                                                                                   : "\xE2\x80\x94") +
                             "</span>");
   element scenario;
-  out += fact("scenario", esc(doc["scenario"].get(scenario) == simdjson::SUCCESS && !scenario.is_null() ? json_text(scenario) : "\xE2\x80\x94"));
+  out += fact("scenario",
+              esc(doc["scenario"].get(scenario) == simdjson::SUCCESS && !scenario.is_null() ? json_text(scenario)
+                                                                                            : "\xE2\x80\x94"));
   auto parsed_at = number_at(doc, "parsedAt");
   out += fact("parsed", esc(parsed_at ? utc_text(*parsed_at) : "\xE2\x80\x94"));
   element schema;
-  out += fact("schema", esc(doc["schemaVersion"].get(schema) == simdjson::SUCCESS ? json_text(schema) : "\xE2\x80\x94"));
+  out +=
+      fact("schema", esc(doc["schemaVersion"].get(schema) == simdjson::SUCCESS ? json_text(schema) : "\xE2\x80\x94"));
   out += "</dl>";
   if (has_usage) out += usage_details(usage);
   out += "</details>";
 
   out += "<nav class=\"jump\" aria-label=\"sections\">";
   static constexpr std::pair<std::string_view, std::string_view> kLinks[] = {
-      {"timeline", "Timeline"},   {"sub-agents", "Sub-agents"}, {"approvals", "Approvals"},
+      {"timeline", "Timeline"},       {"sub-agents", "Sub-agents"}, {"approvals", "Approvals"},
       {"tool-errors", "Tool errors"}, {"context", "Context files"}, {"snapshots", "Snapshots"},
       {"provenance", "Provenance"},
   };

@@ -65,7 +65,8 @@ TEST(FirstScreen, OutcomeTimesCountsAndTheFinalReplyOfTheMainConversation) {
   EXPECT_NE(html.find("took <b>2 min 5 s</b>"), std::string::npos);
   EXPECT_NE(html.find("data-count=\"toolCalls\"><b>2</b> tool calls"), std::string::npos);
   EXPECT_NE(html.find("id=\"failed-count\""), std::string::npos);
-  EXPECT_NE(html.find("data-count=\"failedCalls\" href=\"#timeline\" id=\"failed-count\" title=\"next failed call (key f)\"><b>1</b> failed"),
+  EXPECT_NE(html.find("data-count=\"failedCalls\" href=\"#timeline\" id=\"failed-count\" title=\"next failed call (key "
+                      "f)\"><b>1</b> failed"),
             std::string::npos);
   EXPECT_NE(html.find("md-src\">**Done** here</div>"), std::string::npos);
   EXPECT_EQ(html.find("sub reply"), std::string::npos);

@@ -38,7 +38,8 @@ std::string_view block(std::string_view html, std::string_view id) {
 // The texts of the record parts of one list, in order.
 std::vector<std::string_view> parts(std::string_view html, std::string_view list) {
   std::vector<std::string_view> out;
-  std::string open = "<script type=\"application/json\" class=\"tracelens-records\" data-list=\"" + std::string(list) + "\">";
+  std::string open =
+      "<script type=\"application/json\" class=\"tracelens-records\" data-list=\"" + std::string(list) + "\">";
   for (auto at = html.find(open); at != std::string_view::npos; at = html.find(open, at + 1)) {
     auto start = at + open.size();
     out.push_back(html.substr(start, html.find("</script>", start) - start));
@@ -93,8 +94,9 @@ TEST(BuildPage, HostileTextsStayInsideTheirElements) {
   EXPECT_EQ(title_of(page.html), "tracelens report \xC2\xB7 &lt;/title&gt;&lt;script&gt;window.pwned=1&lt;/script&gt;");
   std::string_view json = block(page.html, "tracelens-document");
   EXPECT_EQ(json.find('<'), std::string_view::npos);
-  EXPECT_EQ(canonical(json),
-            canonical("{\"runId\":\"r\",\"state\":{\"title\":\"</title><script>window.pwned=1</script>\",\"messages\":[]}}"));
+  EXPECT_EQ(
+      canonical(json),
+      canonical("{\"runId\":\"r\",\"state\":{\"title\":\"</title><script>window.pwned=1</script>\",\"messages\":[]}}"));
   auto messages = parts(page.html, "messages");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].find('<'), std::string_view::npos);
@@ -126,7 +128,8 @@ TEST(BuildPage, LargeListsTravelInPartsInOrder) {
   // parts of at least 256 KiB but the last, the calls one.
   std::string doc = "{\"state\":{\"messages\":[";
   std::string filler(180, 'x');
-  for (int i = 0; i < 3000; ++i) doc += (i ? "," : "") + std::string("{\"position\":") + std::to_string(i) + ",\"text\":\"" + filler + "\"}";
+  for (int i = 0; i < 3000; ++i)
+    doc += (i ? "," : "") + std::string("{\"position\":") + std::to_string(i) + ",\"text\":\"" + filler + "\"}";
   doc += "],\"toolCalls\":[{\"position\":0},{\"position\":1}],\"todos\":[{\"position\":0}]},\"harness\":\"h\"}";
   Page page = build_page(doc);
   ASSERT_TRUE(page.error.empty()) << page.error;
@@ -143,7 +146,8 @@ TEST(BuildPage, LargeListsTravelInPartsInOrder) {
     joined += (joined.empty() ? "" : ",") + std::string(p.substr(1, p.size() - 2));
   }
   std::string all = "[";
-  for (int i = 0; i < 3000; ++i) all += (i ? "," : "") + std::string("{\"position\":") + std::to_string(i) + ",\"text\":\"" + filler + "\"}";
+  for (int i = 0; i < 3000; ++i)
+    all += (i ? "," : "") + std::string("{\"position\":") + std::to_string(i) + ",\"text\":\"" + filler + "\"}";
   EXPECT_EQ(canonical("[" + joined + "]"), canonical(all + "]"));
   auto calls = parts(page.html, "toolCalls");
   ASSERT_EQ(calls.size(), 1u);
