@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <unordered_map>
 #include <vector>
 
 #include "html.hpp"
@@ -195,6 +196,42 @@ std::string usage_details(element usage) {
     for (element n : notes) out += "<p class=\"muted\">" + esc(json_text(n)) + "</p>";
   }
   return out;
+}
+
+// The turns of the main conversation: a turn whose records all lie in
+// sub-agents' own logs (and that lists no todo) is a sub-agent's, not one.
+std::int64_t conversation_turns(const std::vector<element>& turns, const std::vector<element>& messages,
+                                const std::vector<element>& calls, const Ownership& own) {
+  std::unordered_map<std::int64_t, std::string_view> message_source, call_source;
+  for (element m : messages) {
+    if (auto p = number_at(m, "position")) message_source.emplace(*p, text_at(m, "source"));
+  }
+  for (element c : calls) {
+    if (auto p = number_at(c, "position")) call_source.emplace(*p, text_at(c, "source"));
+  }
+  std::int64_t n = 0;
+  for (element t : turns) {
+    std::size_t records = 0, owned = 0;
+    auto tally = [&](std::string_view key, const std::unordered_map<std::int64_t, std::string_view>& sources) {
+      array list;
+      if (t[key].get_array().get(list) != simdjson::SUCCESS) return;
+      for (element p : list) {
+        std::int64_t position;
+        if (p.get_int64().get(position) != simdjson::SUCCESS) continue;
+        auto it = sources.find(position);
+        if (it == sources.end()) continue;
+        ++records;
+        if (owned_by_sub_agent(own, it->second)) ++owned;
+      }
+    };
+    tally("messagePositions", message_source);
+    tally("toolCallPositions", call_source);
+    array todos;
+    bool has_todos = t["todoPositions"].get_array().get(todos) == simdjson::SUCCESS && todos.size() > 0;
+    if (records > 0 && owned == records && !has_todos) continue;
+    ++n;
+  }
+  return n;
 }
 
 }  // namespace
@@ -430,7 +467,7 @@ std::string first_screen_html(element doc) {
     return has_state ? static_cast<std::int64_t>(objects_at(state, key).size()) : 0;
   };
   const Count counts[] = {
-      {"turns", "turn", "turns", static_cast<std::int64_t>(turns.size())},
+      {"turns", "turn", "turns", conversation_turns(turns, messages, calls, own)},
       {"messages", "message", "messages", static_cast<std::int64_t>(messages.size())},
       {"toolCalls", "tool call", "tool calls", static_cast<std::int64_t>(calls.size())},
       {"failedCalls", "failed", "failed", failed},

@@ -59,6 +59,14 @@ TEST(FirstScreen, OutcomeTimesCountsAndTheFinalReplyOfTheMainConversation) {
       {"position":2,"role":"assistant","text":"sub reply","timestamp":"2026-01-01T10:02:05Z","source":"agents/agent-abcdef12.jsonl:3"}],
     "toolCalls":[{"position":0,"isError":true,"source":"main.jsonl:2"},{"position":1,"isError":false,"source":"main.jsonl:3"}],
     "subAgents":[{"id":"abcdef12","source":"main.jsonl:3"}]}})");
+  // The second turn holds only the sub-agent's reply: it is not a turn of the conversation.
+  std::string two_turns = screen(R"({"state":{"userTurns":[
+      {"position":0,"startMessagePosition":0,"messagePositions":[0,1],"toolCallPositions":[0]},
+      {"position":1,"startMessagePosition":2,"messagePositions":[2],"toolCallPositions":[]}],
+    "messages":[{"position":0,"role":"user","source":"main.jsonl:1"},{"position":1,"role":"assistant","source":"main.jsonl:4"},
+      {"position":2,"role":"assistant","source":"agents/agent-abcdef12.jsonl:3"}],
+    "toolCalls":[{"position":0,"source":"main.jsonl:2"}],"subAgents":[{"id":"abcdef12","source":"main.jsonl:3"}]}})");
+  EXPECT_NE(two_turns.find("data-count=\"turns\"><b>1</b> turn<"), std::string::npos);
   EXPECT_NE(html.find(">Failed</span>"), std::string::npos);
   EXPECT_NE(html.find(">manifest failed</span>"), std::string::npos);
   EXPECT_NE(html.find("Started <time datetime=\"2026-01-01 10:00:00 UTC\">"), std::string::npos);

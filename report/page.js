@@ -1540,6 +1540,28 @@
       return g.el || buildGroup(g);
     }, 'turn');
     timelineList.reset(groups);
+    // A small run is drawn whole (sub-agents' boxes drawn, closed), so that
+    // the browser's own find sees every text; a large one is drawn as it is
+    // scrolled, and its filter finds what is not drawn yet.
+    var agentRecords = agents.reduce(function (n, ag) {
+      return n + ag.entries.length;
+    }, 0);
+    if (timelineSize + agentRecords <= OPEN_LIMIT) {
+      timelineList.step(true);
+      groups.forEach(function (g) {
+        if (g.list) g.list.step(true);
+      });
+      for (var pass = 0, drawn = -1; drawn !== 0 && pass < 20; pass++) {
+        drawn = 0;
+        agents.forEach(function (ag) {
+          if (ag.box && !ag.drawn) {
+            ag.draw();
+            ag.list.step(true);
+            drawn++;
+          }
+        });
+      }
+    }
   }
 
   function renderList(id, title, items, render, noun, empty) {

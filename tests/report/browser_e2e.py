@@ -127,10 +127,24 @@ def records(doc):
     return [("message", m) for m in objects(state, "messages")] + [("call", c) for c in objects(state, "toolCalls")]
 
 
+def conversation_turns(doc):
+    """The user turns less those made only of sub-agents' records (and no todo)."""
+    state = doc.get("state") if isinstance(doc.get("state"), dict) else {}
+    owners, _ = sub_agent_layout(doc)
+    n = 0
+    for t in objects(state, "userTurns"):
+        keys = [("message", p) for p in t.get("messagePositions", []) if ("message", p) in owners] + \
+            [("call", p) for p in t.get("toolCallPositions", []) if ("call", p) in owners]
+        if keys and all(owners[k] is not None for k in keys) and not t.get("todoPositions"):
+            continue
+        n += 1
+    return n
+
+
 def expected_counts(doc):
     state = doc.get("state") if isinstance(doc.get("state"), dict) else {}
     calls = objects(state, "toolCalls")
-    return {"turns": len(objects(state, "userTurns")), "messages": len(objects(state, "messages")),
+    return {"turns": conversation_turns(doc), "messages": len(objects(state, "messages")),
             "toolCalls": len(calls), "failedCalls": sum(1 for c in calls if c.get("isError") is True),
             "todos": len(objects(state, "todos")), "subAgents": len(objects(state, "subAgents")),
             "approvals": len(objects(state, "approvals")), "toolErrors": len(objects(state, "toolErrors")),
