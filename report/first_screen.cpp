@@ -1,5 +1,6 @@
 #include "first_screen.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unordered_map>
@@ -85,6 +86,35 @@ struct Ownership {
   std::vector<std::string_view> main_files;
   std::vector<std::pair<std::string_view, std::string_view>> agents;  // id, source file
 };
+
+bool names_sub_agent(const Ownership& own, std::string_view file) {
+  std::string_view name = file.substr(file.rfind('/') + 1);
+  for (const auto& agent : own.agents) {
+    if (agent.first.size() >= kMinIdForFileMatch && name.find(agent.first) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// The files of the main conversation: where its turns start, unless a
+// sub-agent's id names the file.
+std::vector<std::string_view> main_files(const std::vector<element>& turns, const std::vector<element>& messages,
+                                         const Ownership& own) {
+  std::vector<std::int64_t> starts;
+  for (element t : turns) {
+    if (auto p = number_at(t, "startMessagePosition")) starts.push_back(*p);
+  }
+  std::sort(starts.begin(), starts.end());
+  std::vector<std::string_view> files;
+  for (element m : messages) {
+    auto p = number_at(m, "position");
+    if (!p || !std::binary_search(starts.begin(), starts.end(), *p)) continue;
+    std::string_view file = source_file(text_at(m, "source"));
+    if (file.empty() || names_sub_agent(own, file) || std::find(files.begin(), files.end(), file) != files.end())
+      continue;
+    files.push_back(file);
+  }
+  return files;
+}
 
 bool owned_by_sub_agent(const Ownership& own, std::string_view source) {
   std::string_view file = source_file(source);
@@ -336,12 +366,7 @@ std::string first_screen_html(element doc) {
 
   Ownership own;
   for (element a : sub_agents) own.agents.emplace_back(text_at(a, "id"), source_file(text_at(a, "source")));
-  if (!turns.empty()) {
-    auto start = number_at(turns.front(), "startMessagePosition");
-    for (element m : messages) {
-      if (start && number_at(m, "position") == start) own.main_files.push_back(source_file(text_at(m, "source")));
-    }
-  }
+  own.main_files = main_files(turns, messages, own);
 
   // The heading: the title, else the first prompt of the main conversation.
   std::string heading(has_state ? text_at(state, "title") : std::string_view{});

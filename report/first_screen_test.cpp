@@ -80,6 +80,21 @@ TEST(FirstScreen, OutcomeTimesCountsAndTheFinalReplyOfTheMainConversation) {
   EXPECT_EQ(html.find("sub reply"), std::string::npos);
 }
 
+TEST(FirstScreen, EveryFileWhereATurnStartsIsTheConversations) {
+  // The sub-agent's source lies in the second session's transcript, where a
+  // turn starts: that transcript stays the conversation's.
+  std::string html = screen(R"({"state":{"userTurns":[
+      {"position":0,"startMessagePosition":0,"messagePositions":[0,1]},
+      {"position":1,"startMessagePosition":2,"messagePositions":[2,3]}],
+    "messages":[{"position":0,"role":"user","text":"a","source":"s1.jsonl:1"},
+      {"position":1,"role":"assistant","text":"first","source":"s1.jsonl:2"},
+      {"position":2,"role":"user","text":"b","source":"s2.jsonl:1"},
+      {"position":3,"role":"assistant","text":"second session reply","source":"s2.jsonl:6"}],
+    "subAgents":[{"id":"toolu_9","source":"s2.jsonl:5"}]}})");
+  EXPECT_NE(html.find("md-src\">second session reply</div>"), std::string::npos);
+  EXPECT_NE(html.find("data-count=\"turns\"><b>2</b> turns<"), std::string::npos);
+}
+
 TEST(FirstScreen, AWaitingRunShowsTheQuestionAndTheWaitingCall) {
   std::string html = screen(R"({"state":{"activity":{"state":"needs-approval","source":"a.jsonl:7"},
     "toolCalls":[{"position":3,"name":"AskUserQuestion","source":"a.jsonl:7",

@@ -217,8 +217,6 @@
     this.time = timeOf(kind === 'message' ? data.timestamp : data.startedAt);
     this.failed = kind === 'call' && data.isError === true;
     this.inTurn = false;
-    this.hay = null;
-    this.input = undefined;
   }
   // Members of a call's input that only the harness needs.
   var BOOKKEEPING = ['call_id', 'callID', 'tool_call_id', 'toolCallId', 'internal_chat_message_metadata_passthrough'];
@@ -287,16 +285,24 @@
   function fileName(f) {
     return f.slice(f.lastIndexOf('/') + 1);
   }
-  var mainFiles = new Set();
-  if (turns.length) {
-    messageEntries.forEach(function (e) {
-      if (e.position === turns[0].startMessagePosition && e.file) mainFiles.add(e.file);
-    });
-  }
   var agents = subAgents.map(function (a, i) {
     var where = splitSource(str(a.source));
     return {data: a, index: i, id: str(a.id), file: where.file !== null ? where.file : str(a.source), entries: [],
       shown: [], call: null, box: null, list: null, drawn: false};
+  });
+  function namesAgent(file) {
+    var name = fileName(file);
+    return agents.some(function (ag) {
+      return ag.id.length >= 6 && name.indexOf(ag.id) >= 0;
+    });
+  }
+  // The files of the main conversation: where its turns start, unless a sub-agent's id names the file.
+  var mainFiles = new Set();
+  var starts = new Set(turns.map(function (t) {
+    return t.startMessagePosition;
+  }));
+  messageEntries.forEach(function (e) {
+    if (starts.has(e.position) && e.file && !mainFiles.has(e.file) && !namesAgent(e.file)) mainFiles.add(e.file);
   });
   // Records come from few files: the owner is found once per file.
   var ownerOfFile = new Map();
@@ -1008,7 +1014,7 @@
     var row = h('li', 'todo todo-' + (TODO_STATES.indexOf(s) >= 0 ? s : 'other'));
     row.dataset.kind = 'todo';
     row.dataset.position = String(t.position);
-    add(row, h('span', 'todo-mark', TODO_MARKS[s] || '?')).title = s || 'no state';
+    add(row, h('span', 'todo-mark', has(TODO_MARKS, s) ? TODO_MARKS[s] : '?')).title = s || 'no state';
     var main = add(row, h('div', 'todo-main'));
     add(main, h('span', 'todo-text', str(d.content)));
     add(main, h('span', 'todo-state', s || 'no state'));
@@ -1603,7 +1609,8 @@
     var card = h('article', 'rec approval');
     card.dataset.kind = 'approval';
     var head = add(card, h('header', 'rec-head'));
-    var words = APPROVAL_WORDS[str(a.state)] || str(a.state).replace(/[_-]+/g, ' ') || 'no state';
+    var words = (has(APPROVAL_WORDS, str(a.state)) ? APPROVAL_WORDS[str(a.state)] : str(a.state).replace(/[_-]+/g, ' ')) ||
+      'no state';
     add(head, chip('state state-needs-approval', words)).title = 'approval state ' + str(a.state);
     add(head, h('span', 'grow'));
     add(head, h('span', 'rec-pos', '#' + valueText(a.position)));

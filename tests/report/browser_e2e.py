@@ -78,8 +78,8 @@ def sub_agent_layout(doc):
     """Which sub-agent each record belongs to and which call launched each
     sub-agent, by the page's rules: a record belongs to a sub-agent when its
     source file's name holds the sub-agent's id (of at least 6 characters), or
-    the file is the sub-agent's source file and not the file of the first
-    turn's first message; a sub-agent's launching call is the first free call
+    the file is the sub-agent's source file and not a file of the main
+    conversation (where a turn starts, unless a sub-agent's id names it); a sub-agent's launching call is the first free call
     (not its own, not launching another) whose toolUseId is the id, else
     whose source is the sub-agent's source, else (for a call whose name says
     agent, task, spawn or delegate) whose result holds the id as a word, else
@@ -87,8 +87,10 @@ def sub_agent_layout(doc):
     state = doc.get("state") if isinstance(doc.get("state"), dict) else {}
     agents, turns = objects(state, "subAgents"), objects(state, "userTurns")
     recs = records(doc)
-    main = {source_file(r.get("source")) for k, r in recs
-            if k == "message" and turns and r.get("position") == turns[0].get("startMessagePosition")} - {None}
+    ids = [a.get("id") for a in agents if isinstance(a.get("id"), str) and len(a.get("id")) >= 6]
+    starts = {t.get("startMessagePosition") for t in turns}
+    main = {f for f in (source_file(r.get("source")) for k, r in recs if k == "message" and r.get("position") in starts)
+            if f and not any(i in f.rsplit("/", 1)[-1] for i in ids)}
     files = [source_file(a.get("source")) or a.get("source") for a in agents]
 
     def owner(r):
@@ -441,6 +443,8 @@ def check_odd(driver):
         check(part in notes, f"odd: the notes mention {part}")
     extra = driver.execute_script("return Array.from(document.querySelectorAll('#timeline .extra')).map(e => e.textContent)")
     check(extra == ["tokens:12"], f"odd: an unknown record field is shown ({extra})")
+    states = driver.execute_script("return Array.from(document.querySelectorAll('#approvals .chip')).map(e => e.textContent)")
+    check(states == ["waiting, or asked recently", "constructor"], f"odd: approval states in words, others as they are ({states})")
 
 
 def check_usage(driver, name, doc):
