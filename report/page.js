@@ -511,7 +511,9 @@
 
   // A list drawn CHUNK items at a time: a "show more" button at its end draws
   // the next slice when clicked or when it comes near the viewport.
+  var lazyLists = [];
   function LazyList(box, render, noun) {
+    lazyLists.push(this);
     this.box = box;
     this.render = render;
     this.noun = noun;
@@ -564,6 +566,7 @@
   // very long, when the rest is drawn on demand. A text that holds the
   // filter's words shows whole.
   var CUT_CHARS = 20000;
+  var printing = false; // while printing, every text is drawn whole
   function folded(text, cls, content) {
     var box = h('div', 'fold');
     var lines = text.split('\n');
@@ -588,7 +591,7 @@
     toggle.addEventListener('click', function () {
       box.unfold(box.classList.contains('is-folded'));
     });
-    if (filter.words.length && holdsWords(text)) box.unfold(true);
+    if (printing || (filter.words.length && holdsWords(text))) box.unfold(true);
     return box;
   }
 
@@ -1661,10 +1664,13 @@
     add(details, h('summary', null, Array.isArray(v) ? plural(v.length, 'entry', 'entries')
       : isObject(v) ? Object.keys(v).join(', ') : 'value'));
     var drawn = false;
-    details.addEventListener('toggle', function () {
-      if (drawn || !details.open) return;
+    details.drawNow = function () {
+      if (drawn) return;
       drawn = true;
       details.appendChild(folded(jsonText(v), 'code'));
+    };
+    details.addEventListener('toggle', function () {
+      if (details.open) details.drawNow();
     });
   }
 
@@ -1714,7 +1720,11 @@
     performance.measure('report-render', 'report-start', 'report-rendered');
     performance.mark('report-haystacks'); // nothing is prepared for the filter ahead
     // A printed page shows everything, unfolded and uncut.
+    window.addEventListener('afterprint', function () {
+      printing = false;
+    });
     window.addEventListener('beforeprint', function () {
+      printing = true;
       expandedAll = true;
       groups.forEach(function (g) {
         setOpen(g, true, true);
@@ -1729,6 +1739,27 @@
         ag.draw();
         ag.list.step(true);
       });
+      // Every list drawn to its end, also the lists that drawing makes.
+      for (var rounds = 0, left = 1; left && rounds < 50; rounds++) {
+        left = 0;
+        lazyLists.slice().forEach(function (l) {
+          if (l.done < l.items.length && l.box.isConnected) {
+            l.step(true);
+            left++;
+          }
+        });
+        agents.forEach(function (ag) {
+          if (ag.box && !ag.drawn) {
+            ag.box.open = true;
+            ag.draw();
+            left++;
+          }
+        });
+      }
+      var lazy = document.querySelectorAll('#app details');
+      for (var d = 0; d < lazy.length; d++) {
+        if (lazy[d].drawNow) lazy[d].drawNow();
+      }
       var folds = document.querySelectorAll('.fold.is-folded');
       for (var i = 0; i < folds.length; i++) folds[i].unfold(true);
       var details = document.querySelectorAll('#app details');

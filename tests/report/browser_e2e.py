@@ -386,6 +386,14 @@ def check_page(driver, name, doc, page_path, shot=None):
         check(not low, f"{name}: every text has a contrast of 4.5:1 in {scheme} mode (not: {low[:4]})")
     driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
+    # Printing shows everything: no folded text, closed view or list left to draw.
+    driver.execute_cdp_cmd("Page.printToPDF", {})
+    left = driver.execute_script("return [document.querySelectorAll('.fold.is-folded').length,"
+                                 " document.querySelectorAll('#app details:not([open])').length,"
+                                 " document.querySelectorAll('#app button.more').length,"
+                                 " document.querySelectorAll('#app .turn-body[hidden]').length]")
+    check(left == [0, 0, 0, 0], f"{name}: printing unfolds everything (left: {left})")
+
     urls, errors = requests_and_errors(driver)
     check(urls and set(urls) == {url}, f"{name}: the only request is the page itself (saw {urls[:5]})")
     check(not errors, f"{name}: no console error or warning (saw {errors[:3]})")
