@@ -35,9 +35,11 @@ std::string_view string_member(simdjson::dom::element element, std::string_view 
   return text;
 }
 
-// The browser tab's title: the run's title, else its id, else its harness.
+// The browser tab's title: the run's title, else its first prompt, else its
+// id, else its harness.
 std::string page_title(simdjson::dom::element doc) {
   std::string name(string_member(doc, "/state/title"));
+  if (name.empty()) name = string_member(doc, "/state/userTurns/0/prompt");
   if (name.empty()) {
     simdjson::dom::element run_id;
     if (doc.at_pointer("/runId").get(run_id) == simdjson::SUCCESS && !run_id.is_null()) {

@@ -154,10 +154,11 @@ TEST(BuildPage, LargeListsTravelInPartsInOrder) {
   EXPECT_EQ(canonical(calls[0]), canonical("[{\"position\":0},{\"position\":1}]"));
 }
 
-TEST(BuildPage, TitleFallsBackFromTitleToRunIdToHarness) {
+TEST(BuildPage, TitleFallsBackFromTitleToPromptToRunIdToHarness) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"{\"state\":{\"title\":\"T\"},\"runId\":\"R\",\"harness\":\"H\"}", "tracelens report \xC2\xB7 T"},
       {"{\"state\":{\"title\":\"\"},\"runId\":\"R\",\"harness\":\"H\"}", "tracelens report \xC2\xB7 R"},
+      {"{\"state\":{\"userTurns\":[{\"prompt\":\"P <b>\"}]},\"runId\":\"R\"}", "tracelens report \xC2\xB7 P &lt;b&gt;"},
       {"{\"runId\":{\"b\":1},\"harness\":\"H\"}", "tracelens report \xC2\xB7 {&quot;b&quot;:1}"},
       {"{\"runId\":null,\"harness\":\"H\"}", "tracelens report \xC2\xB7 H"},
       {"{}", "tracelens report"},
