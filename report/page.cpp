@@ -188,15 +188,15 @@ std::string write_page(const std::string& input, const html::Writer& write) {
                      ",\"replacedUtf8Sequences\":" + std::to_string(replaced) +
                      ",\"byteOrderMark\":" + (bom ? "true" : "false") + "}";
 
-  write(assets::kBeforeTitle);
+  for (std::string_view part : assets::kBeforeTitle) write(part);
   write(title);
-  write(assets::kBeforeHeader);
+  for (std::string_view part : assets::kBeforeHeader) write(part);
   write(header);
-  write(assets::kBeforeMeta);
+  for (std::string_view part : assets::kBeforeMeta) write(part);
   write(meta);
-  write(assets::kBeforeDocument);
+  for (std::string_view part : assets::kBeforeDocument) write(part);
   write_document(doc, write);
-  write(assets::kAfterDocument);
+  for (std::string_view part : assets::kAfterDocument) write(part);
   return {};
 }
 
