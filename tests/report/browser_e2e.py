@@ -371,6 +371,19 @@ def check_page(driver, name, doc, page_path, shot=None):
         top, bar = driver.execute_script("return [document.getElementById(arguments[0]).getBoundingClientRect().top,"
                                          " document.querySelector('.toolbar').getBoundingClientRect().bottom]", real[-1])
         check(top >= bar - 1, f"{name}: the anchor #{real[-1]} shows the turn below the toolbar ({top} >= {bar})")
+    # #call-N and #message-N open what holds the record (a folded turn, a sub-agent's box) and show it.
+    shown_records = [(k, p) for k, p in everything if owners[(k, p)] not in loose]
+    if shown_records:
+        kind, pos = shown_records[-1]
+        target = ("call-" if kind == "call" else "message-") + str(pos)
+        driver.get("about:blank")
+        driver.get(url + "#" + target)
+        wait_ready(driver)
+        where = driver.execute_script("const e = document.getElementById(arguments[0]); return e && e.offsetParent !== null ?"
+                                      " [e.getBoundingClientRect().top, document.querySelector('.toolbar')"
+                                      ".getBoundingClientRect().bottom, innerHeight] : null", target)
+        check(where is not None and where[1] - 1 <= where[0] < where[2], f"{name}: #{target} shows the record ({where})")
+
     # The key f goes to the first failed call (drawing and opening what holds it).
     if failed:
         from selenium.webdriver.common.by import By
