@@ -1257,6 +1257,8 @@
     var el = document.getElementById((e.kind === 'message' ? 'message-' : 'call-') + e.position);
     if (!el) return false;
     el.scrollIntoView();
+    var flashed = document.querySelectorAll('.flash');
+    for (var i = 0; i < flashed.length; i++) flashed[i].classList.remove('flash');
     el.classList.add('flash');
     setTimeout(function () {
       el.classList.remove('flash');
