@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of tracelens-report and of its page on a large run.
 #
-#   bench/report_bench.sh [--harness F] [--mb N] [--runs K] [--build DIR] [--word W]
+#   bench/report_bench.sh [--harness F] [--mb N] [--seed S] [--runs K] [--build DIR] [--report BIN] [--word W]
 #
 # Writes the run with make_run.py (cached under /tmp/tracelens-bench; the
 # default, claude at 140 MB, gives more than 20,000 messages and 20,000 tool
@@ -11,13 +11,15 @@
 # all" and scrolling (bench/report_render.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-harness=claude mb=140 runs=5 build=build word=error
+harness=claude mb=140 runs=5 build=build word=error seed= report=
 while [ $# -gt 0 ]; do
   case $1 in
     --harness) harness=$2; shift 2 ;;
     --mb) mb=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
+    --report) report=$2; shift 2 ;;
     --word) word=$2; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
@@ -30,12 +32,13 @@ for p in /usr/bin/time /usr/bin/chromium /usr/bin/chromedriver; do
   [ -x "$p" ] || { echo "$p is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
 
-run=/tmp/tracelens-bench/$harness-$mb
+report=${report:-$build/bin/tracelens-report}
+run=/tmp/tracelens-bench/$harness-$mb${seed:+-seed$seed}
 if [ ! -f "$run/metadata.json" ]; then
   mkdir -p "$run"
-  python3 "$make_run" --harness "$harness" --mb "$mb" --out "$run" >/dev/null
+  python3 "$make_run" --harness "$harness" --mb "$mb" ${seed:+--seed "$seed"} --out "$run" >/dev/null
 fi
-out=/tmp/tracelens-bench/report-$harness-$mb
+out=/tmp/tracelens-bench/report-$harness-$mb${seed:+-seed$seed}
 mkdir -p "$out"
 "$build/bin/tracelens" parse-run --input "$run" --harness "$harness" --version "$version" >"$out/doc.json"
 python3 - "$out/doc.json" <<'PY'
@@ -50,7 +53,7 @@ PY
 # wall seconds, CPU seconds (user + system) and peak kilobytes of each run
 stats=()
 for _ in $(seq "$runs"); do
-  stats+=("$(/usr/bin/time -f '%e %U %S %M' "$build/bin/tracelens-report" "$out/doc.json" 2>&1 >"$out/page.html" | tail -n 1)")
+  stats+=("$(/usr/bin/time -f '%e %U %S %M' "$report" "$out/doc.json" 2>&1 >"$out/page.html" | tail -n 1)")
 done
 median() { sort -g | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
 wall=$(printf '%s\n' "${stats[@]}" | awk '{print $1}' | median)

@@ -6,14 +6,16 @@
 Prints, in milliseconds from the start of the navigation: the first
 contentful paint, the end of the page's first render (its
 "report-rendered" mark; "report-render" is the script's own share) and the
-load event. Then the interactions: the filter WORD (default "error") applied
+load event, and the memory of the tab: the private memory (resident pages
+no other process shares) of the renderer process that shows the page, and
+its JavaScript heap. Then the interactions: the filter WORD (default "error") applied
 at once (the page's "report-filter" measure, and the time to the next frame),
 again once the filter's haystacks are ready (lowered while the browser is idle),
 "Expand all", and twenty scroll steps of 4000 pixels through the unfolded
 timeline (time from each scroll to the frame after it), reported as median
 and maximum.
 """
-import json, statistics, sys, tempfile, time
+import json, os, statistics, sys, tempfile, time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -24,6 +26,46 @@ const t0 = performance.now();
 (%s)();
 requestAnimationFrame(() => requestAnimationFrame(() => done(performance.now() - t0)));
 """
+
+
+def descendants(pid):
+    out = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            except OSError:
+                continue
+            if ppid == pid:
+                out += [int(entry)] + descendants(int(entry))
+    return out
+
+
+def private_kb(pid):
+    total = 0
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                if line.startswith(("Private_Clean:", "Private_Dirty:")):
+                    total += int(line.split()[1])
+    except OSError:
+        return 0
+    return total
+
+
+def tab_memory_mb(driver):
+    """The private memory of the largest renderer process the driver's browser started."""
+    best = 0
+    for pid in descendants(driver.service.process.pid):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmd = f.read()
+        except OSError:
+            continue
+        if b"--type=renderer" in cmd:
+            best = max(best, private_kb(pid))
+    return best / 1024
 
 
 def main():
@@ -57,6 +99,11 @@ def measure(page, word, profile):
                   parse: performance.getEntriesByName('report-parsed')[0].startTime -
                          performance.getEntriesByName('report-start')[0].startTime,
                   load: nav.loadEventEnd, nodes: document.getElementsByTagName('*').length};""")
+        driver.execute_cdp_cmd("HeapProfiler.collectGarbage", {})
+        time.sleep(0.5)
+        heap = driver.execute_cdp_cmd("Runtime.getHeapUsage", {})
+        print(f"tab memory {tab_memory_mb(driver):.0f} MB private (renderer), JavaScript heap "
+              f"{heap['usedSize'] / 1048576:.0f} MB; page {os.path.getsize(page) / 1048576:.1f} MB")
         print(f"first contentful paint {t['fcp']:.0f} ms, dom interactive {t['domInteractive']:.0f} ms, "
               f"first render done {t['rendered']:.0f} ms (script {t['script']:.0f} ms, of which JSON.parse "
               f"{t['parse']:.0f} ms), "

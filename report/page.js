@@ -16,7 +16,7 @@
   var TODO_STATES = ['pending', 'current', 'done'];
   var KNOWN = {
     document: ['schemaVersion', 'parser', 'runId', 'harness', 'harnessVersion', 'scenario', 'parsedAt', 'state',
-      'provenance', 'error'],
+      'provenance', 'error', 'usage'],
     state: ['activity', 'title', 'userTurns', 'messages', 'toolCalls', 'todos', 'subAgents', 'approvals',
       'toolErrors', 'contextArtifacts', 'snapshots'],
     message: ['position', 'id', 'role', 'text', 'timestamp', 'source'],
@@ -109,8 +109,35 @@
   var metaRead = readJson('report-meta');
   var meta = metaRead.ok && isObject(metaRead.value) ? metaRead.value : {};
   var docRead = readJson('tracelens-document');
-  performance.mark('report-parsed');
   var doc = docRead.ok && isObject(docRead.value) ? docRead.value : {};
+  // The messages and tool calls follow the document in parts, each naming its
+  // list. Each part is read and its element dropped, so the page never holds
+  // the document's text twice.
+  (function readParts() {
+    var partsOf = {};
+    var nodes = document.querySelectorAll('script.tracelens-records');
+    for (var i = 0; i < nodes.length; i++) {
+      var list = nodes[i].getAttribute('data-list');
+      var value = null;
+      try {
+        value = JSON.parse(nodes[i].textContent);
+      } catch (e) {
+        note('A part of "' + list + '" could not be read (' + String(e && e.message) + '); it is left out.');
+      }
+      nodes[i].parentNode.removeChild(nodes[i]);
+      if (!Array.isArray(value)) continue;
+      (partsOf[list] = partsOf[list] || []).push(value);
+    }
+    if (!isObject(doc.state)) return;
+    Object.keys(partsOf).forEach(function (list) {
+      if (Array.isArray(doc.state[list]) && doc.state[list].length === 0) {
+        doc.state[list] = [].concat.apply([], partsOf[list]);
+      }
+    });
+  })();
+  var docNode = document.getElementById('tracelens-document');
+  if (docNode) docNode.parentNode.removeChild(docNode);
+  performance.mark('report-parsed');
   if (!docRead.ok) note('The document could not be read (' + docRead.error + '); nothing of it is shown.');
   if (meta.replacedUtf8Sequences > 0) {
     note('The input held ' + plural(meta.replacedUtf8Sequences, 'invalid UTF-8 sequence') +
@@ -190,23 +217,43 @@
     this.time = timeOf(kind === 'message' ? data.timestamp : data.startedAt);
     this.failed = kind === 'call' && data.isError === true;
     this.inTurn = false;
-    this.hay = null;
-    this.input = undefined;
   }
+  // Members of a call's input that only the harness needs.
+  var BOOKKEEPING = ['call_id', 'callID', 'tool_call_id', 'toolCallId', 'internal_chat_message_metadata_passthrough'];
   // A call's input as shown: an object as its fields in order, each string
   // value as its own text (so that commands and file contents read as they
   // are) and every other value as indented JSON; any other input as a whole.
+  // Arguments given as a JSON text are read; then the members beside them,
+  // and bookkeeping members anywhere, are listed apart as [key, text, true].
   Entry.prototype.inputFields = function () {
-    if (this.input === undefined) {
+    var result;
+    {
       var v = this.data.input;
-      if (!has(this.data, 'input')) this.input = null;
+      if (!has(this.data, 'input')) result = null;
       else if (isObject(v) && Object.keys(v).length) {
-        this.input = Object.keys(v).map(function (k) {
-          return [k, jsonText(v[k])];
+        var args = v.arguments, parsed = null;
+        if (typeof args === 'string') {
+          try {
+            parsed = JSON.parse(args);
+          } catch (e) {
+            parsed = null;
+          }
+        } else if (isObject(args)) parsed = args;
+        var fields = [];
+        if (isObject(parsed)) {
+          Object.keys(parsed).forEach(function (k) {
+            fields.push([k, jsonText(parsed[k]), false, parsed[k]]);
+          });
+        }
+        Object.keys(v).forEach(function (k) {
+          var aside = isObject(parsed) || BOOKKEEPING.indexOf(k) >= 0;
+          if (isObject(parsed) && k === 'arguments') fields.push([k, jsonText(v[k]), true, v[k]]);
+          else fields.push([k, jsonText(v[k]), aside, v[k]]);
         });
-      } else this.input = [[null, jsonText(v)]];
+        result = fields;
+      } else result = [[null, jsonText(v), false, v]];
     }
-    return this.input;
+    return result;
   };
   Entry.prototype.inputText = function () {
     var fields = this.inputFields();
@@ -215,13 +262,11 @@
     }).join('\n') : '';
   };
   // What the filter searches: a message's text; a call's name, input and result.
+  // It is lowered on each use rather than kept, which would hold a second copy of every text.
   Entry.prototype.haystack = function () {
-    if (this.hay === null) {
-      var d = this.data;
-      this.hay = (this.kind === 'message' ? str(d.text)
-        : str(d.name) + '\n' + this.inputText() + '\n' + str(d.resultText)).toLowerCase();
-    }
-    return this.hay;
+    var d = this.data;
+    return (this.kind === 'message' ? str(d.text)
+      : str(d.name) + '\n' + this.inputText() + '\n' + str(d.resultText)).toLowerCase();
   };
 
   var messageEntries = messages.map(function (m, i) {
@@ -231,6 +276,122 @@
     return new Entry('call', i, c);
   });
   var allEntries = messageEntries.concat(callEntries);
+
+  // Sub-agents: a record whose source file is a sub-agent's own log (its file
+  // name holds the sub-agent's id, or it is the sub-agent's source file and
+  // not a file of the main conversation) belongs to that sub-agent and is
+  // shown under it. A sub-agent sits under the call that launched it: the
+  // call whose id, source or result names it, else whose prompt is its prompt.
+  function fileName(f) {
+    return f.slice(f.lastIndexOf('/') + 1);
+  }
+  var agents = subAgents.map(function (a, i) {
+    var where = splitSource(str(a.source));
+    return {data: a, index: i, id: str(a.id), file: where.file !== null ? where.file : str(a.source), entries: [],
+      shown: [], call: null, box: null, list: null, drawn: false};
+  });
+  function namesAgent(file) {
+    var name = fileName(file);
+    return agents.some(function (ag) {
+      return ag.id.length >= 6 && name.indexOf(ag.id) >= 0;
+    });
+  }
+  // The files of the main conversation: where its turns start, unless a sub-agent's id names the file.
+  var mainFiles = new Set();
+  var starts = new Set(turns.map(function (t) {
+    return t.startMessagePosition;
+  }));
+  messageEntries.forEach(function (e) {
+    if (starts.has(e.position) && e.file && !mainFiles.has(e.file) && !namesAgent(e.file)) mainFiles.add(e.file);
+  });
+  // Records come from few files: the owner is found once per file.
+  var ownerOfFile = new Map();
+  function ownerOf(e) {
+    if (!e.file) return null;
+    if (ownerOfFile.has(e.file)) return ownerOfFile.get(e.file);
+    var name = fileName(e.file), owner = null;
+    for (var i = 0; i < agents.length && !owner; i++) {
+      var ag = agents[i];
+      if (ag.id.length >= 6 && name.indexOf(ag.id) >= 0) owner = ag;
+      else if (ag.file && e.file === ag.file && !mainFiles.has(e.file)) owner = ag;
+    }
+    ownerOfFile.set(e.file, owner);
+    return owner;
+  }
+  var ownMessages = new Map(), ownCalls = new Map();
+  allEntries.forEach(function (e) {
+    var ag = agents.length ? ownerOf(e) : null;
+    if (!ag) return;
+    e.agent = ag;
+    var own = e.kind === 'message' ? ownMessages : ownCalls;
+    if (!own.has(ag)) own.set(ag, []);
+    own.get(ag).push(e);
+  });
+  // Where to look for a sub-agent's launch: calls by id, by source and by
+  // prompt; results are searched only in calls whose name says they start agents.
+  function index(key) {
+    var map = new Map();
+    callEntries.forEach(function (c) {
+      var k = key(c);
+      if (k && !map.has(k)) map.set(k, []);
+      if (k) map.get(k).push(c);
+    });
+    return map;
+  }
+  var callsById = index(function (c) {
+    return str(c.data.toolUseId);
+  });
+  var callsBySource = index(function (c) {
+    return str(c.data.source);
+  });
+  var callsByPrompt = index(function (c) {
+    var input = c.data.input;
+    return isObject(input) ? str(input.prompt) || str(input.task) : '';
+  });
+  // The id-like words of those results (letters, digits, "_" and "-").
+  var callsByResultWord = new Map();
+  callEntries.forEach(function (c) {
+    if (!agents.length || !/agent|task|spawn|delegate/i.test(str(c.data.name))) return;
+    var words = str(c.data.resultText).match(/[A-Za-z0-9_-]{6,}/g) || [];
+    words.forEach(function (w) {
+      if (!callsByResultWord.has(w)) callsByResultWord.set(w, []);
+      var list = callsByResultWord.get(w);
+      if (list[list.length - 1] !== c) list.push(c);
+    });
+  });
+  agents.forEach(function (ag) {
+    ag.entries = merge(ownMessages.get(ag) || [], ownCalls.get(ag) || []);
+    ag.shown = ag.entries;
+    var candidates = [callsById.get(ag.id) || [], callsBySource.get(str(ag.data.source)) || [],
+      ag.id.length >= 6 ? callsByResultWord.get(ag.id) || [] : [], callsByPrompt.get(str(ag.data.prompt)) || []];
+    for (var t = 0; t < candidates.length && !ag.call; t++) {
+      for (var i = 0; i < candidates[t].length; i++) {
+        var c = candidates[t][i];
+        if (c.agent !== ag && !(c.agents && c.agents.length)) {
+          ag.call = c;
+          c.agents = [ag];
+          break;
+        }
+      }
+    }
+  });
+  var looseAgents = agents.filter(function (ag) {
+    return !ag.call;
+  });
+
+  // A "tool" message that repeats a call's result is shown as a pointer to the call.
+  var resultOf = new Map();
+  callEntries.forEach(function (c) {
+    var r = str(c.data.resultText);
+    if (r && !resultOf.has(r)) resultOf.set(r, c);
+  });
+  messageEntries.forEach(function (e) {
+    var role = str(e.data.role);
+    if (role === 'tool' || role === 'toolResult' || role === 'tool_result' || role === 'function') {
+      var c = resultOf.get(str(e.data.text));
+      if (c) e.dupOf = c;
+    }
+  });
   var failedCalls = callEntries.filter(function (e) {
     return e.failed;
   }).length;
@@ -299,18 +460,29 @@
     this.meta = null;
   }
 
-  var groups = turns.map(function (turn, i) {
+  function notAgents(list) {
+    return list.filter(function (e) {
+      return !e.agent;
+    });
+  }
+  var groups = [];
+  turns.forEach(function (turn, i) {
     var g = new Group(i, turn);
-    g.entries = merge(resolve(turn.messagePositions, messageAt), resolve(turn.toolCallPositions, callAt));
+    var all = merge(resolve(turn.messagePositions, messageAt), resolve(turn.toolCallPositions, callAt));
+    g.entries = notAgents(all);
     g.todos = resolve(turn.todoPositions, todoAt);
-    return g;
+    // A turn made only of a sub-agent's records is that sub-agent's, not the conversation's.
+    if (all.length && !g.entries.length && !g.todos.length) return;
+    g.index = groups.length;
+    groups.push(g);
   });
+  var mainTurns = groups.length;
   if (dangling > 0) note(plural(dangling, 'position') + ' in the user turns name records that the document does not hold.');
   var loose = new Group(groups.length, null);
   loose.entries = merge(messageEntries.filter(function (e) {
-    return !e.inTurn;
+    return !e.inTurn && !e.agent;
   }), callEntries.filter(function (e) {
-    return !e.inTurn;
+    return !e.inTurn && !e.agent;
   }));
   loose.todos = todoItems.filter(function (t) {
     return !t.inTurn;
@@ -339,7 +511,9 @@
 
   // A list drawn CHUNK items at a time: a "show more" button at its end draws
   // the next slice when clicked or when it comes near the viewport.
+  var lazyLists = [];
   function LazyList(box, render, noun) {
+    lazyLists.push(this);
     this.box = box;
     this.render = render;
     this.noun = noun;
@@ -387,28 +561,178 @@
 
   // ---------------------------------------------------------- record views
 
-  // A text shown whole when short, else its first lines with a switch.
-  function folded(text, cls) {
+  // A long text is clipped to its first lines with a switch; the whole text
+  // is in the page (so the browser's find and printing see it) unless it is
+  // very long, when the rest is drawn on demand. A text that holds the
+  // filter's words shows whole.
+  var CUT_CHARS = 20000;
+  var printing = false; // while printing, every text is drawn whole
+  function folded(text, cls, content) {
     var box = h('div', 'fold');
-    var pre = add(box, h('pre', cls));
     var lines = text.split('\n');
-    if (lines.length <= FOLD_LINES && text.length <= FOLD_CHARS) {
-      pre.textContent = text;
-      return box;
-    }
-    var cut = lines.slice(0, FOLD_LINES).join('\n');
-    if (cut.length > FOLD_CHARS) cut = cut.slice(0, FOLD_CHARS);
-    pre.textContent = cut + '\u2026';
+    var long = lines.length > FOLD_LINES || text.length > FOLD_CHARS;
+    var node = content || h('pre', cls);
+    if (!content) node.textContent = long && text.length > CUT_CHARS ? text.slice(0, CUT_CHARS) + '\u2026' : text;
+    box.fullText = text;
+    add(box, node);
+    if (!long) return box;
     box.classList.add('is-folded');
     var more = 'Show all ' + (lines.length > 1 ? plural(lines.length, 'line') : plural(text.length, 'character'));
     var toggle = add(box, h('button', 'fold-toggle', more));
     toggle.type = 'button';
-    toggle.addEventListener('click', function () {
-      var open = box.classList.toggle('is-folded') === false;
-      pre.textContent = open ? text : cut + '\u2026';
+    box.unfold = function (open) {
+      if (open && !content && text.length > CUT_CHARS && node.textContent.length <= CUT_CHARS + 1) {
+        node.textContent = text;
+        if (filter.words.length) highlight(node);
+      }
+      box.classList.toggle('is-folded', !open);
       toggle.textContent = open ? 'Show less' : more;
+    };
+    toggle.addEventListener('click', function () {
+      box.unfold(box.classList.contains('is-folded'));
     });
+    if (printing || (filter.words.length && holdsWords(text))) box.unfold(true);
     return box;
+  }
+
+  // ---------------------------------------------------------- markdown
+
+  // Messages are Markdown. markdown-it reads them (raw HTML off, so tags stay
+  // text) and its tokens become elements here from a fixed list of tags; no
+  // HTML text is ever parsed. Links are inert: their target shows as a title.
+  var md = typeof window.markdownit === 'function'
+    ? window.markdownit({html: false, linkify: false, typographer: false, breaks: true}) : null;
+  var BLOCK_TAGS = ['p', 'h1', 'h2', 'h3', 'h4', 'h5', 'h6', 'ul', 'ol', 'li', 'blockquote', 'table', 'thead',
+    'tbody', 'tr', 'th', 'td'];
+  var INLINE_TAGS = {strong: 'strong', em: 'em', s: 's'};
+  var MD_LIMIT = 200000; // longer texts are shown as plain text
+  function mdInline(tokens, parent) {
+    var stack = [parent];
+    (tokens || []).forEach(function (t) {
+      var top = stack[stack.length - 1];
+      if (t.type === 'link_open') {
+        var link = add(top, h('span', 'md-link'));
+        link.title = t.attrGet('href') || '';
+        stack.push(link);
+      } else if (t.nesting === 1) {
+        stack.push(add(top, document.createElement(INLINE_TAGS[t.tag] || 'span')));
+      } else if (t.nesting === -1) {
+        if (stack.length > 1) stack.pop();
+      } else if (t.type === 'code_inline') {
+        add(top, h('code', 'md-code', t.content));
+      } else if (t.type === 'softbreak' || t.type === 'hardbreak') {
+        add(top, document.createElement('br'));
+      } else if (t.type === 'image') {
+        add(top, h('span', 'md-image', '[image: ' + (t.content || '') + '] ' + (t.attrGet('src') || '')));
+      } else {
+        add(top, document.createTextNode(t.content));
+      }
+    });
+  }
+  function markdown(text) {
+    var root = h('div', 'md rec-text');
+    if (!md || text.length > MD_LIMIT) {
+      root.classList.add('plain');
+      root.textContent = text;
+      return root;
+    }
+    var stack = [root];
+    md.parse(text, {}).forEach(function (t) {
+      var top = stack[stack.length - 1];
+      if (t.nesting === 1) {
+        var el = document.createElement(BLOCK_TAGS.indexOf(t.tag) >= 0 ? t.tag : 'div');
+        if (t.type === 'ordered_list_open' && t.attrGet('start')) el.setAttribute('start', String(Number(t.attrGet('start')) || 1));
+        stack.push(add(top, el));
+      } else if (t.nesting === -1) {
+        if (stack.length > 1) stack.pop();
+      } else if (t.type === 'inline') {
+        mdInline(t.children, top);
+      } else if (t.type === 'fence' || t.type === 'code_block') {
+        var lang = str(t.info).trim().split(/\s+/)[0];
+        add(top, lang === 'diff' || lang === 'patch' ? diffPre(t.content.replace(/\n$/, '')) : h('pre', 'code md-pre', t.content.replace(/\n$/, '')));
+      } else if (t.type === 'hr') {
+        add(top, document.createElement('hr'));
+      } else if (t.content) {
+        add(top, h('div', 'md-text', t.content));
+      }
+    });
+    return root;
+  }
+
+  // ---------------------------------------------------------- diffs
+
+  // A patch or unified diff, each line coloured by its first character.
+  function diffPre(text) {
+    var pre = h('pre', 'code diff');
+    text.split('\n').forEach(function (line, i) {
+      if (i) pre.appendChild(document.createTextNode('\n'));
+      var c = line.charAt(0);
+      var cls = line.indexOf('***') === 0 || line.indexOf('@@') === 0 || line.indexOf('+++') === 0 ||
+        line.indexOf('---') === 0 ? 'd-head' : c === '+' ? 'd-add' : c === '-' ? 'd-del' : 'd-ctx';
+      add(pre, h('span', cls, line));
+    });
+    return pre;
+  }
+  // The unified diff of two texts by lines (longest common subsequence);
+  // runs of more than 6 unchanged lines keep 3 on each side.
+  var DIFF_CELLS = 4000000;
+  function unifiedDiff(a, b) {
+    var x = a.split('\n'), y = b.split('\n');
+    var n = x.length, m = y.length, out = [];
+    if (n * m > DIFF_CELLS) {
+      x.forEach(function (l) {
+        out.push('-' + l);
+      });
+      y.forEach(function (l) {
+        out.push('+' + l);
+      });
+      return out.join('\n');
+    }
+    var w = m + 1, t = new Uint32Array((n + 1) * w);
+    for (var i = n - 1; i >= 0; i--) {
+      for (var j = m - 1; j >= 0; j--) {
+        t[i * w + j] = x[i] === y[j] ? t[(i + 1) * w + j + 1] + 1 : Math.max(t[(i + 1) * w + j], t[i * w + j + 1]);
+      }
+    }
+    var ops = [];
+    i = 0;
+    j = 0;
+    while (i < n || j < m) {
+      if (i < n && j < m && x[i] === y[j]) {
+        ops.push(' ' + x[i]);
+        i++;
+        j++;
+      } else if (i < n && (j === m || t[(i + 1) * w + j] >= t[i * w + j + 1])) {
+        ops.push('-' + x[i++]);
+      } else {
+        ops.push('+' + y[j++]);
+      }
+    }
+    for (var k = 0; k < ops.length;) {
+      if (ops[k].charAt(0) !== ' ') {
+        out.push(ops[k++]);
+        continue;
+      }
+      var e = k;
+      while (e < ops.length && ops[e].charAt(0) === ' ') e++;
+      var keepHead = k === 0 ? 0 : 3, keepTail = e === ops.length ? 0 : 3;
+      if (e - k > keepHead + keepTail + 1) {
+        out.push.apply(out, ops.slice(k, k + keepHead));
+        out.push('@@ ' + plural(e - k - keepHead - keepTail, 'unchanged line') + ' @@');
+        out.push.apply(out, ops.slice(e - keepTail, e));
+      } else {
+        out.push.apply(out, ops.slice(k, e));
+      }
+      k = e;
+    }
+    return out.join('\n');
+  }
+  var EDIT_PAIRS = [['old_string', 'new_string'], ['old_str', 'new_str'], ['oldString', 'newString'],
+    ['old_text', 'new_text'], ['oldText', 'newText']];
+  var PATH_KEYS = ['file_path', 'path', 'filePath', 'notebook_path', 'filename', 'file'];
+  var COMMAND_KEYS = ['command', 'cmd'];
+  function isPatch(text) {
+    return /^\*\*\* Begin Patch|^diff --git |^--- \S/.test(text);
   }
 
   function chip(cls, text) {
@@ -419,9 +743,10 @@
     var known = vocabulary.indexOf(s) >= 0;
     return chip('state state-' + (known ? s : 'other'), s || 'no state');
   }
+  // Where a record was read, folded into a small details view.
   function sourceLine(source, label) {
-    var line = h('div', 'src');
-    add(line, h('span', 'src-label', label || 'source'));
+    var line = h('details', 'src');
+    add(line, h('summary', 'src-label', label || 'source'));
     add(line, h('span', 'src-path', str(source) || '(none)'));
     return line;
   }
@@ -440,16 +765,41 @@
     var card = h('article', 'rec msg role-' + (/^[a-z]+$/.test(role) ? role : 'other'));
     card.dataset.kind = 'message';
     card.dataset.position = String(e.position);
+    card.id = 'message-' + e.position;
     var head = add(card, h('header', 'rec-head'));
     add(head, chip('role', role));
     if (d.timestamp) add(head, h('span', 'rec-time', d.timestamp));
     add(head, h('span', 'grow'));
     if (d.id) add(head, h('span', 'rec-id', d.id)).title = 'id';
     add(head, h('span', 'rec-pos', '#' + e.position)).title = 'message position';
-    card.appendChild(folded(typeof d.text === 'string' ? d.text : '', 'rec-text'));
+    var text = typeof d.text === 'string' ? d.text : '';
+    if (e.dupOf) {
+      card.classList.add('dup');
+      var p = add(card, h('p', 'dup-note', 'The result of '));
+      var link = add(p, h('a', null, str(e.dupOf.data.name) + ' #' + e.dupOf.position));
+      link.href = '#call-' + e.dupOf.position;
+      p.appendChild(document.createTextNode(', shown with the call.'));
+    } else {
+      card.appendChild(folded(text, 'rec-text', markdown(text)));
+    }
     extras(d, KNOWN.message, card);
     card.appendChild(sourceLine(d.source));
     return card;
+  }
+
+  function inputValue(key, f, d) {
+    var v = f[3];
+    if (key !== null && COMMAND_KEYS.indexOf(key) >= 0 && (typeof v === 'string' || Array.isArray(v))) {
+      var cmd = Array.isArray(v) ? v.map(function (a) {
+        return typeof a === 'string' && /^[\w@%+=:,./-]+$/.test(a) ? a : JSON.stringify(a);
+      }).join(' ') : v;
+      return folded(Array.isArray(v) ? cmd : f[1], 'code cmd');
+    }
+    if (key !== null && PATH_KEYS.indexOf(key) >= 0 && typeof v === 'string') return folded(f[1], 'code path');
+    if (typeof v === 'string' && (isPatch(v) || /patch/i.test(str(d.name)) && /^[-+@ *]/m.test(v))) {
+      return folded(v, 'code diff', diffPre(v));
+    }
+    return folded(f[1], 'code');
   }
 
   function renderCall(e) {
@@ -457,6 +807,7 @@
     var card = h('article', 'rec call' + (e.failed ? ' failed' : ''));
     card.dataset.kind = 'call';
     card.dataset.position = String(e.position);
+    card.id = 'call-' + e.position;
     var head = add(card, h('header', 'rec-head'));
     add(head, h('span', 'tool-icon', '\u2699'));
     add(head, h('span', 'tool-name', str(d.name) || '(unnamed tool)'));
@@ -476,11 +827,39 @@
     if (fields) {
       add(card, h('div', 'io-label', 'Input'));
       var box = add(card, h('div', 'fields'));
-      fields.forEach(function (f) {
+      var input = isObject(d.input) ? d.input : {};
+      var args = fields.filter(function (f) {
+        return !f[2];
+      });
+      var edit = EDIT_PAIRS.filter(function (pair) {
+        return typeof input[pair[0]] === 'string' && typeof input[pair[1]] === 'string';
+      })[0];
+      args.forEach(function (f) {
+        if (edit && (f[0] === edit[0] || f[0] === edit[1])) {
+          if (f[0] !== edit[0]) return;
+          add(box, h('div', 'field-key', 'change'));
+          box.appendChild(folded(unifiedDiff(input[edit[0]], input[edit[1]]), 'code diff',
+            diffPre(unifiedDiff(input[edit[0]], input[edit[1]]))));
+          return;
+        }
         if (f[0] === null) box.classList.add('whole');
         else add(box, h('div', 'field-key', f[0]));
-        box.appendChild(folded(f[1], 'code'));
+        box.appendChild(inputValue(f[0], f, d));
       });
+      var aside = fields.filter(function (f) {
+        return f[2];
+      });
+      if (aside.length) {
+        var more = add(card, h('details', 'bookkeeping'));
+        add(more, h('summary', null, 'Other members: ' + aside.map(function (f) {
+          return f[0];
+        }).join(', ')));
+        var grid = add(more, h('div', 'fields'));
+        aside.forEach(function (f) {
+          add(grid, h('div', 'field-key', f[0]));
+          grid.appendChild(folded(f[1], 'code'));
+        });
+      }
     }
     if (has(d, 'resultText')) {
       add(card, h('div', 'io-label', e.failed ? 'Error' : 'Result'));
@@ -488,11 +867,147 @@
     }
     extras(d, KNOWN.call, card);
     card.appendChild(sourceLine(d.source));
+    (e.agents || []).forEach(function (ag) {
+      card.appendChild(renderAgent(ag));
+    });
     return card;
   }
 
+  // ---------------------------------------------------------- sub-agents
+
+  var usage = isObject(doc.usage) ? doc.usage : null;
+  var TOKEN_KEYS = [['inputTokens', 'in'], ['outputTokens', 'out'], ['cacheReadTokens', 'cache read'],
+    ['cacheWriteTokens', 'cache write'], ['reasoningTokens', 'reasoning']];
+  function usageText(figures) {
+    if (!isObject(figures)) return '';
+    var parts = TOKEN_KEYS.filter(function (k) {
+      return typeof figures[k[0]] === 'number';
+    }).map(function (k) {
+      return count(figures[k[0]]) + ' ' + k[1];
+    });
+    if (typeof figures.costUsd === 'number') parts.push('$' + figures.costUsd.toFixed(figures.costUsd < 1 ? 4 : 2));
+    return parts.length ? 'tokens ' + parts.join(', ') : '';
+  }
+  function usageFor(list, key, value) {
+    if (!usage || !Array.isArray(usage[list])) return null;
+    for (var i = 0; i < usage[list].length; i++) {
+      if (isObject(usage[list][i]) && usage[list][i][key] === value) return usage[list][i];
+    }
+    return null;
+  }
+  function spanOf(entries) {
+    var first = NaN, last = NaN;
+    entries.forEach(function (e) {
+      var t = e.time, t2 = e.kind === 'call' ? timeOf(e.data.endedAt) : t;
+      if (!isNaN(t) && (isNaN(first) || t < first)) first = t;
+      if (!isNaN(t2) && (isNaN(last) || t2 > last)) last = t2;
+      if (!isNaN(t) && (isNaN(last) || t > last)) last = t;
+    });
+    return !isNaN(first) && last > first ? last - first : NaN;
+  }
+
+  var expandedAll = false;
+  // A sub-agent as a folded box: its title, state, duration and usage; opened,
+  // its prompt and its own messages and calls.
+  function renderAgent(ag) {
+    var a = ag.data;
+    var box = h('details', 'agent');
+    box.dataset.kind = 'subAgent';
+    box.id = 'agent-' + ag.index;
+    var sum = add(box, h('summary', 'agent-head'));
+    add(sum, h('span', 'agent-label', 'Sub-agent'));
+    add(sum, h('span', 'agent-title', str(a.title) || '(untitled)'));
+    sum.appendChild(stateChip(a.state, ACTIVITY_STATES));
+    var span = spanOf(ag.entries);
+    var facts = [plural(ag.entries.length, 'record')];
+    if (!isNaN(span)) facts.push(duration(span));
+    var u = usageText(usageFor('subAgents', 'subAgentId', a.id));
+    if (u) facts.push(u);
+    add(sum, h('span', 'agent-meta', facts.join(' \u00B7 ')));
+    ag.box = box;
+    ag.drawn = false;
+    ag.list = null;
+    ag.draw = function () {
+      if (ag.drawn) return;
+      ag.drawn = true;
+      var body = add(box, h('div', 'agent-body'));
+      var id = add(body, h('div', 'agent-id', 'id '));
+      add(id, h('span', 'rec-id', str(a.id)));
+      if (str(a.prompt)) {
+        add(body, h('div', 'io-label', 'Prompt'));
+        body.appendChild(folded(a.prompt, 'rec-text', markdown(a.prompt)));
+      }
+      body.appendChild(sourceLine(a.source));
+      var list = add(body, h('div', 'entries'));
+      ag.list = new LazyList(list, renderEntry, 'record');
+      ag.list.reset(ag.shown);
+    };
+    box.addEventListener('toggle', function () {
+      if (box.open) ag.draw();
+    });
+    if (expandedAll || (filtering() && ag.shown.length && ag.shown.length < ag.entries.length + 1 && filter.words.length)) {
+      box.open = true;
+      ag.draw();
+    }
+    return box;
+  }
+
   function renderEntry(e) {
-    return e.kind === 'message' ? renderMessage(e) : renderCall(e);
+    var card = e.kind === 'message' ? renderMessage(e) : renderCall(e);
+    if (filter.words.length) highlight(card);
+    return card;
+  }
+
+  // ---------------------------------------------------------- highlights
+
+  function holdsWords(text) {
+    var low = text.toLowerCase();
+    return filter.words.some(function (w) {
+      return low.indexOf(w) >= 0;
+    });
+  }
+  // Marks every place a filter word occurs in the texts below `root` (not in
+  // the sub-agent boxes, which mark their own when drawn).
+  function highlight(root) {
+    var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+    var nodes = [];
+    for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+      if (n.parentNode.closest('summary.src-label, .fold-toggle')) continue;
+      nodes.push(n);
+    }
+    nodes.forEach(function (node) {
+      var text = node.nodeValue, low = text.toLowerCase(), at = 0, found = [];
+      while (at < low.length) {
+        var best = -1, len = 0;
+        filter.words.forEach(function (w) {
+          var i = low.indexOf(w, at);
+          if (i >= 0 && (best < 0 || i < best)) {
+            best = i;
+            len = w.length;
+          }
+        });
+        if (best < 0) break;
+        found.push([best, len]);
+        at = best + len;
+      }
+      if (!found.length) return;
+      var frag = document.createDocumentFragment(), last = 0;
+      found.forEach(function (f) {
+        if (f[0] > last) frag.appendChild(document.createTextNode(text.slice(last, f[0])));
+        add(frag, h('mark', 'hit', text.slice(f[0], f[0] + f[1])));
+        last = f[0] + f[1];
+      });
+      if (last < text.length) frag.appendChild(document.createTextNode(text.slice(last)));
+      node.parentNode.replaceChild(frag, node);
+    });
+    // Open what holds a mark: folded texts, source and bookkeeping views.
+    var marks = root.querySelectorAll('mark.hit');
+    for (var i = 0; i < marks.length; i++) {
+      for (var p = marks[i].parentNode; p && p !== root.parentNode; p = p.parentNode) {
+        if (p.unfold && p.classList.contains('is-folded')) p.unfold(true);
+        if (p.tagName === 'DETAILS' && !p.classList.contains('agent')) p.open = true;
+      }
+    }
   }
 
   var TODO_MARKS = {pending: '\u25CB', current: '\u25D0', done: '\u2713'};
@@ -502,7 +1017,7 @@
     var row = h('li', 'todo todo-' + (TODO_STATES.indexOf(s) >= 0 ? s : 'other'));
     row.dataset.kind = 'todo';
     row.dataset.position = String(t.position);
-    add(row, h('span', 'todo-mark', TODO_MARKS[s] || '?')).title = s || 'no state';
+    add(row, h('span', 'todo-mark', has(TODO_MARKS, s) ? TODO_MARKS[s] : '?')).title = s || 'no state';
     var main = add(row, h('div', 'todo-main'));
     add(main, h('span', 'todo-text', str(d.content)));
     add(main, h('span', 'todo-state', s || 'no state'));
@@ -525,6 +1040,14 @@
     }
     return true;
   }
+  // A call that launched sub-agents also shows when one of their records matches.
+  function matchesDeep(e) {
+    if (matches(e)) return true;
+    if (!e.agents) return false;
+    return e.agents.some(function (ag) {
+      return ag.shown.length > 0;
+    });
+  }
 
   function groupMeta(g) {
     var parts = [];
@@ -545,6 +1068,10 @@
       if (!isNaN(t2) && (isNaN(last) || t2 > last)) last = t2;
     });
     if (!isNaN(first) && last > first) parts.push(duration(last - first));
+    if (g.turn) {
+      var u = usageText(usageFor('turns', 'turnPosition', g.turn.position));
+      if (u) parts.push(u);
+    }
     return parts.join(' \u00B7 ');
   }
 
@@ -552,6 +1079,11 @@
     var turn = g.turn;
     var el = h('section', 'turn' + (turn ? '' : ' loose') + (g.failed ? ' has-failed' : ''));
     el.dataset.turn = turn ? String(typeof turn.position === 'number' ? turn.position : g.index) : 'none';
+    el.id = turn ? 'turn-' + (g.index + 1) : 'turn-none';
+    var anchor = add(el, h('a', 'turn-anchor', '#'));
+    anchor.href = '#' + el.id;
+    anchor.title = 'link to this turn';
+    anchor.setAttribute('aria-label', 'link to ' + (turn ? 'turn ' + (g.index + 1) : 'the records outside any turn'));
     var head = add(el, h('button', 'turn-head'));
     head.type = 'button';
     add(head, h('span', 'chev'));
@@ -642,62 +1174,105 @@
     return dd;
   }
 
-  function renderHeader() {
-    var top = add(app, h('header', 'top'));
-    var brand = add(top, h('div', 'brand'));
-    add(brand, h('span', 'logo', '\u25C8'));
-    add(brand, h('span', null, 'tracelens report'));
-    var title = str(state.title);
-    add(top, h('h1', 'title' + (title ? '' : ' untitled'), title || 'Untitled run'));
+  // The header is in the page already (tracelens-report writes it); here
+  // the final reply becomes Markdown and the failed count a way to the failures.
+  function enhanceHeader() {
+    var fin = document.querySelector('#final-reply .md-src');
+    var link = document.querySelector('#final-reply .final-link');
+    if (fin && link) {
+      var e = messageAt.get(Number(link.getAttribute('href').replace('#message-', '')));
+      var text = e ? str(e.data.text) : fin.textContent;
+      var box = folded(text, 'rec-text', markdown(text));
+      box.classList.add('final-text');
+      fin.parentNode.replaceChild(box, fin);
+    }
+    var failedLink = document.getElementById('failed-count');
+    if (failedLink) {
+      failedLink.addEventListener('click', function (ev) {
+        ev.preventDefault();
+        nextFailed(1);
+      });
+    }
+  }
 
-    var act = add(top, h('div', 'activity'));
-    var s = str(activity.state);
-    var badge = add(act, h('span', 'badge state-' + (ACTIVITY_STATES.indexOf(s) >= 0 ? s : 'other'), s || 'no activity'));
-    badge.title = 'activity';
-    var why = add(act, h('div', 'activity-why'));
-    add(why, h('span', 'reason', str(activity.reason) || 'No reason given.'));
-    var ev = add(why, h('span', 'activity-detail'));
-    if (activity.lastEventKind) add(ev, h('span', null, 'last event ' + activity.lastEventKind));
-    why.appendChild(sourceLine(activity.source, 'evidence'));
-
-    if (has(doc, 'error')) add(top, h('div', 'doc-error', 'Parser error: ' + valueText(doc.error)));
-
-    var facts = add(top, h('dl', 'facts'));
-    fact(facts, 'harness', [str(doc.harness), str(doc.harnessVersion)].filter(Boolean).join(' ') || '\u2014');
-    fact(facts, 'parser', str(parser.name) || '\u2014', 'mono');
-    var parserStatus = h('span');
-    parserStatus.appendChild(stateChip(parser.status, PARSER_STATUSES));
-    fact(facts, 'status', parserStatus);
-    var res = parser.resolution === null || parser.resolution === undefined ? 'none' : valueText(parser.resolution);
-    if (typeof parser.matchedVersion === 'string') res += ' \u2192 ' + parser.matchedVersion;
-    fact(facts, 'resolution', res);
-    fact(facts, 'run id', has(doc, 'runId') && doc.runId !== null ? valueText(doc.runId) : '\u2014', 'mono');
-    fact(facts, 'scenario', has(doc, 'scenario') && doc.scenario !== null ? valueText(doc.scenario) : '\u2014');
-    var parsedAt = typeof doc.parsedAt === 'number' ? new Date(doc.parsedAt) : null;
-    fact(facts, 'parsed', parsedAt && isFinite(parsedAt.getTime())
-      ? parsedAt.toISOString().replace('T', ' ').replace(/\.\d+Z$/, ' UTC') : '\u2014');
-    fact(facts, 'schema', has(doc, 'schemaVersion') ? valueText(doc.schemaVersion) : '\u2014');
-
-    var summary = add(top, h('div', 'summary'));
-    summary.id = 'summary';
-    [['turns', turns.length, 'turn'], ['messages', messages.length, 'message'],
-      ['toolCalls', calls.length, 'tool call'], ['failedCalls', failedCalls, 'failed', 'failed'],
-      ['todos', todos.length, 'todo'], ['subAgents', subAgents.length, 'sub-agent'],
-      ['approvals', approvals.length, 'approval'], ['toolErrors', toolErrors.length, 'tool error'],
-      ['contextArtifacts', contexts.length, 'context file']].forEach(function (c) {
-      var item = add(summary, h('span', 'count' + (c[0] === 'failedCalls' && c[1] ? ' bad' : '')));
-      item.dataset.count = c[0];
-      add(item, h('b', null, count(c[1])));
-      add(item, document.createTextNode(' ' + (c[1] === 1 || c[3] ? c[2] : c[2] + 's')));
-    });
-
-    var nav = add(top, h('nav', 'jump'));
-    [['timeline', 'Timeline'], ['sub-agents', 'Sub-agents'], ['approvals', 'Approvals'],
-      ['tool-errors', 'Tool errors'], ['context', 'Context files'], ['snapshots', 'Snapshots'],
-      ['provenance', 'Provenance']].forEach(function (l) {
-      var a = add(nav, h('a', null, l[1]));
-      a.href = '#' + l[0];
-    });
+  // Brings a record, turn or sub-agent into view: draws and opens what holds it.
+  function reveal(id) {
+    var m = /^(message|call|turn|agent)-(\d+)$/.exec(id);
+    if (!m) return false;
+    var n = Number(m[2]), target = null;
+    if (m[1] === 'turn') {
+      target = groups[n - 1];
+      if (!target || !target.turn) return false;
+      drawUntil(target);
+      setOpen(target, true, true);
+      target.el.scrollIntoView();
+      return true;
+    }
+    if (m[1] === 'agent') {
+      var ag = agents[n];
+      if (!ag) return false;
+      if (ag.call) revealEntry(ag.call);
+      if (ag.box) {
+        ag.box.open = true;
+        ag.draw();
+        ag.box.scrollIntoView();
+      }
+      return true;
+    }
+    var e = (m[1] === 'message' ? messageAt : callAt).get(n);
+    return e ? revealEntry(e) : false;
+  }
+  function drawUntil(g) {
+    var at = timelineList.items.indexOf(g);
+    if (at < 0 && filtering()) {
+      clearFilter();
+      at = timelineList.items.indexOf(g);
+    }
+    while (at >= 0 && timelineList.done <= at) timelineList.step();
+  }
+  function revealEntry(e) {
+    if (e.agent) {
+      var ag = e.agent;
+      if (ag.call) revealEntry(ag.call);
+      else document.getElementById('sub-agents').scrollIntoView();
+      if (!ag.box) return false;
+      ag.box.open = true;
+      ag.draw();
+      var i = ag.list.items.indexOf(e);
+      while (i >= 0 && ag.list.done <= i) ag.list.step();
+    } else {
+      var g = groups.filter(function (x) {
+        return x.entries.indexOf(e) >= 0;
+      })[0];
+      if (!g) return false;
+      drawUntil(g);
+      setOpen(g, true, true);
+      var k = g.list.items.indexOf(e);
+      if (k < 0 && filtering()) {
+        clearFilter();
+        return revealEntry(e);
+      }
+      while (k >= 0 && g.list.done <= k) g.list.step();
+    }
+    var el = document.getElementById((e.kind === 'message' ? 'message-' : 'call-') + e.position);
+    if (!el) return false;
+    el.scrollIntoView();
+    var flashed = document.querySelectorAll('.flash');
+    for (var i = 0; i < flashed.length; i++) flashed[i].classList.remove('flash');
+    el.classList.add('flash');
+    setTimeout(function () {
+      el.classList.remove('flash');
+    }, 1200);
+    return true;
+  }
+  var failedAt = -1;
+  var failedEntries = callEntries.filter(function (e) {
+    return e.failed;
+  });
+  function nextFailed(step) {
+    if (!failedEntries.length) return;
+    failedAt = (failedAt + step + failedEntries.length) % failedEntries.length;
+    revealEntry(failedEntries[failedAt]);
   }
 
   function renderNotes() {
@@ -731,6 +1306,44 @@
   }
 
   var status = null;
+  var clearFilter = function () {};
+  var startView = false;
+  var searchBox = null, failedBox = null;
+  var timelineBadge = null;
+  var hitAt = -1;
+  function saveView() {
+    var hash = filter.words.length ? '#q=' + encodeURIComponent(searchBox.value.trim()) + (filter.failedOnly ? '&failed' : '')
+      : filter.failedOnly ? '#failed' : '';
+    if (hash === location.hash || (!hash && !/^#(q=|failed)/.test(location.hash))) return;
+    try {
+      history.replaceState(null, '', hash || location.pathname + location.search);
+    } catch (e) {
+      // an address that cannot change stays as it is
+    }
+  }
+  // Moves to the next (or previous) place a filter word shows, drawing every
+  // turn that matches first.
+  function nextHit(step) {
+    if (!filter.words.length) return;
+    timelineList.step(true);
+    shownGroups().forEach(function (g) {
+      setOpen(g, true, true);
+      if (g.list) g.list.step(true);
+    });
+    agents.forEach(function (ag) {
+      if (ag.list && ag.box.open) ag.list.step(true);
+    });
+    var marks = document.querySelectorAll('#timeline mark.hit');
+    if (!marks.length) return;
+    var old = document.querySelector('mark.hit.current');
+    if (old) old.classList.remove('current');
+    hitAt = (hitAt + step + marks.length) % marks.length;
+    marks[hitAt].classList.add('current');
+    marks[hitAt].scrollIntoView({block: 'center'});
+    status.dataset.hit = String(hitAt + 1);
+    status.textContent = status.textContent.replace(/ \u00B7 match \d+ of \d+$/, '') + ' \u00B7 match ' +
+      (hitAt + 1) + ' of ' + marks.length;
+  }
   var toolErrorList = null;
   var toolErrorItems = [];
 
@@ -754,26 +1367,61 @@
     var collapse = add(bar, h('button', 'tool-button', 'Collapse all'));
     collapse.type = 'button';
     collapse.id = 'collapse-all';
+    var prev = add(bar, h('button', 'tool-button hit-nav', '\u2191'));
+    prev.type = 'button';
+    prev.id = 'hit-prev';
+    prev.title = 'previous match (Shift+Enter)';
+    prev.setAttribute('aria-label', 'previous match');
+    var next = add(bar, h('button', 'tool-button hit-nav', '\u2193'));
+    next.type = 'button';
+    next.id = 'hit-next';
+    next.title = 'next match (Enter)';
+    next.setAttribute('aria-label', 'next match');
     status = add(bar, h('span', 'filter-status'));
     status.id = 'filter-status';
     status.setAttribute('aria-live', 'polite');
+    prev.addEventListener('click', function () {
+      nextHit(-1);
+    });
+    next.addEventListener('click', function () {
+      nextHit(1);
+    });
+    clearFilter = function () {
+      search.value = '';
+      box.checked = false;
+      run();
+    };
+    // The view in the address: #q=words and &failed, so a link shows the same.
+    var view = /^#q=([^&]*)(&failed)?$|^#failed$/.exec(location.hash);
+    if (view) {
+      try {
+        search.value = decodeURIComponent(view[1] || '');
+      } catch (e) {
+        search.value = '';
+      }
+      box.checked = !!view[2] || location.hash === '#failed';
+      startView = true;
+    }
+    searchBox = search;
+    failedBox = box;
 
     var timer = 0;
     function run() {
       clearTimeout(timer);
       timer = 0;
       var words = search.value.toLowerCase().split(/\s+/).filter(Boolean);
-      if (words.join(' ') === filter.words.join(' ') && box.checked === filter.failedOnly) return;
+      if (words.join(' ') === filter.words.join(' ') && box.checked === filter.failedOnly) return false;
       filter.words = words;
       filter.failedOnly = box.checked;
       applyFilter();
+      return true;
     }
     search.addEventListener('input', function () {
       clearTimeout(timer);
       timer = setTimeout(run, FILTER_DELAY);
     });
     search.addEventListener('keydown', function (ev) {
-      if (ev.key === 'Enter') run();
+      if (ev.key === 'Enter' && !run() && filter.words.length) nextHit(ev.shiftKey ? -1 : 1);
       if (ev.key === 'Escape') {
         search.value = '';
         run();
@@ -781,23 +1429,42 @@
     });
     box.addEventListener('change', run);
     expand.addEventListener('click', function () {
+      expandedAll = true;
       shownGroups().forEach(function (g) {
         setOpen(g, true, false);
       });
+      agents.forEach(function (ag) {
+        if (ag.box) {
+          ag.box.open = true;
+          ag.draw();
+        }
+      });
     });
     collapse.addEventListener('click', function () {
+      expandedAll = false;
       groups.forEach(function (g) {
         setOpen(g, false, false);
+      });
+      agents.forEach(function (ag) {
+        if (ag.box) ag.box.open = false;
       });
     });
   }
 
+  // Counts the records that match, also those of sub-agents shown under a call.
   function updateStatus(visibleGroups) {
     var ms = 0, cs = 0;
+    function tally(e) {
+      if (!matches(e)) return;
+      if (e.kind === 'message') ms++;
+      else cs++;
+    }
     visibleGroups.forEach(function (g) {
       g.shown.forEach(function (e) {
-        if (e.kind === 'message') ms++;
-        else cs++;
+        tally(e);
+        (e.agents || []).forEach(function (ag) {
+          ag.shown.forEach(tally);
+        });
       });
     });
     var shownTurns = visibleGroups.filter(function (g) {
@@ -807,25 +1474,36 @@
     status.dataset.calls = String(cs);
     status.dataset.turns = String(shownTurns);
     var inTimelineMs = 0, inTimelineCs = 0;
-    groups.forEach(function (g) {
-      g.entries.forEach(function (e) {
-        if (e.kind === 'message') inTimelineMs++;
-        else inTimelineCs++;
+    function total(e) {
+      if (e.kind === 'message') inTimelineMs++;
+      else inTimelineCs++;
+      (e.agents || []).forEach(function (ag) {
+        ag.entries.forEach(total);
       });
+    }
+    groups.forEach(function (g) {
+      g.entries.forEach(total);
     });
     status.textContent = filtering()
       ? count(ms) + ' of ' + plural(inTimelineMs, 'message') + ' and ' + count(cs) + ' of ' +
         plural(inTimelineCs, 'tool call') + ' match, in ' + plural(shownTurns, 'turn')
       : plural(inTimelineMs, 'message') + ' and ' + plural(inTimelineCs, 'tool call') + ' in ' +
-        plural(turns.length, 'turn');
+        plural(mainTurns, 'turn');
     status.classList.toggle('active', filtering());
   }
 
   function applyFilter() {
     var t0 = performance.now();
     var active = filtering();
+    agents.forEach(function (ag) {
+      ag.shown = active ? ag.entries.filter(matches) : ag.entries;
+      if (ag.list) {
+        ag.list.reset(ag.shown);
+        if (active && ag.shown.length) ag.box.open = true;
+      }
+    });
     groups.forEach(function (g) {
-      g.shown = active ? g.entries.filter(matches) : g.entries;
+      g.shown = active ? g.entries.filter(matchesDeep) : g.entries;
       if (active) {
         if (g.saved === null) g.saved = g.open;
         g.open = g.shown.length > 0;
@@ -842,6 +1520,11 @@
     });
     var visible = shownGroups();
     timelineList.reset(visible);
+    timelineBadge.textContent = active ? count(visible.filter(function (g) {
+      return g.turn;
+    }).length) + ' of ' + count(mainTurns) : count(mainTurns);
+    saveView();
+    hitAt = -1;
     timelineEmpty.hidden = visible.length > 0;
     updateStatus(visible);
     document.body.classList.toggle('failed-only', filter.failedOnly);
@@ -858,7 +1541,8 @@
 
   var timelineEmpty = null;
   function renderTimeline() {
-    var s = section('timeline', 'Timeline', turns.length);
+    var s = section('timeline', 'Timeline', mainTurns);
+    timelineBadge = s.querySelector('.count-badge');
     if (!groups.length) none(s, 'The document holds no turns, messages or tool calls.');
     timelineEmpty = add(s, h('p', 'muted empty', 'Nothing matches.'));
     timelineEmpty.hidden = true;
@@ -867,6 +1551,28 @@
       return g.el || buildGroup(g);
     }, 'turn');
     timelineList.reset(groups);
+    // A small run is drawn whole (sub-agents' boxes drawn, closed), so that
+    // the browser's own find sees every text; a large one is drawn as it is
+    // scrolled, and its filter finds what is not drawn yet.
+    var agentRecords = agents.reduce(function (n, ag) {
+      return n + ag.entries.length;
+    }, 0);
+    if (timelineSize + agentRecords <= OPEN_LIMIT) {
+      timelineList.step(true);
+      groups.forEach(function (g) {
+        if (g.list) g.list.step(true);
+      });
+      for (var pass = 0, drawn = -1; drawn !== 0 && pass < 20; pass++) {
+        drawn = 0;
+        agents.forEach(function (ag) {
+          if (ag.box && !ag.drawn) {
+            ag.draw();
+            ag.list.step(true);
+            drawn++;
+          }
+        });
+      }
+    }
   }
 
   function renderList(id, title, items, render, noun, empty) {
@@ -890,11 +1596,27 @@
     card.appendChild(sourceLine(a.source));
     return card;
   }
+  var APPROVAL_WORDS = {waiting_or_recent: 'waiting, or asked recently', pending: 'waiting for an answer',
+    approved: 'approved', denied: 'denied', rejected: 'rejected'};
+  // The call a tool error comes from: the call read from the same place, else
+  // a failed call whose result holds the error's text.
+  function callOfError(t) {
+    var source = str(t.source), text = str(t.text).trim();
+    var bySource = callEntries.filter(function (c) {
+      return source && str(c.data.source) === source;
+    })[0];
+    if (bySource) return bySource;
+    return failedEntries.filter(function (c) {
+      return text && str(c.data.resultText).indexOf(text) >= 0;
+    })[0] || null;
+  }
   function renderApproval(a) {
     var card = h('article', 'rec approval');
     card.dataset.kind = 'approval';
     var head = add(card, h('header', 'rec-head'));
-    add(head, chip('state state-needs-approval', str(a.state) || 'no state'));
+    var words = (has(APPROVAL_WORDS, str(a.state)) ? APPROVAL_WORDS[str(a.state)] : str(a.state).replace(/[_-]+/g, ' ')) ||
+      'no state';
+    add(head, chip('state state-needs-approval', words)).title = 'approval state ' + str(a.state);
     add(head, h('span', 'grow'));
     add(head, h('span', 'rec-pos', '#' + valueText(a.position)));
     card.appendChild(folded(str(a.text), 'code'));
@@ -910,6 +1632,11 @@
     add(head, h('span', 'grow'));
     add(head, h('span', 'rec-pos', '#' + valueText(t.position)));
     card.appendChild(folded(str(t.text), 'code result'));
+    var c = callOfError(t);
+    if (c) {
+      var link = add(card, h('a', 'error-call', 'Go to the call: ' + (str(c.data.name) || 'tool') + ' #' + c.position));
+      link.href = '#call-' + c.position;
+    }
     card.appendChild(sourceLine(t.source));
     return card;
   }
@@ -939,10 +1666,13 @@
     add(details, h('summary', null, Array.isArray(v) ? plural(v.length, 'entry', 'entries')
       : isObject(v) ? Object.keys(v).join(', ') : 'value'));
     var drawn = false;
-    details.addEventListener('toggle', function () {
-      if (drawn || !details.open) return;
+    details.drawNow = function () {
+      if (drawn) return;
       drawn = true;
       details.appendChild(folded(jsonText(v), 'code'));
+    };
+    details.addEventListener('toggle', function () {
+      if (details.open) details.drawNow();
     });
   }
 
@@ -967,33 +1697,17 @@
 
   // ---------------------------------------------------------------- start
 
-  // Filter haystacks are lower-cased while the browser is idle, so that the
-  // first filter on a large run does not have to do it.
-  function warmHaystacks() {
-    var i = 0;
-    var idle = window.requestIdleCallback || function (fn) {
-      return setTimeout(function () {
-        fn({timeRemaining: function () {
-          return 8;
-        }});
-      }, 50);
-    };
-    function slice(deadline) {
-      while (i < allEntries.length && deadline.timeRemaining() > 2) {
-        for (var k = 0; k < 200 && i < allEntries.length; k++, i++) allEntries[i].haystack();
-      }
-      if (i < allEntries.length) idle(slice);
-      else performance.mark('report-haystacks');
-    }
-    idle(slice);
-  }
-
   function start() {
-    renderHeader();
+    enhanceHeader();
     renderNotes();
     renderToolbar();
     renderTimeline();
-    renderList('sub-agents', 'Sub-agents', subAgents, renderSubAgent, 'sub-agent');
+    var agentSection = renderList('sub-agents', 'Sub-agents not tied to a call', looseAgents, renderAgent, 'sub-agent',
+      agents.length ? 'Every sub-agent is shown under the call that launched it.' : 'None.');
+    if (agents.length > looseAgents.length) {
+      agentSection.box.parentNode.insertBefore(h('p', 'muted', plural(agents.length - looseAgents.length, 'sub-agent') +
+        ' shown under the calls that launched them.'), agentSection.box);
+    }
     renderList('approvals', 'Approvals', approvals, renderApproval, 'approval');
     toolErrorItems = toolErrors;
     toolErrorList = renderList('tool-errors', 'Tool errors', toolErrors, renderToolError, 'tool error');
@@ -1006,9 +1720,14 @@
     document.documentElement.dataset.ready = 'true';
     performance.mark('report-rendered');
     performance.measure('report-render', 'report-start', 'report-rendered');
-    warmHaystacks();
-    // A printed page shows everything.
+    performance.mark('report-haystacks'); // nothing is prepared for the filter ahead
+    // A printed page shows everything, unfolded and uncut.
+    window.addEventListener('afterprint', function () {
+      printing = false;
+    });
     window.addEventListener('beforeprint', function () {
+      printing = true;
+      expandedAll = true;
       groups.forEach(function (g) {
         setOpen(g, true, true);
       });
@@ -1016,7 +1735,71 @@
       groups.forEach(function (g) {
         if (g.list) g.list.step(true);
       });
+      agents.forEach(function (ag) {
+        if (!ag.box) return;
+        ag.box.open = true;
+        ag.draw();
+        ag.list.step(true);
+      });
+      // Every list drawn to its end, also the lists that drawing makes.
+      for (var rounds = 0, left = 1; left && rounds < 50; rounds++) {
+        left = 0;
+        lazyLists.slice().forEach(function (l) {
+          if (l.done < l.items.length && l.box.isConnected) {
+            l.step(true);
+            left++;
+          }
+        });
+        agents.forEach(function (ag) {
+          if (ag.box && !ag.drawn) {
+            ag.box.open = true;
+            ag.draw();
+            left++;
+          }
+        });
+      }
+      var lazy = document.querySelectorAll('#app details');
+      for (var d = 0; d < lazy.length; d++) {
+        if (lazy[d].drawNow) lazy[d].drawNow();
+      }
+      var folds = document.querySelectorAll('.fold.is-folded');
+      for (var i = 0; i < folds.length; i++) folds[i].unfold(true);
+      var details = document.querySelectorAll('#app details');
+      for (var k = 0; k < details.length; k++) details[k].open = true;
     });
+    // Links within the page draw and open what they point at.
+    document.addEventListener('click', function (ev) {
+      var a = ev.target.closest && ev.target.closest('a[href^="#"]');
+      if (!a) return;
+      var id = a.getAttribute('href').slice(1);
+      if (reveal(id)) {
+        ev.preventDefault();
+        try {
+          history.replaceState(null, '', '#' + id);
+        } catch (e) {
+          // the address stays
+        }
+      }
+    });
+    // Keys: f and Shift+F go to the next and previous failed call, / to the filter.
+    document.addEventListener('keydown', function (ev) {
+      var t = ev.target;
+      if (ev.ctrlKey || ev.metaKey || ev.altKey || (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA'))) return;
+      if (ev.key === 'f' || ev.key === 'F') {
+        ev.preventDefault();
+        nextFailed(ev.key === 'F' ? -1 : 1);
+      } else if (ev.key === '/') {
+        ev.preventDefault();
+        searchBox.focus();
+      }
+    });
+    if (startView) {
+      filter.words = searchBox.value.toLowerCase().split(/\s+/).filter(Boolean);
+      filter.failedOnly = failedBox.checked;
+      applyFilter();
+    } else if (location.hash.length > 1) {
+      reveal(location.hash.slice(1));
+    }
   }
 
   try {

@@ -58,10 +58,18 @@ def main():
     check(page.index(b"Content-Security-Policy") < page.index(b"<style>"), "the policy comes before the style")
 
     # The document travels whole and with no '<' in its element.
+    # The document's messages and tool calls follow it in parts, each naming its list.
     block = re.search(rb'<script type="application/json" id="tracelens-document">(.*?)</script>', page, re.S)
-    check(block is not None and b"<" not in block.group(1), "the document's element holds no '<'")
-    check(block is not None and json.loads(block.group(1)) == json.loads(doc), "the embedded document equals the input")
-    check(page.count(b"</script") == 3, "only the page's three script elements end in </script")
+    parts = re.findall(rb'<script type="application/json" class="tracelens-records" data-list="(\w+)">(.*?)</script>',
+                       page, re.S)
+    check(block is not None and b"<" not in block.group(1) and all(b"<" not in p for _, p in parts),
+          "the document's elements hold no '<'")
+    whole = json.loads(block.group(1)) if block else {}
+    for name, part in parts:
+        whole["state"][name.decode()] += json.loads(part)
+    check(whole == json.loads(doc), "the embedded document, with its parts, equals the input")
+    check(page.count(b"</script") == 3 + len(parts), "only the page's script elements end in </script")
+    check(page.index(b'<h1 class="title">') < page.index(b"<script"), "the first screen comes before any script")
 
     # Invalid UTF-8 is shown as U+FFFD, not refused.
     bad = run(binary, [], b'{"harness":"a\xff\xfeb","state":{"title":"t\xc0"}}')
