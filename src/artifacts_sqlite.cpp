@@ -381,7 +381,9 @@ TableKind table_kind(sqlite3* db, const SqliteQuery& query) {
   TableKind kind = TableKind::stored;
   for (std::string_view wanted : query.columns) {
     // Column names match without regard to ASCII case, as in SQL.
-    auto same = [&](const std::pair<std::string, int>& c) { return sqlite3_stricmp(c.first.c_str(), std::string(wanted).c_str()) == 0; };
+    auto same = [&](const std::pair<std::string, int>& c) {
+      return sqlite3_stricmp(c.first.c_str(), std::string(wanted).c_str()) == 0;
+    };
     auto found = std::find_if(columns.begin(), columns.end(), same);
     if (found == columns.end()) return TableKind::missing;
     if (found->second != 0) kind = TableKind::computed;

@@ -25,9 +25,11 @@ TEST(JsonParse, LoneSurrogateEscapesBecomeTheReplacementCharacter) {
       {R"({"t":"cut \ud83d"})", "cut \xEF\xBF\xBD"},
       {R"({"t":"\uDE00 low"})", "\xEF\xBF\xBD low"},
       {R"({"t":"\ud83d\ud83d\ude00"})", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // the second high has its pair
-      {R"({"t":"\ud83d\u0041"})", "\xEF\xBF\xBD" "A"},
+      {R"({"t":"\ud83d\u0041"})",
+       "\xEF\xBF\xBD"
+       "A"},
       {R"({"t":"a \\ud83d \"\ud83d\""})", "a \\ud83d \"\xEF\xBF\xBD\""},  // an escaped backslash is text
-      {R"({"t":"\ud83d","n":18446744073709551616})", "\xEF\xBF\xBD"},  // with a number beyond 64 bits
+      {R"({"t":"\ud83d","n":18446744073709551616})", "\xEF\xBF\xBD"},     // with a number beyond 64 bits
   };
   DocParser p;
   for (const Case& c : cases) {

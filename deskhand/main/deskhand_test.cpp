@@ -226,7 +226,8 @@ TEST(LockAndPermissions, OnlyAMissingStateOrTheBooleanFalseMeansUnlocked) {
     EXPECT_TRUE(screen_is_locked(session)) << session.dump();
     FakePlatform platform;
     platform.session = session;
-    EXPECT_EQ(error_of(run(platform, "click", json{{"action", "click"}})), kLocked) << session.dump();
+    EXPECT_EQ(error_of(run(platform, "click", json{{"action", "click"}})), kLocked)
+        << session.dump();
     EXPECT_EQ(platform.listings, 0);
   }
 }

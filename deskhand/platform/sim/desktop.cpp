@@ -248,8 +248,9 @@ Result<Desktop> parse_desktop(std::string_view text) {
   Desktop desktop;
   // The windows come before "running", whose default they make.
   using Reader = Result<Done> (*)(const json&, Desktop&);
-  for (const Reader read : {read_session, read_flags, read_windows, read_running, read_frontmost,
-                            read_activation, read_focused, read_event_log, read_after_focus_check}) {
+  for (const Reader read :
+       {read_session, read_flags, read_windows, read_running, read_frontmost, read_activation,
+        read_focused, read_event_log, read_after_focus_check}) {
     if (auto done = read(*parsed, desktop); !done) return done.failure();
   }
   return desktop;
