@@ -146,7 +146,8 @@ bool append_read(int fd, std::uint64_t expected, std::uint64_t limit, std::strin
   return true;
 }
 
-// True when the leading bytes (the probe) of the file hold a NUL byte.
+// Reads the leading bytes (the probe) of the file into a buffer on the
+// stack; `binary` tells whether they hold a NUL byte. False on a read error.
 bool binary_start(int fd, std::uint64_t probe_len, bool& binary) {
   char probe[kBinaryProbe];
   std::uint64_t got = 0;
