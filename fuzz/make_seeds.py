@@ -85,6 +85,40 @@ def opencode_db_seeds(out):
     return n
 
 
+# Lines that hold lone surrogate escapes (a string cut inside a character),
+# as a Claude transcript and a Gemini chat write them.
+LONE_SURROGATE_CLAUDE = (b'{"type":"user","message":{"role":"user","content":"cut \\ud83d"},"uuid":"u1"}\n'
+                         b'{"type":"assistant","message":{"role":"assistant","content":[{"type":"text",'
+                         b'"text":"low \\ude00 pair \\ud83d\\ude00 two \\ud83d\\ud83d"}]},"uuid":"u2"}\n')
+LONE_SURROGATE_GEMINI = (b'{"sessionId":"p1","projectHash":"h"}\n'
+                         b'{"id":"m1","type":"user","content":"gemini \\ud83d cut"}\n')
+
+
+def generated_column_db_seed(out, n):
+    """An OpenCode database whose part table declares its data column as
+    generated (written after the rows, as a hostile file is), alone."""
+    with tempfile.TemporaryDirectory() as tmp:
+        db_path = os.path.join(tmp, "x.db")
+        db = sqlite3.connect(db_path, isolation_level=None)
+        db.execute("PRAGMA page_size=512")
+        db.executescript(
+            "CREATE TABLE session(id, parent_id, title, time_created);"
+            "CREATE TABLE message(id, session_id, time_created, data);"
+            "CREATE TABLE part(id, message_id, raw);"
+            "CREATE TABLE todo(session_id, content, status, position);"
+            "INSERT INTO session VALUES('ses_1', NULL, 't', 1);"
+            "INSERT INTO message VALUES('msg_1', 'ses_1', 2, '{\"role\":\"user\"}');"
+            "INSERT INTO part VALUES('prt_1', 'msg_1', '{\"type\":\"text\",\"text\":\"hi\"}');"
+            "INSERT INTO todo VALUES('ses_1', 'a todo', 'pending', 0);"
+            "PRAGMA writable_schema=ON;"
+            "UPDATE sqlite_master SET sql = 'CREATE TABLE part(id, message_id, raw, "
+            "data AS (raw || hex(zeroblob(100000000))) VIRTUAL)' WHERE name = 'part';")
+        db.close()
+        data = open(db_path, "rb").read()
+    open(os.path.join(out, f"seed-{n:04d}"), "wb").write(struct.pack("<BII", 0, len(data), 0) + data)
+    print(f"1 seed for opencode_db_fuzz with a generated column ({len(data)} bytes)")
+
+
 def runs_of_cases(tmp):
     """Each case's run directory, or the run its setup.py writes."""
     for case in sorted(os.listdir(CASES)):
@@ -103,7 +137,7 @@ def main():
     target, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
     if target == "opencode_db_fuzz":
-        opencode_db_seeds(out)
+        generated_column_db_seed(out, opencode_db_seeds(out) + 1)
         return
     tmp = tempfile.mkdtemp()
     try:
@@ -129,6 +163,16 @@ def seeds(target, out, tmp):
             if pick:
                 used.add(pick)
             pieces.append(open(os.path.join(run, pick), "rb").read()[:LIMIT // len(PIECES)] if pick else b"")
+        n += 1
+        open(os.path.join(out, f"seed-{n:04d}"), "wb").write(b"\x1e".join(pieces))
+    if target == "classify_fuzz":
+        for data in (LONE_SURROGATE_CLAUDE, LONE_SURROGATE_GEMINI):
+            n += 1
+            open(os.path.join(out, f"seed-{n:04d}"), "wb").write(data)
+    else:
+        pieces = [b""] * len(PIECES)
+        pieces[3] = LONE_SURROGATE_CLAUDE
+        pieces[19] = LONE_SURROGATE_GEMINI
         n += 1
         open(os.path.join(out, f"seed-{n:04d}"), "wb").write(b"\x1e".join(pieces))
     print(f"{n} seeds for {target}")

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,18 @@ struct RepairedUtf8 {
 // or overlong sequences, surrogates, code points above U+10FFFF) by U+FFFD,
 // one replacement for each maximal invalid part, as browsers decode.
 RepairedUtf8 repair_utf8(std::string_view bytes);
+
+// The deepest nesting of arrays and objects accepted in a document:
+// tracelens reads input values up to simdjson's 1,024 levels and places a
+// copied value a few levels deep in its document (a tool call's input sits
+// at the fifth), so every document it prints stays within this.
+inline constexpr std::size_t kMaxNesting = 1024 + 8;
+
+// The JSON text with every lone surrogate escape inside a string (a high
+// surrogate escape not followed by an escaped low surrogate, or a low one
+// not preceded by a high one) replaced by the escape of U+FFFD; nothing when
+// there is none.
+std::optional<std::string> replace_lone_surrogates(std::string_view json);
 
 // Text for an element's content or a quoted attribute value: & < > " ' become
 // character references; everything else is kept.

@@ -1,6 +1,12 @@
 // tracelens-report [DOCUMENT]: reads one document printed by tracelens (the
 // file named, or standard input) and writes its HTML page to standard output.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +16,10 @@
 #include "page.hpp"
 
 namespace {
+
+// The largest document read: tracelens's documents of the largest runs are
+// far smaller, and the page has to stay one that a browser opens.
+constexpr std::uint64_t kMaxInputBytes = 536870912;
 
 constexpr std::string_view kUsage =
     "usage: tracelens-report [DOCUMENT]\n"
@@ -26,19 +36,63 @@ int fail(const std::string& message) {
   return 2;
 }
 
-// Reads to the end, leaving spare capacity after the text for the JSON parser.
-bool read_all(std::FILE* file, std::string& out) {
+// Appends what `fd` gives, up to its end, to `out`, leaving spare capacity
+// after the text for the JSON parser. More than kMaxInputBytes is refused
+// as soon as it is read. `expected` (a regular file's length) sizes the
+// buffer once; standard input grows it as it comes.
+enum class ReadResult { ok, error, too_large };
+
+ReadResult read_all(int fd, std::uint64_t expected, std::string& out) {
   constexpr std::size_t kSpare = 64;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    long size = std::ftell(file);
-    if (size > 0) out.reserve(static_cast<std::size_t>(size) + kSpare);
-    std::rewind(file);
+  constexpr std::size_t kStep = 1 << 16;
+  if (expected > kMaxInputBytes) return ReadResult::too_large;
+  out.reserve(static_cast<std::size_t>(expected) + kSpare);
+  char buffer[kStep];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ReadResult::error;
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<std::size_t>(n) > kMaxInputBytes) return ReadResult::too_large;
+    out.append(buffer, static_cast<std::size_t>(n));
   }
-  char buffer[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
   if (out.capacity() - out.size() < kSpare) out.reserve(out.size() + kSpare);
-  return !std::ferror(file);
+  return ReadResult::ok;
+}
+
+// The document named by `path` ("-": standard input), or the exit status
+// after the message on standard error.
+int read_document(const std::string& path, std::string& input) {
+  const std::string name = path == "-" ? "standard input" : path;
+  int fd = STDIN_FILENO;
+  std::uint64_t expected = 0;
+  if (path == "-") {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) expected = static_cast<std::uint64_t>(st.st_size);
+  } else {
+    // Opened without waiting, so that a FIFO under the name cannot block.
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail("cannot open " + path + ": " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return fail(path + " is not a regular file");
+    }
+    expected = static_cast<std::uint64_t>(st.st_size);
+  }
+  const ReadResult read = read_all(fd, expected, input);
+  if (fd != STDIN_FILENO) ::close(fd);
+  switch (read) {
+    case ReadResult::ok:
+      return 0;
+    case ReadResult::too_large:
+      return fail(name + " holds more than " + std::to_string(kMaxInputBytes) + " bytes");
+    case ReadResult::error:
+      break;
+  }
+  return fail("cannot read " + name);
 }
 
 }  // namespace
@@ -53,15 +107,16 @@ int main(int argc, char** argv) {
     return fail("expected at most one argument, the document's path (see --help)");
   }
 
+  // A reader that closes standard output early makes the write fail (status
+  // 1 below) instead of killing the process.
+  std::signal(SIGPIPE, SIG_IGN);
   std::string input;
-  if (path == "-") {
-    if (!read_all(stdin, input)) return fail("cannot read standard input");
-  } else {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return fail("cannot open " + path + ": " + std::strerror(errno));
-    bool ok = read_all(file, input);
-    std::fclose(file);
-    if (!ok) return fail("cannot read " + path);
+  if (int status = read_document(path, input); status != 0) return status;
+  // A lone surrogate escape (what JavaScript writes when it cuts a string
+  // inside a character) is read as U+FFFD, keeping the rest of the document.
+  if (auto repaired = report::html::replace_lone_surrogates(input)) {
+    input = std::move(*repaired);
+    input.reserve(input.size() + 64);
   }
 
   bool written = true;

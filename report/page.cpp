@@ -175,7 +175,9 @@ std::string write_page(const std::string& input, const html::Writer& write) {
   simdjson::dom::parser parser;
   simdjson::dom::element doc;
   {
-    if (auto err = parser.parse(text.data(), text.size(), !padded).get(doc); err != simdjson::SUCCESS) {
+    auto err = parser.allocate(text.size(), html::kMaxNesting);
+    if (err == simdjson::SUCCESS) err = parser.parse(text.data(), text.size(), !padded).get(doc);
+    if (err != simdjson::SUCCESS) {
       return std::string("the input is not valid JSON (") + simdjson::error_message(err) + ")";
     }
     if (doc.type() != simdjson::dom::element_type::OBJECT) {

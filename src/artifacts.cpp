@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <unordered_set>
 
 #include "harness.hpp"
 #include "json.hpp"
@@ -117,39 +119,79 @@ void sort_and_dedupe(std::vector<T>& items) {
 
 }  // namespace
 
+namespace {
+
+// Appends what `fd` gives from its offset on to `out`, at most `limit` bytes
+// and up to the end of the file, in steps through one reused buffer: `out`
+// is reserved for `expected` bytes and the padding, and grows only if the
+// file turns out longer; no byte of it is written twice. False on a read
+// error.
+bool append_read(int fd, std::uint64_t expected, std::uint64_t limit, std::string& out) {
+  constexpr std::size_t kStep = 1 << 18;
+  static const std::unique_ptr<char[]> step(new char[kStep]);
+  out.reserve(out.size() + static_cast<std::size_t>(std::min(expected, limit)) + json::kPadding);
+  advise_huge_pages(out);
+  std::uint64_t got = 0;
+  while (got < limit) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit - got, kStep));
+    const ssize_t n = ::read(fd, step.get(), want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    out.append(step.get(), static_cast<std::size_t>(n));
+    got += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+// Reads the leading bytes (the probe) of the file into a buffer on the
+// stack; `binary` tells whether they hold a NUL byte. False on a read error.
+bool binary_start(int fd, std::uint64_t probe_len, bool& binary) {
+  char probe[kBinaryProbe];
+  std::uint64_t got = 0;
+  if (!read_up_to(fd, probe, std::min<std::uint64_t>(probe_len, sizeof probe), got)) return false;
+  binary = has_nul(std::string_view(probe, static_cast<std::size_t>(got)));
+  return true;
+}
+
+}  // namespace
+
 std::optional<std::string> read_text_window(const std::string& path, std::uint64_t max_bytes) {
   Fd f;
   std::uint64_t length = 0;
   if (!open_regular(path, f, length)) return std::nullopt;
-  std::uint64_t probe_len = std::min({length, max_bytes, kBinaryProbe});
-  std::string probe(static_cast<std::size_t>(probe_len), '\0');
-  std::uint64_t got = 0;
-  if (!read_up_to(f.fd, probe.data(), probe_len, got)) return std::nullopt;
-  probe.resize(static_cast<std::size_t>(got));
-  if (has_nul(probe)) return std::nullopt;
+  bool binary = false;
+  if (!binary_start(f.fd, std::min(length, max_bytes), binary) || binary) return std::nullopt;
   if (::lseek(f.fd, 0, SEEK_SET) != 0) return std::nullopt;
   std::string bytes;
   if (length <= max_bytes) {
     // A file that grew since its length was read is read on up to the window.
-    std::uint64_t cap = std::min(max_bytes, length + 65536);
-    bytes.reserve(static_cast<std::size_t>(cap) + json::kPadding);
-    bytes.resize(static_cast<std::size_t>(cap));
-    if (!read_up_to(f.fd, bytes.data(), cap, got)) return std::nullopt;
-    bytes.resize(static_cast<std::size_t>(got));
+    if (!append_read(f.fd, length, max_bytes, bytes)) return std::nullopt;
   } else {
     std::uint64_t m = max_bytes >= 2 ? max_bytes - 1 : max_bytes;
     std::uint64_t head = m / 2;
     std::uint64_t tail = m - head;
     bytes.reserve(static_cast<std::size_t>(max_bytes) + json::kPadding);
-    bytes.resize(static_cast<std::size_t>(max_bytes));
-    if (!read_up_to(f.fd, bytes.data(), head, got)) return std::nullopt;
-    std::uint64_t used = got;
-    if (max_bytes >= 2) bytes[used++] = '\n';
+    if (!append_read(f.fd, head, head, bytes)) return std::nullopt;
+    if (max_bytes >= 2) bytes.push_back('\n');
     if (::lseek(f.fd, static_cast<off_t>(length - tail), SEEK_SET) < 0) return std::nullopt;
-    if (!read_up_to(f.fd, bytes.data() + used, tail, got)) return std::nullopt;
-    bytes.resize(static_cast<std::size_t>(used + got));
+    if (!append_read(f.fd, tail, tail, bytes)) return std::nullopt;
   }
   return finish_text(std::move(bytes));
+}
+
+std::uint64_t readable_log_bytes(int fd, std::uint64_t length) {
+  std::uint64_t readable = std::min(length, kLogLimit);
+#ifdef SEEK_HOLE
+  // A hole reads as NUL bytes, which no text log holds: the log ends there.
+  const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  if (hole >= 0) readable = std::min(readable, static_cast<std::uint64_t>(hole));
+#else
+  (void)fd;
+#endif
+  return readable;
 }
 
 std::optional<std::string> read_complete_text(const std::string& path) {
@@ -157,19 +199,26 @@ std::optional<std::string> read_complete_text(const std::string& path) {
   std::uint64_t length = 0;
   if (!open_regular(path, f, length)) return std::nullopt;
   // The length read before reading bounds what is read, so a file that grows
-  // meanwhile cannot make the read endless.
+  // meanwhile cannot make the read endless; a log beyond the per-log limit
+  // or with a hole is read up to there, in whole lines.
+  const std::uint64_t readable = readable_log_bytes(f.fd, length);
+  if (::lseek(f.fd, 0, SEEK_SET) != 0) return std::nullopt;
   std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(length) + json::kPadding);
-  advise_huge_pages(bytes);
-  bytes.resize(static_cast<std::size_t>(length));
-  std::uint64_t got = 0;
-  if (!read_up_to(f.fd, bytes.data(), length, got)) return std::nullopt;
-  bytes.resize(static_cast<std::size_t>(got));
+  if (!append_read(f.fd, readable, readable, bytes)) return std::nullopt;
+  if (readable < length) {
+    // The block before a hole is padded with NUL bytes after the last line.
+    const std::size_t last_line_end = bytes.rfind('\n');
+    bytes.resize(last_line_end == std::string::npos ? 0 : last_line_end + 1);
+  }
   if (has_nul(std::string_view(bytes).substr(0, kBinaryProbe))) return std::nullopt;
   return finish_text(std::move(bytes));
 }
 
-std::string rel_path(const std::string& root, const std::string& path) {
+namespace {
+
+// The path with the `root` prefix removed by whole path components (the
+// full path if it does not start with `root`), as raw bytes.
+std::string_view relative_bytes(const std::string& root, const std::string& path) {
   std::string_view rel = path;
   if (!root.empty() && rel.starts_with(root)) {
     std::string_view rest = rel.substr(root.size());
@@ -180,7 +229,13 @@ std::string rel_path(const std::string& root, const std::string& path) {
       while (!rel.empty() && rel[0] == '/') rel.remove_prefix(1);
     }
   }
-  return slashes(text::repair_utf8(rel));
+  return rel;
+}
+
+}  // namespace
+
+std::string rel_path(const std::string& root, const std::string& path) {
+  return slashes(text::repair_utf8(relative_bytes(root, path)));
 }
 
 // Dependency trees, build output, git objects and the harnesses' caches,
@@ -200,6 +255,71 @@ bool skip_dir(std::string_view rel) {
 
 namespace {
 
+// A regular file below the run directory: its relative path (made distinct
+// from every other file's by make_paths_distinct), its full path and length.
+struct RunFile {
+  std::string rel;
+  std::string path;
+  std::uint64_t size = 0;
+  bool exact = true;  // `rel` is the file's relative path byte for byte
+};
+
+// Every regular file below `dir`, depth-first in byte order of the names,
+// leaving out the directories that skip_dir names.
+void list_run_files(const std::string& root, const std::string& dir, std::vector<RunFile>& out) {
+  std::vector<Entry> entries;
+  if (!list_dir(dir, entries)) return;
+  for (Entry& e : entries) {
+    if (S_ISREG(e.st.st_mode)) {
+      RunFile f;
+      f.rel = rel_path(root, e.path);
+      f.exact = f.rel == relative_bytes(root, e.path);
+      f.size = static_cast<std::uint64_t>(e.st.st_size);
+      f.path = std::move(e.path);
+      out.push_back(std::move(f));
+    } else if (S_ISDIR(e.st.st_mode)) {
+      if (skip_dir(rel_path(root, e.path))) continue;
+      list_run_files(root, e.path, out);
+    }
+  }
+}
+
+// `rel` with "~" and `n` put before the extension of its last component
+// ("p/a.jsonl" becomes "p/a~2.jsonl"), so that the name still says what
+// kind of file it is.
+std::string numbered(std::string_view rel, std::size_t n) {
+  const std::size_t slash = rel.rfind('/');
+  const std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+  std::size_t dot = rel.rfind('.');
+  if (dot == std::string_view::npos || dot <= name_start) dot = rel.size();
+  const std::string_view stem = rel.substr(0, dot);
+  const std::string_view extension = rel.substr(stem.size());
+  return std::string(stem) + "~" + std::to_string(n) + std::string(extension);
+}
+
+// Two files whose names differ only in bytes that are not UTF-8, or in a
+// backslash against a slash, would get the same relative path. A file whose
+// path is its own name keeps it; any other one that meets a path already
+// taken is numbered until its path is free, in walk order. So every file of
+// the run keeps a path of its own.
+void make_paths_distinct(std::vector<RunFile>& files) {
+  if (std::all_of(files.begin(), files.end(), [](const RunFile& f) { return f.exact; })) return;
+  std::unordered_set<std::string> taken;
+  for (const RunFile& f : files) {
+    if (f.exact) taken.insert(f.rel);
+  }
+  for (RunFile& f : files) {
+    if (f.exact || taken.insert(f.rel).second) continue;
+    for (std::size_t n = 2;; ++n) {
+      std::string candidate = numbered(f.rel, n);
+      if (taken.insert(candidate).second) {
+        f.rel = std::move(candidate);
+        break;
+      }
+    }
+  }
+}
+
 // A database file found while walking a run: its relative and full path and
 // the rule that picked it.
 struct FoundDatabase {
@@ -208,37 +328,28 @@ struct FoundDatabase {
   std::size_t rule = 0;
 };
 
-// The texts below `dir` within the budget, noting the files that one of
+// The texts among `files` within the budget, noting the files that one of
 // `rules` picks as databases.
-void collect_texts(const std::string& root, const std::string& dir, std::vector<TextArtifact>& texts,
-                   std::uint64_t& budget, std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found) {
-  std::vector<Entry> entries;
-  if (!list_dir(dir, entries)) return;
-  for (const Entry& e : entries) {
-    if (S_ISREG(e.st.st_mode)) {
-      std::string rel = rel_path(root, e.path);
-      if (rel == "metadata.json" || rel == "terminal.log") continue;
-      for (std::size_t i = 0; i < rules.size(); ++i) {
-        if (rules[i].matches != nullptr && rules[i].matches(rel)) {
-          found.push_back(FoundDatabase{rel, e.path, i});
-          break;
-        }
+void collect_texts(const std::vector<RunFile>& files, std::vector<TextArtifact>& texts, std::uint64_t& budget,
+                   std::span<const DatabaseRule> rules, std::vector<FoundDatabase>& found) {
+  for (const RunFile& f : files) {
+    if (f.rel == "metadata.json" || f.rel == "terminal.log") continue;
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+      if (rules[i].matches != nullptr && rules[i].matches(f.rel)) {
+        found.push_back(FoundDatabase{f.rel, f.path, i});
+        break;
       }
-      std::optional<std::string> t;
-      if (provider_transcript_family(rel)) {
-        t = read_complete_text(e.path);
-      } else {
-        auto size = static_cast<std::uint64_t>(e.st.st_size);
-        if (size > kFileWindow || budget == 0 || size > budget) continue;
-        t = read_text_window(e.path, std::min(budget, kFileWindow));
-        if (t) budget -= std::min<std::uint64_t>(budget, t->size());
-      }
-      if (!t) continue;
-      texts.push_back(TextArtifact{std::move(rel), std::move(*t)});
-    } else if (S_ISDIR(e.st.st_mode)) {
-      if (skip_dir(rel_path(root, e.path))) continue;
-      collect_texts(root, e.path, texts, budget, rules, found);
     }
+    std::optional<std::string> t;
+    if (provider_transcript_family(f.rel)) {
+      t = read_complete_text(f.path);
+    } else {
+      if (f.size > kFileWindow || budget == 0 || f.size > budget) continue;
+      t = read_text_window(f.path, std::min(budget, kFileWindow));
+      if (t) budget -= std::min<std::uint64_t>(budget, t->size());
+    }
+    if (!t) continue;
+    texts.push_back(TextArtifact{f.rel, std::move(*t)});
   }
 }
 
@@ -277,27 +388,30 @@ std::optional<std::string_view> context_kind(std::string_view rel) {
   return std::nullopt;
 }
 
-void collect_context_artifacts_from(const std::string& root, const std::string& dir,
-                                    std::vector<ContextArtifact>& out) {
-  std::vector<Entry> entries;
-  if (!list_dir(dir, entries)) return;
-  for (const Entry& e : entries) {
-    std::string rel = rel_path(root, e.path);
-    if (S_ISDIR(e.st.st_mode)) {
-      if (!skip_dir(rel)) collect_context_artifacts_from(root, e.path, out);
-      continue;
-    }
-    if (!S_ISREG(e.st.st_mode)) continue;
-    auto kind = context_kind(rel);
+namespace {
+
+void collect_context_artifacts(const std::vector<RunFile>& files, std::vector<ContextArtifact>& out) {
+  for (const RunFile& f : files) {
+    auto kind = context_kind(f.rel);
     if (!kind) continue;
     ContextArtifact a;
     a.kind = std::string(*kind);
-    a.source = context_source(rel);
-    a.title = context_title(e.path);
-    a.size_bytes = static_cast<std::uint64_t>(e.st.st_size);
-    a.path = std::move(rel);
+    a.source = context_source(f.rel);
+    a.title = context_title(f.path);
+    a.size_bytes = f.size;
+    a.path = f.rel;
     out.push_back(std::move(a));
   }
+}
+
+}  // namespace
+
+void collect_context_artifacts_from(const std::string& root, const std::string& dir,
+                                    std::vector<ContextArtifact>& out) {
+  std::vector<RunFile> files;
+  list_run_files(root, dir, files);
+  make_paths_distinct(files);
+  collect_context_artifacts(files, out);
 }
 
 namespace {
@@ -337,9 +451,12 @@ RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> da
   std::string manifest = read_text_window(join(input, "metadata.json"), kFileWindow).value_or("");
   if (auto v = json::parse_value(manifest)) run.metadata = std::move(*v);
   run.terminal = read_text_window(join(input, "terminal.log"), kFileWindow).value_or("");
+  std::vector<RunFile> files;
+  list_run_files(input, input, files);
+  make_paths_distinct(files);
   std::uint64_t budget = kTextBudget;
   std::vector<FoundDatabase> found;
-  collect_texts(input, input, run.texts, budget, databases, found);
+  collect_texts(files, run.texts, budget, databases, found);
   sort_and_dedupe(run.texts);
   std::sort(found.begin(), found.end(), [](const FoundDatabase& a, const FoundDatabase& b) { return a.rel < b.rel; });
   for (const FoundDatabase& f : found) {
@@ -348,7 +465,7 @@ RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> da
       run.databases.push_back(DatabaseArtifact{f.rel, std::move(*rows)});
     }
   }
-  collect_context_artifacts_from(input, input, run.context_artifacts);
+  collect_context_artifacts(files, run.context_artifacts);
   sort_and_dedupe(run.context_artifacts);
   return run;
 }

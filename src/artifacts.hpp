@@ -33,11 +33,20 @@ struct RunArtifacts {
 inline constexpr std::uint64_t kFileWindow = 262144;
 inline constexpr std::uint64_t kTextBudget = 67108864;
 inline constexpr std::uint64_t kBinaryProbe = 8192;
+// The most of one session log that is read: 1 GiB. A longer log is read up
+// to the last line that ends within the limit.
+inline constexpr std::uint64_t kLogLimit = 1073741824;
 
 RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> databases = {});
 
 std::optional<std::string> read_text_window(const std::string& path, std::uint64_t max_bytes);
+// The whole file; a session log beyond kLogLimit, or with a hole (a sparse
+// file: the hole reads as NUL bytes), only up to the last line that ends
+// before the limit or the hole.
 std::optional<std::string> read_complete_text(const std::string& path);
+// How many leading bytes of an open log are read: its length, at most
+// kLogLimit, and no further than its first hole.
+std::uint64_t readable_log_bytes(int fd, std::uint64_t length);
 void collect_context_artifacts_from(const std::string& root, const std::string& dir, std::vector<ContextArtifact>& out);
 std::string rel_path(const std::string& root, const std::string& path);
 bool skip_dir(std::string_view rel);

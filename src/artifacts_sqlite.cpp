@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
@@ -155,11 +156,26 @@ int vfs_current_time(sqlite3_vfs*, double* out) { return g_real_vfs->xCurrentTim
 int vfs_last_error(sqlite3_vfs*, int n, char* out) { return g_real_vfs->xGetLastError(g_real_vfs, n, out); }
 int vfs_current_time64(sqlite3_vfs*, sqlite3_int64* out) { return g_real_vfs->xCurrentTimeInt64(g_real_vfs, out); }
 
-// Registers the layer once; false when SQLite has no default layer.
+// Run as root, SQLite's unix layer hands the log and index files to the
+// owner of the database (fchown) and sets the mode of an empty one (fchmod),
+// even when it opens them read-only. Both calls are made no-ops, so no file
+// of a run changes owner, mode or change time, whoever reads it.
+int keep_owner(int, uid_t, gid_t) { return 0; }
+int keep_mode(int, mode_t) { return 0; }
+
+bool disable_ownership_calls(sqlite3_vfs* vfs) {
+  if (vfs->iVersion < 3 || vfs->xSetSystemCall == nullptr) return true;  // not the unix layer
+  return vfs->xSetSystemCall(vfs, "fchown", reinterpret_cast<sqlite3_syscall_ptr>(&keep_owner)) == SQLITE_OK &&
+         vfs->xSetSystemCall(vfs, "fchmod", reinterpret_cast<sqlite3_syscall_ptr>(&keep_mode)) == SQLITE_OK;
+}
+
+// Registers the layer once; false when SQLite has no default layer or its
+// ownership calls cannot be turned off.
 bool readonly_vfs_ready() {
   static const bool ready = [] {
     g_real_vfs = sqlite3_vfs_find(nullptr);
     if (g_real_vfs == nullptr || g_real_vfs->iVersion < 2) return false;
+    if (!disable_ownership_calls(g_real_vfs)) return false;
     static sqlite3_vfs vfs{};
     vfs.iVersion = 2;
     vfs.szOsFile = kRealOffset + g_real_vfs->szOsFile;
@@ -286,24 +302,119 @@ SqliteValue value_of(sqlite3_stmt* stmt, int column) {
   }
 }
 
-bool read_query(sqlite3* db, const SqliteQuery& query, SqliteRows& rows) {
+// Virtual machine steps one statement may take before it is stopped. A scan
+// of a real store takes a few dozen steps a row, so this is far beyond any
+// store a harness writes, and it bounds the time a hostile file can take.
+constexpr std::uint64_t kStepBudget = 200'000'000;
+constexpr int kStepsPerCheck = 1000;
+
+// The steps the running statement has left; the progress handler stops the
+// statement when they are used up.
+struct StepBudget {
+  std::uint64_t left = kStepBudget;
+};
+
+int spend_steps(void* budget) {
+  auto* b = static_cast<StepBudget*>(budget);
+  if (b->left < static_cast<std::uint64_t>(kStepsPerCheck)) return 1;
+  b->left -= kStepsPerCheck;
+  return 0;
+}
+
+// Reading only: queries, the reads of their columns, the read transaction
+// and the two pragmas that describe a table. Every function call (none of
+// the queries calls one) and every other action is denied.
+int allow_reading(void*, int action, const char* first, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_TRANSACTION:
+      return SQLITE_OK;
+    case SQLITE_PRAGMA: {
+      const std::string_view name = first != nullptr ? first : "";
+      return name == "table_list" || name == "table_xinfo" ? SQLITE_OK : SQLITE_DENY;
+    }
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+// How a table to read is made.
+enum class TableKind { missing, stored, computed };
+
+// A table whose rows SQLite would compute rather than read: a virtual table,
+// or one where a column to read is generated (or hidden). A view, a missing
+// table or a missing column counts as missing.
+TableKind table_kind(sqlite3* db, const SqliteQuery& query) {
+  const std::string table = quoted_identifier(query.table);
+  std::string type;
+  {
+    Statement s;
+    const std::string sql = "PRAGMA main.table_list(" + table + ")";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.stmt, nullptr) != SQLITE_OK) return TableKind::missing;
+    while (sqlite3_step(s.stmt) == SQLITE_ROW) {
+      const auto* schema = reinterpret_cast<const char*>(sqlite3_column_text(s.stmt, 0));
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(s.stmt, 1));
+      const auto* kind = reinterpret_cast<const char*>(sqlite3_column_text(s.stmt, 2));
+      if (schema != nullptr && name != nullptr && kind != nullptr && std::string_view(schema) == "main" &&
+          std::string_view(name) == query.table) {
+        type = kind;
+      }
+    }
+  }
+  if (type == "virtual") return TableKind::computed;
+  if (type != "table") return TableKind::missing;
+  // Column name and "hidden": 0 for a stored column, 1 for a hidden column
+  // of a virtual table, 2 and 3 for generated columns.
+  std::vector<std::pair<std::string, int>> columns;
+  {
+    Statement s;
+    const std::string sql = "PRAGMA main.table_xinfo(" + table + ")";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.stmt, nullptr) != SQLITE_OK) return TableKind::missing;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.stmt)) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(s.stmt, 1));
+      if (name != nullptr) columns.emplace_back(name, sqlite3_column_int(s.stmt, 6));
+    }
+    if (rc != SQLITE_DONE) return TableKind::missing;
+  }
+  TableKind kind = TableKind::stored;
+  for (std::string_view wanted : query.columns) {
+    // Column names match without regard to ASCII case, as in SQL.
+    auto same = [&](const std::pair<std::string, int>& c) {
+      return sqlite3_stricmp(c.first.c_str(), std::string(wanted).c_str()) == 0;
+    };
+    auto found = std::find_if(columns.begin(), columns.end(), same);
+    if (found == columns.end()) return TableKind::missing;
+    if (found->second != 0) kind = TableKind::computed;
+  }
+  return kind;
+}
+
+// The query's rows. A table whose rows would be computed is left out (no
+// rows); a missing table or column, an error, or a statement that runs out
+// of steps fails the query.
+bool read_query(sqlite3* db, const SqliteQuery& query, StepBudget& budget, SqliteRows& rows) {
   if (query.columns.empty()) return false;
-  const std::string table(query.table);
+  budget.left = kStepBudget;
+  rows.width = query.columns.size();
+  switch (table_kind(db, query)) {
+    case TableKind::missing:
+      return false;
+    case TableKind::computed:
+      return true;
+    case TableKind::stored:
+      break;
+  }
   std::string sql = "SELECT ";
   for (std::size_t i = 0; i < query.columns.size(); ++i) {
-    // A view, a missing table or a missing column makes the query fail.
-    const std::string column(query.columns[i]);
-    if (sqlite3_table_column_metadata(db, "main", table.c_str(), column.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                      nullptr) != SQLITE_OK) {
-      return false;
-    }
     if (i > 0) sql += ", ";
     sql += quoted_identifier(query.columns[i]);
   }
   sql += " FROM main." + quoted_identifier(query.table);
+  budget.left = kStepBudget;
   Statement s;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.stmt, nullptr) != SQLITE_OK) return false;
-  rows.width = query.columns.size();
   const int width = static_cast<int>(rows.width);
   while (true) {
     const int rc = sqlite3_step(s.stmt);
@@ -350,6 +461,7 @@ std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path,
   const SqliteOpenMode mode = sqlite_open_mode(path);
   // An immutable open takes no locks, so a writer's lock is looked for here.
   if (mode == SqliteOpenMode::Immutable && sqlite_locked_by_other_process(path)) return std::nullopt;
+  StepBudget budget;  // outlives the connection that counts on it
   Connection c;
   const std::string uri = file_uri(path, mode);
   if (sqlite3_open_v2(uri.c_str(), &c.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, kVfsName) !=
@@ -363,13 +475,15 @@ std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path,
   sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-  if (!execute(c.db, "PRAGMA temp_store = MEMORY") || !execute(c.db, "PRAGMA query_only = 1") ||
-      !execute(c.db, "BEGIN")) {
+  if (!execute(c.db, "PRAGMA temp_store = MEMORY") || !execute(c.db, "PRAGMA query_only = 1")) return std::nullopt;
+  // From here on every statement is bounded in steps and may only read.
+  sqlite3_progress_handler(c.db, kStepsPerCheck, spend_steps, &budget);
+  if (sqlite3_set_authorizer(c.db, allow_reading, nullptr) != SQLITE_OK || !execute(c.db, "BEGIN")) {
     return std::nullopt;
   }
   std::vector<SqliteRows> out(queries.size());
   for (std::size_t i = 0; i < queries.size(); ++i) {
-    if (!read_query(c.db, queries[i], out[i])) return std::nullopt;
+    if (!read_query(c.db, queries[i], budget, out[i])) return std::nullopt;
   }
   execute(c.db, "COMMIT");
   return out;

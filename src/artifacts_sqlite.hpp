@@ -71,8 +71,11 @@ SqliteOpenMode sqlite_open_mode(const std::string& path);
 bool sqlite_locked_by_other_process(const std::string& path);
 
 // Every query's rows, read in one read transaction. Nothing when the file is
-// not a readable SQLite database, is locked by another process, or any table
-// or column is missing (a view counts as missing).
+// not a readable SQLite database, is locked by another process, any table or
+// column is missing (a view counts as missing), or a statement runs beyond
+// its budget of steps. A table whose rows SQLite would compute (a virtual
+// table, or a generated column among those asked for) is never evaluated:
+// its query gives no rows.
 std::optional<std::vector<SqliteRows>> read_sqlite_rows(const std::string& path, std::span<const SqliteQuery> queries);
 
 }  // namespace tl

@@ -194,6 +194,40 @@ TEST_F(SqliteDir, ValuesKeepTheirTypesAndTextIsRepaired) {
   EXPECT_EQ(std::get<std::int64_t>((*rows)[1].at(0, 0)), 42);
 }
 
+// ---- computed tables: never evaluated ---------------------------------------------
+
+TEST_F(SqliteDir, ATableWhoseReadColumnIsComputedIsLeftOutUnevaluated) {
+  // Evaluating the generated column would fail: its value is far beyond the
+  // length a value may have, so a read that evaluated it would give nothing.
+  constexpr std::string_view kOther[] = {"k"};
+  const SqliteQuery queries[] = {{"t", kColumns}, {"u", kOther}};
+  struct Case {
+    const char* name;
+    const char* table_t;
+    const char* rows;  // of t; u is always read
+  } cases[] = {
+      {"stored", "CREATE TABLE t(id TEXT, n INTEGER)", "ab"},
+      {"unread-generated", "CREATE TABLE t(id TEXT, n INTEGER, g AS (zeroblob(2000000000)))", "ab"},
+      {"virtual-generated", "CREATE TABLE t(id TEXT, raw INTEGER, n AS (length(zeroblob(2000000000))) VIRTUAL)", ""},
+      {"stored-generated", "CREATE TABLE t(id TEXT, raw INTEGER, n AS (raw + 1) STORED)", ""},
+  };
+  for (const Case& c : cases) {
+    // The rows go in first; then t is declared as the case has it, as a
+    // hostile file can be written.
+    const std::string sql = std::string(
+                                "CREATE TABLE t(id TEXT, n INTEGER); INSERT INTO t(id) VALUES('a'), ('b');"
+                                "CREATE TABLE u(k TEXT); INSERT INTO u VALUES('z');"
+                                "PRAGMA writable_schema=ON; UPDATE sqlite_master SET sql = '") +
+                            c.table_t + "' WHERE name = 't';";
+    const std::string db = plain_database(c.name, sql.c_str());
+    auto rows = read_sqlite_rows(db, queries);
+    ASSERT_TRUE(rows) << c.name;
+    EXPECT_EQ(ids(rows), c.rows) << c.name;
+    ASSERT_EQ((*rows)[1].size(), 1u) << c.name;
+    EXPECT_EQ(std::get<std::string>((*rows)[1].at(0, 0)), "z") << c.name;
+  }
+}
+
 // ---- bad input: nothing from it ----------------------------------------------------
 
 TEST_F(SqliteDir, BadDatabasesGiveNothing) {

@@ -93,6 +93,30 @@ TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
   EXPECT_EQ(run.texts[0].text.size(), 300000u);
 }
 
+TEST_F(RunDir, ASparseLogIsReadUpToItsHoleInWholeLines) {
+  const std::string log = "snapshots/x/home/.claude/projects/p/s.jsonl";
+  write(log, "{\"a\":1}\n{\"b\":");  // the second line is cut by the hole
+  fs::resize_file(root_ / log, 1ull << 36);
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 1u);
+  EXPECT_EQ(run.texts[0].text, "{\"a\":1}\n");
+  // A log without a hole is read to its end, the last line too.
+  write(log, "{\"a\":1}\n{\"b\":");
+  RunArtifacts plain = load_run(root());
+  ASSERT_EQ(plain.texts.size(), 1u);
+  EXPECT_EQ(plain.texts[0].text, "{\"a\":1}\n{\"b\":");
+}
+
+TEST_F(RunDir, EmptyFilesHoldNoBufferOfTheirOwn) {
+  for (int i = 0; i < 100; ++i) write("screens/e" + std::to_string(i) + ".txt", "");
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 100u);
+  for (const TextArtifact& t : run.texts) {
+    EXPECT_EQ(t.text, "");
+    EXPECT_LE(t.text.capacity(), 256u) << t.path;  // the padding, not a reading buffer
+  }
+}
+
 TEST_F(RunDir, BinaryFilesAndNulProbe) {
   write("screens/bin.txt", std::string("ab\0cd", 5));
   std::string late = pattern(9000);

@@ -48,8 +48,32 @@ std::variant<std::monostate, CliError> run_cli(const std::vector<std::string>& a
   // fail, and the run directory has been read in full before the first byte.
   ParserOutput doc = parse_with_registry(a);
   write_json(stdout, doc);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return CliError{"cannot write the document", 1};
   return std::monostate{};
+}
+
+std::string terminal_safe(std::string_view message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::string text = text::repair_utf8(message);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080 to U+009F: the C1 controls, which terminals act on too.
+      const auto low = static_cast<unsigned char>(text[++i]);
+      out += "\\u00";
+      out.push_back(kHex[low >> 4]);
+      out.push_back(kHex[low & 15]);
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace tl

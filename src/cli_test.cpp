@@ -14,6 +14,13 @@ std::string error_of(std::vector<std::string> args) {
   return "<ok>";
 }
 
+TEST(Cli, MessagesAreMadeSafeForTheTerminal) {
+  EXPECT_EQ(terminal_safe("unknown flag: --\x1b[2J\x07"), "unknown flag: --\\x1B[2J\\x07");
+  EXPECT_EQ(terminal_safe("tab\tdel\x7f"), "tab\\x09del\\x7F");
+  EXPECT_EQ(terminal_safe("csi \xC2\x9B nbsp \xC2\xA0 caf\xC3\xA9"), "csi \\u009B nbsp \xC2\xA0 caf\xC3\xA9");
+  EXPECT_EQ(terminal_safe("bad \xFF"), "bad \xEF\xBF\xBD");
+}
+
 TEST(Cli, ErrorTableInOrderOfDetection) {
   EXPECT_EQ(error_of({}), "missing command");
   EXPECT_EQ(error_of({"PARSE-RUN"}), "unknown command: PARSE-RUN");

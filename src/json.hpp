@@ -40,6 +40,7 @@ class DocParser {
 
  private:
   std::optional<Element> parse_bigint_fallback(std::string_view text);
+  std::optional<Element> parse_surrogate_fallback(std::string_view text);
   simdjson::dom::parser parser_;
   std::string scratch_;
 };
@@ -56,6 +57,12 @@ void for_each_line(const std::string& text, DocParser& parser, Fn&& fn) {
     fn(lines.number(), raw, parsed ? &*parsed : static_cast<const Element*>(nullptr));
   }
 }
+
+// The JSON text with every lone surrogate escape inside a string (a \uD800
+// to \uDBFF not followed by an escaped low surrogate, or a \uDC00 to
+// \uDFFF not preceded by a high one) replaced by \uFFFD; nothing when
+// there is none.
+std::optional<std::string> replace_lone_surrogates(std::string_view text);
 
 // Parses a whole text into an owned value.
 std::optional<Value> parse_value(std::string_view text);

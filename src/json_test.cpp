@@ -17,6 +17,31 @@ TEST(JsonParse, ExactlyOneValueWithSurroundingWhitespace) {
   EXPECT_FALSE(p.parse(std::string(2000, '[') + std::string(2000, ']')));  // nesting beyond the parser's depth
 }
 
+TEST(JsonParse, LoneSurrogateEscapesBecomeTheReplacementCharacter) {
+  struct Case {
+    std::string_view line;
+    std::string_view text;  // the member "t" as read
+  } cases[] = {
+      {R"({"t":"cut \ud83d"})", "cut \xEF\xBF\xBD"},
+      {R"({"t":"\uDE00 low"})", "\xEF\xBF\xBD low"},
+      {R"({"t":"\ud83d\ud83d\ude00"})", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // the second high has its pair
+      {R"({"t":"\ud83d\u0041"})",
+       "\xEF\xBF\xBD"
+       "A"},
+      {R"({"t":"a \\ud83d \"\ud83d\""})", "a \\ud83d \"\xEF\xBF\xBD\""},  // an escaped backslash is text
+      {R"({"t":"\ud83d","n":18446744073709551616})", "\xEF\xBF\xBD"},     // with a number beyond 64 bits
+  };
+  DocParser p;
+  for (const Case& c : cases) {
+    auto e = p.parse(c.line);
+    ASSERT_TRUE(e) << c.line;
+    EXPECT_EQ(string_member(*e, "t"), c.text) << c.line;
+  }
+  EXPECT_EQ(replace_lone_surrogates(R"({"t":"\ud83d\ude00 pair"})"), std::nullopt);
+  EXPECT_EQ(replace_lone_surrogates(R"({"t":"\ud83d"})"), R"({"t":"\uFFFD"})");
+  EXPECT_FALSE(p.parse(R"({"t":"\ud83d")"));  // still not one value
+}
+
 TEST(JsonParse, InPlaceAndCopiedInputsAgree) {
   std::string text = "{\"k\":\"v1\"}\n{\"k\":\"v2\"}";
   pad(text);

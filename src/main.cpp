@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,18 +8,20 @@
 #endif
 
 #include "cli.hpp"
-#include "text.hpp"
 
 int main(int argc, char** argv) {
 #if TRACELENS_MIMALLOC
   mi_option_enable(mi_option_large_os_pages);
 #endif
+  // A reader that closes standard output early makes the write fail, which
+  // run_cli reports, instead of killing the process.
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   auto result = tl::run_cli(args);
   if (auto* err = std::get_if<tl::CliError>(&result)) {
-    std::string message = tl::text::repair_utf8(err->message);
+    const std::string message = tl::terminal_safe(err->message);
     std::fprintf(stderr, "%s\n", message.c_str());
     return err->code;
   }
-  return std::ferror(stdout) ? 1 : 0;
+  return 0;
 }

@@ -8,10 +8,13 @@ namespace deskhand {
 
 using nlohmann::json;
 
+// A lock state that is there but cannot be read as a boolean counts as
+// locked: the check fails closed, never posting input on a screen that may
+// be locked.
 bool screen_is_locked(const std::optional<json>& session) {
   if (!session) return false;
   const json* locked = member(*session, "CGSSessionScreenIsLocked");
-  return locked != nullptr && locked->is_boolean() && locked->get<bool>();
+  return locked != nullptr && !(locked->is_boolean() && !locked->get<bool>());
 }
 
 Result<json> run(Platform& platform, const std::string& action, const json& request) {

@@ -199,14 +199,11 @@ TEST(LockAndPermissions, ALockedScreenStopsEveryOtherAction) {
   }
 }
 
-TEST(LockAndPermissions, OnlyTheBooleanTrueMeansLocked) {
+TEST(LockAndPermissions, OnlyAMissingStateOrTheBooleanFalseMeansUnlocked) {
   const std::optional<json> unlocked[] = {
       std::nullopt,
       json::object(),
       json{{"CGSSessionScreenIsLocked", false}},
-      json{{"CGSSessionScreenIsLocked", 1}},
-      json{{"CGSSessionScreenIsLocked", "true"}},
-      json{{"CGSSessionScreenIsLocked", nullptr}},
       json{{"OtherKey", true}},
   };
   for (const auto& session : unlocked) {
@@ -215,7 +212,24 @@ TEST(LockAndPermissions, OnlyTheBooleanTrueMeansLocked) {
     platform.session = session;
     EXPECT_TRUE(run(platform, "windows", json::object()).ok());
   }
-  EXPECT_TRUE(screen_is_locked(json{{"CGSSessionScreenIsLocked", true}, {"Other", 0}}));
+  // A state that is there but not a boolean cannot be trusted to mean
+  // unlocked.
+  const json locked[] = {
+      json{{"CGSSessionScreenIsLocked", true}, {"Other", 0}},
+      json{{"CGSSessionScreenIsLocked", 1}},
+      json{{"CGSSessionScreenIsLocked", 0}},
+      json{{"CGSSessionScreenIsLocked", "false"}},
+      json{{"CGSSessionScreenIsLocked", nullptr}},
+      json{{"CGSSessionScreenIsLocked", json::array()}},
+  };
+  for (const json& session : locked) {
+    EXPECT_TRUE(screen_is_locked(session)) << session.dump();
+    FakePlatform platform;
+    platform.session = session;
+    EXPECT_EQ(error_of(run(platform, "click", json{{"action", "click"}})), kLocked)
+        << session.dump();
+    EXPECT_EQ(platform.listings, 0);
+  }
 }
 
 TEST(LockAndPermissions, MissingScreenRecordingStopsEveryOtherAction) {

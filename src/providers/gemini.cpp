@@ -712,36 +712,88 @@ void append_gemini_records(std::vector<GeminiChat>& chats, std::vector<Message>&
   }
 }
 
-std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
-  std::vector<std::vector<bool>> used(chats.size());
-  for (std::size_t c = 0; c < chats.size(); ++c) used[c].assign(chats[c].launches.size(), false);
-  auto trimmed_equal = [](const std::optional<std::string>& a, const std::optional<std::string>& b) {
-    return a && b && text::trim(*a) == text::trim(*b);
-  };
-  // The first launch not yet claimed that `matches` accepts, in chat order.
-  auto claim = [&](auto&& matches) -> const GeminiLaunch* {
+namespace {
+
+// The launches of the run, each claimed by at most one sub-agent chat, found
+// through two indexes: by agent id, and by the launching chat's session and
+// the prompt (trimmed). Each index keeps its launches in chat order and
+// passes over the ones already claimed, so matching every chat takes time in
+// proportion to the chats and launches.
+class LaunchIndex {
+ public:
+  explicit LaunchIndex(const std::vector<GeminiChat>& chats) : chats_(chats), used_(chats.size()) {
     for (std::size_t c = 0; c < chats.size(); ++c) {
+      used_[c].assign(chats[c].launches.size(), false);
       for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
-        if (!used[c][l] && matches(chats[c], chats[c].launches[l])) {
-          used[c][l] = true;
-          return &chats[c].launches[l];
+        const GeminiLaunch& launch = chats[c].launches[l];
+        if (launch.agent_id) by_agent_[*launch.agent_id].slots.push_back({c, l});
+        if (chats[c].session_id && launch.prompt) {
+          by_prompt_[prompt_key(*chats[c].session_id, text::trim(*launch.prompt))].slots.push_back({c, l});
         }
       }
     }
-    return nullptr;
+  }
+
+  // The first unclaimed launch with this agent id.
+  const GeminiLaunch* claim_by_agent(const std::string& id) { return claim(by_agent_, id); }
+  // The first unclaimed launch of the chat with session `session` whose
+  // prompt, trimmed, is `prompt` trimmed.
+  const GeminiLaunch* claim_by_prompt(std::string_view session, std::string_view prompt) {
+    return claim(by_prompt_, prompt_key(session, text::trim(prompt)));
+  }
+  bool used(std::size_t chat, std::size_t launch) const { return used_[chat][launch]; }
+
+ private:
+  struct Slot {
+    std::size_t chat = 0;
+    std::size_t launch = 0;
   };
+  struct Queue {
+    std::vector<Slot> slots;
+    std::size_t next = 0;  // slots before it are claimed
+  };
+  using Index = std::unordered_map<std::string, Queue>;
+
+  // The session's length, the session and the prompt: two texts as one key.
+  static std::string prompt_key(std::string_view session, std::string_view prompt) {
+    std::string key = std::to_string(session.size());
+    key.push_back(':');
+    key += session;
+    key += prompt;
+    return key;
+  }
+
+  const GeminiLaunch* claim(Index& index, const std::string& key) {
+    auto found = index.find(key);
+    if (found == index.end()) return nullptr;
+    Queue& q = found->second;
+    while (q.next < q.slots.size() && used_[q.slots[q.next].chat][q.slots[q.next].launch]) ++q.next;
+    if (q.next == q.slots.size()) return nullptr;
+    const Slot slot = q.slots[q.next++];
+    used_[slot.chat][slot.launch] = true;
+    return &chats_[slot.chat].launches[slot.launch];
+  }
+
+  const std::vector<GeminiChat>& chats_;
+  std::vector<std::vector<bool>> used_;
+  Index by_agent_;
+  Index by_prompt_;
+};
+
+}  // namespace
+
+std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
+  LaunchIndex launches(chats);
   std::vector<SubAgent> agents;
   for (const GeminiChat& chat : chats) {
     if (!is_gemini_sub_agent_chat(chat)) continue;
     const std::string id = chat.session_id ? *chat.session_id : std::string(file_stem(chat.path));
     // The launching call names the chat's session; a resumed parent has lost
     // that member, so failing it, the parent's launch with the same prompt.
-    const GeminiLaunch* launch = claim([&](const GeminiChat&, const GeminiLaunch& l) { return l.agent_id == id; });
+    const GeminiLaunch* launch = launches.claim_by_agent(id);
     const std::optional<std::string_view> parent = chat_folder(chat.path);
-    if (launch == nullptr && parent) {
-      launch = claim([&](const GeminiChat& owner, const GeminiLaunch& l) {
-        return owner.session_id == *parent && trimmed_equal(l.prompt, chat.first_user_text);
-      });
+    if (launch == nullptr && parent && chat.first_user_text) {
+      launch = launches.claim_by_prompt(*parent, *chat.first_user_text);
     }
     SubAgent a;
     a.id = id;
@@ -759,7 +811,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   // chat is not in the run.
   for (std::size_t c = 0; c < chats.size(); ++c) {
     for (std::size_t l = 0; l < chats[c].launches.size(); ++l) {
-      if (used[c][l]) continue;
+      if (launches.used(c, l)) continue;
       const GeminiLaunch& launch = chats[c].launches[l];
       SubAgent a;
       a.id = launch.call_id.value_or("gemini-subagent");

@@ -236,6 +236,37 @@ TEST(GeminiSubAgents, ChatsMatchTheirLaunchingCalls) {
                  }));
 }
 
+TEST(GeminiSubAgents, EachLaunchIsClaimedOnceInChatOrder) {
+  const std::string dir = "s/home/.gemini/tmp/p/chats/";
+  auto sub = [](const std::string& id, const std::string& prompt) {
+    return lines_of({R"({"sessionId":")" + id + R"(","kind":"subagent"})",
+                     R"({"id":"x","type":"user","content":")" + prompt + R"("})"});
+  };
+  auto launch = [](const std::string& call, const std::string& agent, const std::string& prompt) {
+    return R"({"id":"g)" + call + R"(","type":"gemini","content":"","toolCalls":[{"id":")" + call +
+           R"(","name":"invoke_agent",)" + (agent.empty() ? "" : R"("agentId":")" + agent + R"(",)") +
+           R"("args":{"agent_name":"n","prompt":")" + prompt + R"("}}]})";
+  };
+  RunArtifacts run = run_with({
+      // a1 takes the first launch with its prompt, though that launch names
+      // a2; a2 then finds its own launch claimed and takes the next one with
+      // the prompt; a3 has the same prompt but no launch is left for it; a4
+      // is claimed by its id.
+      {dir + "p1/a1.jsonl", sub("a1", "same")},
+      {dir + "p1/a2.jsonl", sub("a2", "same")},
+      {dir + "p1/a3.jsonl", sub("a3", " same ")},
+      {dir + "p1/a4.jsonl", sub("a4", "other")},
+      {dir + "p2/a5.jsonl", sub("a5", "same")},  // another session's launches are not its own
+      {dir + "session-1.jsonl", lines_of({R"({"sessionId":"p1","projectHash":"h"})", launch("l1", "a2", "same"),
+                                          launch("l2", "", "same"), launch("l3", "a4", "other")})},
+  });
+  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  std::vector<std::string> got;
+  for (const SubAgent& a : gemini_sub_agents(chats)) got.push_back(a.id + "|" + a.source.substr(dir.size()));
+  EXPECT_EQ(got, (std::vector<std::string>{"a1|session-1.jsonl:2", "a2|session-1.jsonl:3", "a3|p1/a3.jsonl:1",
+                                           "a4|session-1.jsonl:4", "a5|p2/a5.jsonl:1"}));
+}
+
 TEST(GeminiSubAgents, NoneFallsBackToTheManifest) {
   RunArtifacts run = run_with({});
   run.metadata["subAgentsObserved"] = true;

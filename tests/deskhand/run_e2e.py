@@ -208,12 +208,14 @@ class RequestProtocol(Deskhand):
         for action in ("windows", "capture", "click", "type", "key"):
             self.assertError(interaction(action), locked, LOCKED)
 
-    def test_only_boolean_true_locks(self):
-        for value in (False, 1, "true", None):
-            reply, status, _ = self.call({"action": "windows"}, desktop(session={"CGSSessionScreenIsLocked": value}))
-            self.assertEqual(status, 0, value)
-        reply, status, _ = self.call({"action": "windows"}, desktop(session=None))
-        self.assertEqual(status, 0)
+    def test_only_boolean_false_or_no_state_unlocks(self):
+        for session in ({"CGSSessionScreenIsLocked": False}, {}, None):
+            reply, status, _ = self.call({"action": "windows"}, desktop(session=session))
+            self.assertEqual(status, 0, session)
+        # A lock state that is there but not a boolean fails closed.
+        for value in (1, 0, "false", [], {}):
+            self.assertError(interaction("click", x=5, y=5), desktop(session={"CGSSessionScreenIsLocked": value}),
+                             LOCKED)
 
     def test_screen_recording_required(self):
         for action in ("windows", "capture", "click"):
@@ -501,6 +503,40 @@ class Interaction(Deskhand):
     def test_windows_of_other_applications_do_not_count(self):
         windows = [window(7), window(3, pid=OTHER_PID, **FRAME)]
         self.assertComplete(interaction("key", key="up"), desktop(windows=windows))
+
+
+class ChangeAfterTheFocusCheck(Deskhand):
+    """The desktop changes once the focus check has read the focused window:
+    the listing that disambiguates is the last check before any event."""
+
+    def test_a_window_that_moves_is_caught_before_posting(self):
+        moved = [window(3, pid=OTHER_PID, title="Other", x=0, y=0, width=500, height=400),
+                 window(7, x=300, y=200, width=800, height=600)]
+        for action in (interaction("click", x=5, y=5), interaction("type", text="hi"), interaction("key", key="up")):
+            self.assertError(action, desktop(afterFocusCheck={"windows": moved}), AMBIGUOUS)
+
+    def test_a_window_that_appears_over_it_is_caught_before_posting(self):
+        covered = [window(7), window(8, title="Dialog")]
+        self.assertError(interaction("click", x=5, y=5), desktop(afterFocusCheck={"windows": covered}), AMBIGUOUS)
+
+    def test_a_window_that_closes_is_caught_before_posting(self):
+        self.assertError(interaction("key", key="up"), desktop(afterFocusCheck={"windows": []}), AMBIGUOUS)
+
+    def test_focus_lost_after_the_checks_is_not_claimed_beyond_what_was_posted(self):
+        # No check after the listing reads the focus, so the events are
+        # posted; the reply says no more than that they were posted to the
+        # selected window's process for window 7.
+        later = {"frontmost": OTHER_PID, "focused": {str(PID): "none"}}
+        reply, status, events = self.call(interaction("click", x=5, y=6), desktop(afterFocusCheck=later))
+        self.assertEqual((reply, status), ({"complete": True, "windowId": 7}, 0))
+        self.assertEqual(events, [
+            {"pid": PID, "type": "leftMouseDown", "x": 105, "y": 206, "clickState": 1, "windowId": 7},
+            {"pid": PID, "type": "leftMouseUp", "x": 105, "y": 206, "clickState": 1, "windowId": 7},
+        ])
+
+    def test_a_change_that_is_not_a_described_desktop_fails_every_action(self):
+        reply, status, _ = self.call({"action": "windows"}, desktop(afterFocusCheck={"windows": 5}))
+        self.assertEqual((reply, status), ({"error": FAILED}, 1))
 
 
 def main():

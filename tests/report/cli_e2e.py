@@ -89,6 +89,48 @@ def main():
         r = run(binary, args)
         check(r.returncode == 2 and len(r.stderr.decode().splitlines()) == 1 and r.stdout == b"",
               f"arguments {args!r}: status 2, one line")
+    # A lone surrogate escape reads as U+FFFD; the rest of the document is kept.
+    lone = run(binary, [], b'{"harness":"cut \\ud83d","state":{"title":"low \\udc00 pair \\ud83d\\ude00 text \\\\ud83d"}}')
+    block = re.search(rb'<script type="application/json" id="tracelens-document">(.*?)</script>', lone.stdout, re.S)
+    check(lone.returncode == 0 and block is not None and json.loads(block.group(1)) ==
+          {"harness": "cut \ufffd", "state": {"title": "low \ufffd pair \U0001F600 text \\ud83d"}},
+          "lone surrogate escapes read as U+FFFD, the rest kept")
+    check(lone.stdout.decode("utf-8", "strict") is not None, "that page is strict UTF-8")
+
+    with tempfile.TemporaryDirectory() as tmp:
+        # Only a regular file or standard input is read: status 2 and one line, at once.
+        fifo = os.path.join(tmp, "fifo")
+        os.mkfifo(fifo)
+        for path in (tmp, "/dev/zero", fifo):
+            r = run(binary, [path])
+            check(r.returncode == 2 and len(r.stderr.splitlines()) == 1 and r.stdout == b"",
+                  f"{os.path.basename(path)}: not a regular file, status 2, one line")
+        # Beyond 536,870,912 bytes: refused before reading (a file) or once read (standard input).
+        big = os.path.join(tmp, "big.json")
+        with open(big, "wb") as f:
+            f.write(b"{}")
+        os.truncate(big, 536870913)
+        r = run(binary, [big])
+        check(r.returncode == 2 and b"536870912" in r.stderr and r.stdout == b"", "a file over the limit: status 2")
+        proc = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        chunk = b" " * (1 << 20)
+        try:
+            for _ in range(600):
+                proc.stdin.write(chunk)
+        except BrokenPipeError:
+            pass
+        out, err = proc.communicate(timeout=60)
+        check(proc.returncode == 2 and b"536870912" in err and out == b"", "standard input over the limit: status 2")
+
+    # A reader that closes the page early: status 1 and one line.
+    proc = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    proc.stdin.write(json.dumps({"state": {"title": "x" * 4000000}}).encode())
+    proc.stdin.close()
+    proc.stdout.read(10)
+    proc.stdout.close()
+    err = proc.stderr.read()
+    check(proc.wait(timeout=60) == 1 and len(err.splitlines()) == 1, "an early-closing reader: status 1, one line")
+
     r = run(binary, ["--help"])
     check(r.returncode == 0 and b"usage: tracelens-report" in r.stdout, "--help prints the usage")
 

@@ -217,7 +217,30 @@ Result<Done> read_event_log(const json& root, Desktop& desktop) {
   return Done{};
 }
 
+Result<Done> read_after_focus_check(const json& root, Desktop& desktop) {
+  const json* after = present(root, "afterFocusCheck");
+  if (after == nullptr) return Done{};
+  if (!after->is_object()) return invalid("afterFocusCheck is not an object");
+  Desktop later;
+  using Reader = Result<Done> (*)(const json&, Desktop&);
+  for (const Reader read : {read_windows, read_frontmost, read_focused}) {
+    if (auto done = read(*after, later); !done) return done.failure();
+  }
+  DesktopChange change;
+  if (present(*after, "windows") != nullptr) change.windows = std::move(later.windows);
+  if (present(*after, "frontmost") != nullptr) change.frontmost = later.frontmost;
+  if (present(*after, "focused") != nullptr) change.focused = std::move(later.focused);
+  desktop.after_focus_check = std::move(change);
+  return Done{};
+}
+
 }  // namespace
+
+void apply_change(Desktop& desktop, DesktopChange change) {
+  if (change.windows) desktop.windows = std::move(*change.windows);
+  if (change.frontmost) desktop.frontmost = *change.frontmost;
+  if (change.focused) desktop.focused = std::move(*change.focused);
+}
 
 Result<Desktop> parse_desktop(std::string_view text) {
   const auto parsed = parse_json(text);
@@ -225,8 +248,9 @@ Result<Desktop> parse_desktop(std::string_view text) {
   Desktop desktop;
   // The windows come before "running", whose default they make.
   using Reader = Result<Done> (*)(const json&, Desktop&);
-  for (const Reader read : {read_session, read_flags, read_windows, read_running, read_frontmost,
-                            read_activation, read_focused, read_event_log}) {
+  for (const Reader read :
+       {read_session, read_flags, read_windows, read_running, read_frontmost, read_activation,
+        read_focused, read_event_log, read_after_focus_check}) {
     if (auto done = read(*parsed, desktop); !done) return done.failure();
   }
   return desktop;

@@ -35,6 +35,14 @@ struct Focus {
   Rect frame;  // for FocusKind::frame
 };
 
+// What changes on the desktop once the focus check has read the focused
+// window's size: the keys given replace the desktop's own.
+struct DesktopChange {
+  std::optional<std::vector<SimWindow>> windows;
+  std::optional<std::optional<std::int32_t>> frontmost;
+  std::optional<std::map<std::int32_t, Focus>> focused;
+};
+
 struct Desktop {
   std::optional<nlohmann::json> session;
   bool screen_recording = false;
@@ -51,7 +59,12 @@ struct Desktop {
   bool keyboard_events_fail = false;
   bool mouse_events_fail = false;
   std::optional<std::string> event_log;
+  std::optional<DesktopChange> after_focus_check;
 };
+
+// Applies the change (once): the windows, frontmost application and focused
+// windows it gives replace the desktop's.
+void apply_change(Desktop& desktop, DesktopChange change);
 
 // Reads a desktop description. Every key is optional; a key that is null
 // counts as absent. A text that is not a JSON object, or a key of the wrong
@@ -60,7 +73,9 @@ struct Desktop {
 // "listHangs", "captureHangs", "keyboardEventsFail", "mouseEventsFail";
 // "windows" (array), "running" (array of pids; by default the windows'
 // owners), "frontmost" (pid), "activation" and "focused" (objects keyed by
-// pid), "eventLog" (path).
+// pid), "eventLog" (path), "afterFocusCheck" (an object with any of
+// "windows", "frontmost" and "focused": the desktop as it is once the focus
+// check has read the focused window, which the later steps see).
 Result<Desktop> parse_desktop(std::string_view text);
 
 // Reads the desktop description file; without a path the desktop is empty.

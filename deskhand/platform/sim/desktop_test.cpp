@@ -122,6 +122,24 @@ TEST(SimDesktop, RunningFrontmostActivationAndFocus) {
   EXPECT_EQ(focused_window_of(*desktop, 13).kind, FocusKind::size_error);
 }
 
+TEST(SimDesktop, AChangeAfterTheFocusCheckReplacesOnlyTheKeysItGives) {
+  auto desktop =
+      parse_desktop(R"({"windows": [{"windowId": 7, "x": 1, "y": 2, "width": 30, "height": 40,
+    "owner": {"pid": 42, "name": "A", "bundleId": "a"}}], "frontmost": 42,
+    "afterFocusCheck": {"frontmost": 99, "focused": {"42": "none"}}})");
+  ASSERT_TRUE(desktop.ok());
+  ASSERT_TRUE(desktop->after_focus_check.has_value());
+  EXPECT_FALSE(desktop->after_focus_check->windows.has_value());
+  apply_change(*desktop, *desktop->after_focus_check);
+  EXPECT_EQ(desktop->frontmost, 99);
+  ASSERT_EQ(desktop->windows.size(), 1u);  // kept
+  EXPECT_EQ(focused_window_of(*desktop, 42).kind, FocusKind::none);
+  for (const char* bad : {R"({"afterFocusCheck": 1})", R"({"afterFocusCheck": {"windows": {}}})",
+                          R"({"afterFocusCheck": {"frontmost": "x"}})"}) {
+    EXPECT_FALSE(parse_desktop(bad).ok()) << bad;
+  }
+}
+
 TEST(SimDesktop, FlagsSessionAndEventLog) {
   const auto desktop = parse_desktop(R"({"session": {"CGSSessionScreenIsLocked": true},
     "screenRecording": true, "accessibility": true, "listError": true, "captureError": true,

@@ -231,6 +231,13 @@ std::optional<AxObject> SimPlatform::copy_position(const AxObject& window) {
 
 std::optional<AxObject> SimPlatform::copy_size(const AxObject& window) {
   const SimAx* ax = as_sim_ax(window);
+  // Reading the focused window's size ends the focus check: from here on
+  // the desktop is as "afterFocusCheck" describes it.
+  if (desktop_.after_focus_check) {
+    DesktopChange change = std::move(*desktop_.after_focus_check);
+    desktop_.after_focus_check.reset();
+    apply_change(desktop_, std::move(change));
+  }
   if (ax == nullptr || ax->kind != SimAx::Kind::window || ax->focus.kind == FocusKind::size_error) {
     return std::nullopt;
   }
