@@ -48,7 +48,14 @@ std::variant<Args, CliError> parse_args_from(const std::vector<std::string>& arg
   if (prices) {
     std::string error;
     table = load_price_file(*prices, error);
-    if (!table) return CliError{"bad price file " + *prices + ": " + error};
+    if (!table) {
+      // One line whatever the path holds.
+      std::string shown = *prices;
+      for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+      }
+      return CliError{"bad price file " + shown + ": " + error};
+    }
   }
   if (usage) out.usage = table ? std::move(*table) : bundled_price_table();
   return out;

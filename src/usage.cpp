@@ -79,19 +79,19 @@ std::optional<PriceTable> parse_price_table(std::string_view text, std::string& 
   std::string owned(text);
   json::DocParser parser;
   auto doc = parser.parse(owned);
-  if (!doc || !json::is_object(*doc)) return fail(error, "price file is not one JSON object");
+  if (!doc || !json::is_object(*doc)) return fail(error, "not one JSON object");
   PriceTable table;
   auto name = json::string_member(*doc, "name");
   auto date = json::string_member(*doc, "date");
   auto source = json::string_member(*doc, "source");
-  if (!name || name->empty()) return fail(error, "price file has no \"name\"");
-  if (!date || !is_date(*date)) return fail(error, "price file has no \"date\" of the form YYYY-MM-DD");
+  if (!name || name->empty()) return fail(error, "no \"name\"");
+  if (!date || !is_date(*date)) return fail(error, "no \"date\" of the form YYYY-MM-DD");
   table.info = {std::string(*name), std::string(*date), source ? std::string(*source) : std::string()};
   auto models = json::member(*doc, "models");
   auto list = models ? json::as_array(*models) : std::nullopt;
-  if (!list) return fail(error, "price file has no \"models\" list");
+  if (!list) return fail(error, "no \"models\" list");
   for (json::Element m : *list) {
-    const std::string at = "price file model " + std::to_string(table.models.size() + 1);
+    const std::string at = "model " + std::to_string(table.models.size() + 1);
     auto model = json::string_member(m, "model");
     if (!json::is_object(m) || !model || model->empty()) return fail(error, at + " has no \"model\"");
     ModelPrice p;

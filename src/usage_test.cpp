@@ -38,22 +38,22 @@ TEST(UsagePrices, FileIsReadIntoPicodollarsPerToken) {
 
 TEST(UsagePrices, BadFilesAreRefusedWithOneLine) {
   const std::pair<std::string_view, std::string_view> cases[] = {
-      {"", "price file is not one JSON object"},
-      {"[]", "price file is not one JSON object"},
-      {R"({"date": "2026-01-02", "models": []})", "price file has no \"name\""},
-      {R"({"name": "t", "date": "2026-1-2", "models": []})", "price file has no \"date\" of the form YYYY-MM-DD"},
-      {R"({"name": "t", "date": "2026-01-02"})", "price file has no \"models\" list"},
+      {"", "not one JSON object"},
+      {"[]", "not one JSON object"},
+      {R"({"date": "2026-01-02", "models": []})", "no \"name\""},
+      {R"({"name": "t", "date": "2026-1-2", "models": []})", "no \"date\" of the form YYYY-MM-DD"},
+      {R"({"name": "t", "date": "2026-01-02"})", "no \"models\" list"},
       {R"({"name": "t", "date": "2026-01-02", "models": [{"inputPerMTok": 1, "outputPerMTok": 1}]})",
-       "price file model 1 has no \"model\""},
+       "model 1 has no \"model\""},
       {R"({"name": "t", "date": "2026-01-02", "models": [{"model": "m", "inputPerMTok": -1, "outputPerMTok": 1}]})",
-       "price file model 1 has a price that is not a non-negative number"},
+       "model 1 has a price that is not a non-negative number"},
       {R"({"name": "t", "date": "2026-01-02", "models": [{"model": "m", "inputPerMTok": "1", "outputPerMTok": 1}]})",
-       "price file model 1 has a price that is not a non-negative number"},
+       "model 1 has a price that is not a non-negative number"},
       {R"({"name": "t", "date": "2026-01-02", "models": [{"model": "m", "inputPerMTok": 1}]})",
-       "price file model 1 lacks \"inputPerMTok\" or \"outputPerMTok\""},
+       "model 1 lacks \"inputPerMTok\" or \"outputPerMTok\""},
       {R"({"name": "t", "date": "2026-01-02", "models": [{"model": "m", "equals": "m", "inputPerMTok": 1,
           "outputPerMTok": 1}]})",
-       "price file model 1 has names that are not a list of strings"},
+       "model 1 has names that are not a list of strings"},
   };
   for (const auto& [text, message] : cases) {
     std::string error;

@@ -90,8 +90,12 @@ def claude(run, spec):
     return out, model_costs, []
 
 
+UNLISTED = ("A sub-agent's session has usage but no sub-agent of its own in the state: it counts in the totals, "
+            "models and turns only.")
+
+
 def codex(run, spec):
-    out, sessions = [], {}
+    out, sessions, notes, spawned = [], {}, [], set()
     for path in logs(run, "snapshots/**/.codex/sessions/**/*.jsonl"):
         key, model, provider = "file:" + path, "", None
         for n, v in lines(path):
@@ -99,6 +103,8 @@ def codex(run, spec):
             if v.get("type") == "session_meta":
                 if isinstance(p.get("id"), str):
                     key = p["id"]
+                    if isinstance(p.get("source"), dict) and "subagent" in p["source"]:
+                        spawned.add(key)
                 provider = p.get("model_provider")
             elif v.get("type") == "turn_context" and isinstance(p.get("model"), str):
                 model = p["model"]
@@ -117,9 +123,12 @@ def codex(run, spec):
                 delta = {k: (None if now[k] is None else now[k] - (last[k] or 0) if last and last[k] is not None
                              and now[k] >= last[k] else now[k] if not last or last[k] is None else 0) for k in now}
                 sessions[key] = now
+                agent = spec.get("agentFiles", {}).get(key)
+                if key in spawned and agent is None and UNLISTED not in notes:
+                    notes.append(UNLISTED)
                 out.append(response(model, delta, f"{rel(run, path)}:{n}", provider=provider, includes_cache=True,
-                                    agent=spec.get("agentFiles", {}).get(key)))
-    return out, [], []
+                                    agent=agent))
+    return out, [], notes
 
 
 def gemini(run, spec):
@@ -196,9 +205,13 @@ def opencode(run, spec):
 
 def pi_like(run, spec, home):
     out, notes, seen = [], [], set()
+    unlisted = False
     for path in logs(run, f"snapshots/**/{home}/agent/sessions/**/*.jsonl"):
         agent = spec.get("agentFiles", {}).get(rel(run, path))
+        spawned = False
         for n, v in lines(path):
+            if v.get("type") == "session" and "parentSession" in v:
+                spawned = True
             m = v.get("message") if isinstance(v.get("message"), dict) else {}
             if v.get("type") != "message":
                 continue
@@ -216,8 +229,11 @@ def pi_like(run, spec, home):
                 seen.add((path, v["id"]))
             t = dict(input=count(u.get("input")), output=count(u.get("output")),
                      cache_read=count(u.get("cacheRead")), cache_write=count(u.get("cacheWrite")))
+            unlisted = unlisted or (spawned and agent is None)
             out.append(response(m.get("model", ""), t, f"{rel(run, path)}:{n}", provider=m.get("provider"),
                                 cost=pico((u.get("cost") or {}).get("total")), agent=agent))
+    if unlisted:
+        notes.insert(0, UNLISTED)
     return out, [], notes
 
 
