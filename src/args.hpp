@@ -14,7 +14,7 @@ struct Args {
   std::string harness;  // the registered harness name, as given
   std::string version;  // the harness version, as given
   // With --usage: the price table that costs the run's token usage.
-  std::optional<PriceTable> usage;
+  std::optional<PriceTable> usage = std::nullopt;
 };
 
 }  // namespace tl

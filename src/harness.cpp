@@ -62,21 +62,24 @@ constexpr std::string_view kGeminiLogs[] = {"/.gemini/tmp/"};
 constexpr std::string_view kGeminiChats[] = {"/chats/"};
 constexpr std::string_view kGeminiHome[] = {"/.gemini/"};
 
+constexpr std::span<const std::string_view> kNoVersions{};
+constexpr std::span<const DatabaseRule> kNoDatabases{};
+
 // The order is the order in which session-log rules are tested; no two rules
 // match the same path, so it only matters for readers of this table.
 const HarnessDefinition kHarnesses[] = {
     {"claude", "ClaudeParser", kClaudeVersions, false, LogPathRule{kClaudeLogs, kJsonl}, kClaudeHome, kClaudeContext,
-     true, make<ClaudeParser>, {}, read_claude_usage},
+     true, make<ClaudeParser>, kNoDatabases, read_claude_usage},
     {"codex", "CodexParser", kCodexVersions, false, LogPathRule{kCodexLogs, kJsonl}, kCodexHome, kCodexContext, true,
-     make<CodexParser>, {}, read_codex_usage},
+     make<CodexParser>, kNoDatabases, read_codex_usage},
     // Cursor and gemini have no list of known versions: every parseable
     // version is served by their family parser.
-    {"cursor", "CursorParser", {}, true, LogPathRule{kCursorLogs, kJsonl}, kCursorHome, kCursorHome, true, make_cursor,
-     {}, read_cursor_usage},
-    {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>, {},
-     read_pi_usage},
+    {"cursor", "CursorParser", kNoVersions, true, LogPathRule{kCursorLogs, kJsonl}, kCursorHome, kCursorHome, true,
+     make_cursor, kNoDatabases, read_cursor_usage},
+    {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>,
+     kNoDatabases, read_pi_usage},
     {"omp", "OMPParser", kOmpVersions, false, LogPathRule{kOmpLogs, kJsonl}, kOmpHome, kOmpHome, true, make<OmpParser>,
-     {}, read_omp_usage},
+     kNoDatabases, read_omp_usage},
     // OpenCode reads its own terminal interface when it has no session logs,
     // so the common terminal reading stays off. From 1.2 on it keeps its
     // sessions in an SQLite database.
@@ -93,7 +96,7 @@ const HarnessDefinition kHarnesses[] = {
      kGeminiHome,
      true,
      make<GeminiParser>,
-     {},
+     kNoDatabases,
      read_gemini_usage},
 };
 

@@ -81,7 +81,6 @@ struct UsageReading {
   std::vector<std::string> notes;
 };
 
-
 // ---- reading helpers for the readers --------------------------------------------------
 
 // A token count: a non-negative integer up to 2^53; anything else (negative,

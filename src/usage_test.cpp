@@ -28,11 +28,11 @@ TEST(UsagePrices, FileIsReadIntoPicodollarsPerToken) {
   EXPECT_EQ(t.info.name, "t");
   EXPECT_EQ(t.info.date, "2026-01-02");
   EXPECT_EQ(t.info.source, "hand");
-  ASSERT_EQ(t.models.size(), 3u);
-  EXPECT_EQ(t.models[0].input, 3000000u);
-  EXPECT_EQ(t.models[0].cache_read, 300000u);
-  EXPECT_EQ(t.models[0].cache_write_1h, 6000000u);
-  EXPECT_EQ(t.models[2].cache_read, 125000u);
+  ASSERT_EQ(t.models.size(), 3ull);
+  EXPECT_EQ(t.models[0].input, 3000000ull);
+  EXPECT_EQ(t.models[0].cache_read, 300000ull);
+  EXPECT_EQ(t.models[0].cache_write_1h, 6000000ull);
+  EXPECT_EQ(t.models[2].cache_read, 125000ull);
   EXPECT_FALSE(t.models[2].cache_write);
 }
 
@@ -91,9 +91,15 @@ TEST(UsagePrices, ModelNamesMatchExactlyThenByLongestPrefix) {
 TEST(UsageFigures, OnlyWholeNumbersUpTo2To53AreCounts) {
   json::DocParser parser;
   const std::pair<std::string_view, std::optional<std::uint64_t>> cases[] = {
-      {"0", 0u},           {"120", 120u},          {"9007199254740992", 9007199254740992u},
-      {"9007199254740993", std::nullopt}, {"-1", std::nullopt}, {"2.5", std::nullopt},
-      {"\"12\"", std::nullopt},           {"null", std::nullopt}, {"18446744073709551615", std::nullopt},
+      {"0", 0ull},
+      {"120", 120ull},
+      {"9007199254740992", 9007199254740992ull},
+      {"9007199254740993", std::nullopt},
+      {"-1", std::nullopt},
+      {"2.5", std::nullopt},
+      {"\"12\"", std::nullopt},
+      {"null", std::nullopt},
+      {"18446744073709551615", std::nullopt},
   };
   for (const auto& [text, want] : cases) {
     auto e = parser.parse(text);
@@ -101,7 +107,7 @@ TEST(UsageFigures, OnlyWholeNumbersUpTo2To53AreCounts) {
     EXPECT_EQ(token_count(*e), want) << text;
   }
   auto cost = parser.parse("0.46342");
-  EXPECT_EQ(dollars(*cost), 463420000000u);
+  EXPECT_EQ(dollars(*cost), 463420000000ull);
   EXPECT_FALSE(dollars(*parser.parse("-0.5")));
   EXPECT_FALSE(dollars(*parser.parse("\"1\"")));
   EXPECT_FALSE(dollars(*parser.parse("1e300")));
@@ -121,19 +127,19 @@ TEST(UsageCost, CacheReadsArePricedOnceWhateverTheInputHolds) {
   // Claude: the input excludes the cache; 500 of 2000 written tokens for an hour.
   TokenCounts claude{100, 80, 3000, 2000, 500, std::nullopt};
   EXPECT_EQ(table_cost(t, response("claude-x-1", claude)),
-            100u * 3000000 + 3000u * 300000 + 1500u * 3750000 + 500u * 6000000 + 80u * 15000000);
+            100ull * 3000000 + 3000ull * 300000 + 1500ull * 3750000 + 500ull * 6000000 + 80ull * 15000000);
   // Codex: the input includes the 20864 cached tokens; reasoning is in the output.
   UsageResponse codex = response("gpt-y", {22539, 10, 20864, std::nullopt, std::nullopt, 4});
   codex.input_includes_cache_read = true;
-  EXPECT_EQ(table_cost(t, codex), (22539u - 20864) * 1250000 + 20864u * 125000 + 10u * 10000000);
+  EXPECT_EQ(table_cost(t, codex), (22539ull - 20864) * 1250000 + 20864ull * 125000 + 10ull * 10000000);
   // Gemini-like: thoughts are apart from the output and priced as output.
   UsageResponse gemini = response("gpt-y", {120, 30, 0, std::nullopt, std::nullopt, 5});
   gemini.input_includes_cache_read = true;
   gemini.output_includes_reasoning = false;
-  EXPECT_EQ(table_cost(t, gemini), 120u * 1250000 + 35u * 10000000);
+  EXPECT_EQ(table_cost(t, gemini), 120ull * 1250000 + 35ull * 10000000);
   // Without cache prices the input price stands in.
   EXPECT_EQ(table_cost(t, response("claude-x-long", {1, 1, 2, 4, std::nullopt, std::nullopt})),
-            (1u + 2 + 4) * 5000000 + 1u * 25000000);
+            (1ull + 2 + 4) * 5000000 + 1ull * 25000000);
   EXPECT_FALSE(table_cost(t, response("mystery", {1, 1, {}, {}, {}, {}})));
 }
 
@@ -180,28 +186,28 @@ TEST(UsageSummary, ModelsTurnsAndSubAgentsAddUp) {
   reading.notes = {"a note"};
 
   Usage u = summarize_usage(reading, table(), messages, turns, agents);
-  ASSERT_EQ(u.models.size(), 3u);
+  ASSERT_EQ(u.models.size(), 3ull);
   EXPECT_EQ(u.models[0].model, "claude-x");
-  EXPECT_EQ(u.models[0].figures.responses, 2u);
-  EXPECT_EQ(u.models[0].figures.input_tokens, 100u);
+  EXPECT_EQ(u.models[0].figures.responses, 2ull);
+  EXPECT_EQ(u.models[0].figures.input_tokens, 100ull);
   EXPECT_FALSE(u.models[0].figures.cache_read_tokens);  // never reported: absent, not 0
-  EXPECT_EQ(u.models[0].figures.cost_picodollars, 100u * 3000000 + 10u * 15000000);
+  EXPECT_EQ(u.models[0].figures.cost_picodollars, 100ull * 3000000 + 10ull * 15000000);
   EXPECT_EQ(u.models[0].cost_source, CostSource::Table);
   EXPECT_EQ(u.models[1].cost_source, CostSource::None);
   EXPECT_FALSE(u.models[1].figures.cost_picodollars);
   EXPECT_EQ(u.models[2].cost_source, CostSource::Harness);
   EXPECT_EQ(u.unpriced_models, std::vector<std::string>{"mystery"});
-  EXPECT_EQ(u.total.responses, 4u);
-  EXPECT_EQ(u.total.input_tokens, 106u);
-  EXPECT_EQ(u.total.cost_picodollars, 100u * 3000000 + 10u * 15000000 + 7);
-  ASSERT_EQ(u.turns.size(), 2u);
-  EXPECT_EQ(u.turns[0].turn_position, 0u);
-  EXPECT_EQ(u.turns[0].figures.responses, 1u);
-  EXPECT_EQ(u.turns[1].figures.responses, 2u);  // a.jsonl:6 and the message m9
-  EXPECT_EQ(u.turns[1].figures.cost_picodollars, 7u);
-  ASSERT_EQ(u.sub_agents.size(), 1u);
+  EXPECT_EQ(u.total.responses, 4ull);
+  EXPECT_EQ(u.total.input_tokens, 106ull);
+  EXPECT_EQ(u.total.cost_picodollars, 100ull * 3000000 + 10ull * 15000000 + 7);
+  ASSERT_EQ(u.turns.size(), 2ull);
+  EXPECT_EQ(u.turns[0].turn_position, 0ull);
+  EXPECT_EQ(u.turns[0].figures.responses, 1ull);
+  EXPECT_EQ(u.turns[1].figures.responses, 2ull);  // a.jsonl:6 and the message m9
+  EXPECT_EQ(u.turns[1].figures.cost_picodollars, 7ull);
+  ASSERT_EQ(u.sub_agents.size(), 1ull);
   EXPECT_EQ(u.sub_agents[0].sub_agent_id, "helper");
-  EXPECT_EQ(u.sub_agents[0].figures.input_tokens, 5u);
+  EXPECT_EQ(u.sub_agents[0].figures.input_tokens, 5ull);
   EXPECT_EQ(u.notes, std::vector<std::string>{"a note"});
   EXPECT_EQ(u.prices.name, "t");
 }
@@ -211,14 +217,14 @@ TEST(UsageSummary, HarnessModelCostReplacesThePricedSum) {
   reading.responses = {response("claude-x", {100, 10, {}, {}, {}, {}}), response("mystery", {1, 1, {}, {}, {}, {}})};
   reading.model_costs = {{"mystery", 5}, {"side-model", 3}};
   Usage u = summarize_usage(reading, table(), {}, {}, {});
-  ASSERT_EQ(u.models.size(), 3u);
-  EXPECT_EQ(u.models[1].figures.cost_picodollars, 5u);
+  ASSERT_EQ(u.models.size(), 3ull);
+  EXPECT_EQ(u.models[1].figures.cost_picodollars, 5ull);
   EXPECT_EQ(u.models[1].cost_source, CostSource::Harness);
   // A model the harness priced without a counted response.
   EXPECT_EQ(u.models[2].model, "side-model");
-  EXPECT_EQ(u.models[2].figures.responses, 0u);
+  EXPECT_EQ(u.models[2].figures.responses, 0ull);
   EXPECT_TRUE(u.unpriced_models.empty());
-  EXPECT_EQ(u.total.cost_picodollars, 100u * 3000000 + 10u * 15000000 + 5 + 3);
+  EXPECT_EQ(u.total.cost_picodollars, 100ull * 3000000 + 10ull * 15000000 + 5 + 3);
 }
 
 TEST(UsageSummary, TotalsSaturateInsteadOfOverflowing) {

@@ -15,9 +15,9 @@ constexpr const char* kResumed = "snapshots/after/home/.claude/projects/p/s2.jso
 constexpr const char* kAgent = "snapshots/after/home/.claude/projects/p/s1/subagents/agent-a1.jsonl";
 
 std::string assistant(std::string_view id, std::string_view request, int output) {
-  return R"({"type":"assistant","requestId":")" + std::string(request) + R"(","message":{"id":")" +
-         std::string(id) + R"(","model":"claude-x","usage":{"input_tokens":10,"output_tokens":)" +
-         std::to_string(output) + R"(,"cache_read_input_tokens":5,"cache_creation_input_tokens":4,)" +
+  return R"({"type":"assistant","requestId":")" + std::string(request) + R"(","message":{"id":")" + std::string(id) +
+         R"(","model":"claude-x","usage":{"input_tokens":10,"output_tokens":)" + std::to_string(output) +
+         R"(,"cache_read_input_tokens":5,"cache_creation_input_tokens":4,)" +
          R"("cache_creation":{"ephemeral_1h_input_tokens":1}}}})";
 }
 
@@ -42,11 +42,11 @@ TEST(ClaudeUsage, ResponseSplitOverLinesAndFilesCountsOnce) {
 }
 
 TEST(ClaudeUsage, BadMemberIsLeftOutAndTheRestCounts) {
-  RunArtifacts run = run_with(
-      {{kMain, lines_of({R"({"type":"assistant","message":{"id":"m","model":"claude-x","usage":)"
-                         R"({"input_tokens":-1,"output_tokens":"7","cache_read_input_tokens":9e99,)"
-                         R"("cache_creation_input_tokens":3}}})",
-                         R"({"type":"assistant","message":{"id":"n","usage":"none"}})", "not json"})}});
+  RunArtifacts run =
+      run_with({{kMain, lines_of({R"({"type":"assistant","message":{"id":"m","model":"claude-x","usage":)"
+                                  R"({"input_tokens":-1,"output_tokens":"7","cache_read_input_tokens":9e99,)"
+                                  R"("cache_creation_input_tokens":3}}})",
+                                  R"({"type":"assistant","message":{"id":"n","usage":"none"}})", "not json"})}});
   UsageReading r = read_claude_usage(run, {}, {});
   ASSERT_EQ(r.responses.size(), 1u);
   EXPECT_FALSE(r.responses[0].tokens.input);
@@ -56,13 +56,15 @@ TEST(ClaudeUsage, BadMemberIsLeftOutAndTheRestCounts) {
 }
 
 TEST(ClaudeUsage, LastCostStateOfEachSessionIsTheHarnessCost) {
-  RunArtifacts run = run_with({{kMain, lines_of({
-                                           R"({"type":"cost-state","sessionId":"s1","modelUsage":{"claude-x":{"costUSD":0.1}}})",
-                                           R"({"type":"cost-state","sessionId":"s1","modelUsage":{"claude-x":{"costUSD":0.25},"claude-y":{"costUSD":0.5}}})",
-                                       })},
-                               {kResumed, lines_of({
-                                              R"({"type":"cost-state","sessionId":"s2","modelUsage":{"claude-x":{"costUSD":1}}})",
-                                          })}});
+  RunArtifacts run = run_with(
+      {{kMain,
+        lines_of({
+            R"({"type":"cost-state","sessionId":"s1","modelUsage":{"claude-x":{"costUSD":0.1}}})",
+            R"({"type":"cost-state","sessionId":"s1","modelUsage":{"claude-x":{"costUSD":0.25},"claude-y":{"costUSD":0.5}}})",
+        })},
+       {kResumed, lines_of({
+                      R"({"type":"cost-state","sessionId":"s2","modelUsage":{"claude-x":{"costUSD":1}}})",
+                  })}});
   UsageReading r = read_claude_usage(run, {}, {});
   ASSERT_EQ(r.model_costs.size(), 3u);
   EXPECT_EQ(r.model_costs[0].model, "claude-x");

@@ -12,19 +12,18 @@ using testing::run_with;
 
 std::string total(int input, int cached, int output, int reasoning) {
   return R"({"type":"event_msg","payload":{"type":"token_count","info":{"total_token_usage":{"input_tokens":)" +
-         std::to_string(input) + R"(,"cached_input_tokens":)" + std::to_string(cached) +
-         R"(,"output_tokens":)" + std::to_string(output) + R"(,"reasoning_output_tokens":)" +
-         std::to_string(reasoning) + "}}}}";
+         std::to_string(input) + R"(,"cached_input_tokens":)" + std::to_string(cached) + R"(,"output_tokens":)" +
+         std::to_string(output) + R"(,"reasoning_output_tokens":)" + std::to_string(reasoning) + "}}}}";
 }
 
 TEST(CodexUsage, RunningTotalsBecomeOneResponseEachAndSumToTheLast) {
-  RunArtifacts run = run_with(
-      {{"snapshots/after/home/.codex/sessions/2026/01/01/rollout-a.jsonl",
-        lines_of({R"({"type":"session_meta","payload":{"id":"main","model_provider":"openai"}})",
-                  R"({"type":"turn_context","payload":{"model":"gpt-y"}})", total(100, 40, 10, 2),
-                  total(100, 40, 10, 2),  // the same total again
-                  R"({"type":"event_msg","payload":{"type":"token_count","info":null}})",
-                  R"({"type":"turn_context","payload":{"model":"gpt-z"}})", total(250, 140, 30, 5)})}});
+  RunArtifacts run =
+      run_with({{"snapshots/after/home/.codex/sessions/2026/01/01/rollout-a.jsonl",
+                 lines_of({R"({"type":"session_meta","payload":{"id":"main","model_provider":"openai"}})",
+                           R"({"type":"turn_context","payload":{"model":"gpt-y"}})", total(100, 40, 10, 2),
+                           total(100, 40, 10, 2),  // the same total again
+                           R"({"type":"event_msg","payload":{"type":"token_count","info":null}})",
+                           R"({"type":"turn_context","payload":{"model":"gpt-z"}})", total(250, 140, 30, 5)})}});
   UsageReading r = read_codex_usage(run, {}, {});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_EQ(r.responses[0].model, "gpt-y");

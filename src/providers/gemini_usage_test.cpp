@@ -55,11 +55,10 @@ TEST(GeminiUsage, ResumedChatKeepsTokensAndModelOfTheEarlierRecord) {
 TEST(GeminiUsage, ChatWrittenWholeAndSubAgentChat) {
   SubAgent agent;
   agent.id = "child";
-  RunArtifacts run = run_with(
-      {{"snapshots/after/home/.gemini/tmp/p/chats/session-old.json",
-        R"({"sessionId": "old", "messages": [)" + reply("g1", 2) + "]}"},
-       {"snapshots/after/home/.gemini/tmp/p/chats/parent/child.jsonl",
-        lines_of({R"({"sessionId":"child","kind":"subagent"})", reply("g9", 1)})}});
+  RunArtifacts run = run_with({{"snapshots/after/home/.gemini/tmp/p/chats/session-old.json",
+                                R"({"sessionId": "old", "messages": [)" + reply("g1", 2) + "]}"},
+                               {"snapshots/after/home/.gemini/tmp/p/chats/parent/child.jsonl",
+                                lines_of({R"({"sessionId":"child","kind":"subagent"})", reply("g9", 1)})}});
   UsageReading r = read_gemini_usage(run, {}, {agent});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_FALSE(r.responses[0].sub_agent_id);

@@ -55,7 +55,8 @@ ParserOutput Parser::parse(const Args& args) const {
   s.snapshots = std::move(snaps);
   if (args.usage) {
     UsageReading reading;
-    if (harness != nullptr && harness->read_usage != nullptr) reading = harness->read_usage(run, s.messages, s.sub_agents);
+    if (harness != nullptr && harness->read_usage != nullptr)
+      reading = harness->read_usage(run, s.messages, s.sub_agents);
     out.usage = summarize_usage(std::move(reading), *args.usage, s.messages, s.user_turns, s.sub_agents);
   }
   return out;

@@ -32,10 +32,10 @@ TEST(PiUsage, AssistantUsageWithTheHarnessCostCountedOncePerEntry) {
 }
 
 TEST(PiUsage, SubAgentUsageOnlyInAToolResultIsANote) {
-  RunArtifacts run = run_with(
-      {{"snapshots/after/home/.pi/agent/sessions/w/s.jsonl",
-        lines_of({R"({"type":"message","id":"t","message":{"role":"toolResult","toolName":"subagent",)"
-                  R"("details":{"results":[{"messages":[{"role":"assistant","usage":{"input":9}}]}]}}})"})}});
+  RunArtifacts run =
+      run_with({{"snapshots/after/home/.pi/agent/sessions/w/s.jsonl",
+                 lines_of({R"({"type":"message","id":"t","message":{"role":"toolResult","toolName":"subagent",)"
+                           R"("details":{"results":[{"messages":[{"role":"assistant","usage":{"input":9}}]}]}}})"})}});
   UsageReading r = read_pi_usage(run, {}, {});
   EXPECT_TRUE(r.responses.empty());
   ASSERT_EQ(r.notes.size(), 1u);
@@ -44,9 +44,9 @@ TEST(PiUsage, SubAgentUsageOnlyInAToolResultIsANote) {
 TEST(OmpUsage, SubAgentSessionCountsForItsAgentOrIsNoted) {
   SubAgent agent;
   agent.id = "ListFiles";
-  RunArtifacts run = run_with({{"snapshots/after/home/.omp/agent/sessions/w/1_x/ListFiles.jsonl",
-                                lines_of({R"({"type":"session","id":"c","parentSession":"/x.jsonl"})",
-                                          assistant("a", 1)})}});
+  RunArtifacts run =
+      run_with({{"snapshots/after/home/.omp/agent/sessions/w/1_x/ListFiles.jsonl",
+                 lines_of({R"({"type":"session","id":"c","parentSession":"/x.jsonl"})", assistant("a", 1)})}});
   EXPECT_EQ(read_omp_usage(run, {}, {agent}).responses.at(0).sub_agent_id, "ListFiles");
   UsageReading unlisted = read_omp_usage(run, {}, {});
   EXPECT_FALSE(unlisted.responses.at(0).sub_agent_id);
