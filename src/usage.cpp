@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <unordered_map>
 
 #include "classify/detail.hpp"
 #include "classify/transcript_text.hpp"
+#include "simd.hpp"
 
 namespace tl {
 
@@ -185,6 +187,99 @@ std::optional<std::uint64_t> dollars(std::optional<json::Element> e) {
   return static_cast<std::uint64_t>(std::llround(v * 1e12));
 }
 
+namespace {
+
+// Calls hit(place) for the places where `needle` occurs, in order, until it
+// returns false. Sixteen candidate places at a time: those where the
+// needle's first and last bytes both match are compared in full.
+template <typename Hit>
+void for_each_place(std::string_view text, std::string_view needle, Hit&& hit) {
+  const std::size_t n = needle.size();
+  if (n < 2 || text.size() < n) {
+    for (std::size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) {
+      if (!hit(at) || n == 0) return;
+    }
+    return;
+  }
+  const simd::v16 first = simd::splat(static_cast<unsigned char>(needle.front()));
+  const simd::v16 last = simd::splat(static_cast<unsigned char>(needle.back()));
+  const char* p = text.data();
+  const std::size_t places = text.size() - n + 1;
+  auto block = [&](std::size_t at) { return (simd::load(p + at) == first) & (simd::load(p + at + n - 1) == last); };
+  // Checks the candidates of one block; false once `hit` says stop.
+  auto check = [&](std::size_t at, auto hits) {
+    while (simd::any(hits)) {
+      const std::size_t k = simd::first(hits);
+      if (std::memcmp(p + at + k + 1, needle.data() + 1, n - 2) == 0 && !hit(at + k)) return false;
+      hits[k] = 0;
+    }
+    return true;
+  };
+  std::size_t i = 0;
+  // Four blocks are tested together: candidates are rare.
+  for (; i + 64 <= places; i += 64) {
+    const auto b0 = block(i), b1 = block(i + 16), b2 = block(i + 32), b3 = block(i + 48);
+    if (!simd::any(b0 | b1 | b2 | b3)) continue;
+    if (!check(i, b0) || !check(i + 16, b1) || !check(i + 32, b2) || !check(i + 48, b3)) return;
+  }
+  for (; i + 16 <= places; i += 16) {
+    if (!check(i, block(i))) return;
+  }
+  for (; i < places; ++i) {
+    if (std::memcmp(p + i, needle.data(), n) == 0 && !hit(i)) return;
+  }
+}
+
+}  // namespace
+
+bool contains(std::string_view text, std::string_view needle) { return find(text, needle) != std::string_view::npos; }
+
+std::size_t find(std::string_view text, std::string_view needle) {
+  std::size_t found = std::string_view::npos;
+  for_each_place(text, needle, [&](std::size_t at) {
+    found = at;
+    return false;
+  });
+  return found;
+}
+
+std::size_t find_last(std::string_view text, std::string_view needle) {
+  const std::size_t n = needle.size();
+  if (n < 2 || text.size() < n + 16) return text.rfind(needle);
+  // From the end backwards (what is looked for usually sits near the end of
+  // its line), four blocks of sixteen places tested together.
+  const simd::v16 first = simd::splat(static_cast<unsigned char>(needle.front()));
+  const simd::v16 last = simd::splat(static_cast<unsigned char>(needle.back()));
+  const char* p = text.data();
+  auto block = [&](std::size_t at) { return (simd::load(p + at) == first) & (simd::load(p + at + n - 1) == last); };
+  // The last match among the places [at, end) of one block, if any.
+  auto last_in = [&](std::size_t at, std::size_t end, auto hits) -> std::size_t {
+    if (!simd::any(hits)) return std::string_view::npos;
+    for (std::size_t k = 16; k-- > 0;) {
+      if (hits[k] != 0 && at + k < end && std::memcmp(p + at + k + 1, needle.data() + 1, n - 2) == 0) return at + k;
+    }
+    return std::string_view::npos;
+  };
+  std::size_t i = text.size() - n + 1;
+  while (i >= 64) {
+    const std::size_t at = i - 64;
+    const auto b0 = block(at), b1 = block(at + 16), b2 = block(at + 32), b3 = block(at + 48);
+    if (simd::any(b0 | b1 | b2 | b3)) {
+      for (std::size_t found :
+           {last_in(at + 48, i, b3), last_in(at + 32, i, b2), last_in(at + 16, i, b1), last_in(at, i, b0)}) {
+        if (found != std::string_view::npos) return found;
+      }
+    }
+    i = at;
+  }
+  while (i > 0) {
+    const std::size_t at = i >= 16 ? i - 16 : 0;
+    if (std::size_t found = last_in(at, i, block(at)); found != std::string_view::npos) return found;
+    i = at;
+  }
+  return std::string_view::npos;
+}
+
 std::string line_source(std::string_view path, std::uint64_t line) {
   std::string out(path);
   out.push_back(':');
@@ -247,37 +342,54 @@ void add_figures(UsageFigures& sum, const UsageFigures& f) {
 // last turn opened in the same file at or above its line.
 class TurnPlacer {
  public:
-  TurnPlacer(const std::vector<Message>& messages, const std::vector<UserTurn>& turns) {
-    std::unordered_map<std::uint64_t, std::size_t> turn_of_position;
+  TurnPlacer(const std::vector<Message>& messages, const std::vector<UserTurn>& turns,
+             const std::vector<UsageResponse>& responses)
+      : messages_(messages) {
+    for (const UserTurn& t : turns) starts_.push_back(t.start_message_position);
     for (std::size_t k = 0; k < turns.size(); ++k) {
-      for (std::uint64_t pos : turns[k].message_positions) turn_of_position.emplace(pos, k);
-    }
-    std::unordered_map<std::uint64_t, const Message*> by_position;
-    for (const Message& m : messages) by_position.emplace(m.position, &m);
-    for (std::size_t k = 0; k < turns.size(); ++k) {
-      auto it = by_position.find(turns[k].start_message_position);
-      if (it == by_position.end()) continue;
-      if (auto loc = source_location(it->second->source)) lines_[loc->first].emplace_back(loc->second, k);
+      const Message* start = at_position(turns[k].start_message_position);
+      if (start == nullptr) continue;
+      if (auto loc = source_location(start->source)) lines_[loc->first].emplace_back(loc->second, k);
     }
     for (auto& [path, list] : lines_) std::sort(list.begin(), list.end());
+    // Only the ids that some response names are looked up.
+    for (const UsageResponse& r : responses) {
+      if (r.message_id) by_id_.emplace(*r.message_id, std::nullopt);
+    }
+    if (by_id_.empty()) return;
     for (const Message& m : messages) {
       if (!m.id) continue;
-      auto t = turn_of_position.find(m.position);
-      if (t != turn_of_position.end()) by_id_.emplace(*m.id, t->second);
+      auto wanted = by_id_.find(*m.id);
+      if (wanted != by_id_.end() && !wanted->second) wanted->second = owner(m.position);
     }
   }
 
   std::optional<std::size_t> place(const UsageResponse& r) const {
     if (r.message_id) {
       auto it = by_id_.find(*r.message_id);
-      if (it != by_id_.end()) return it->second;
+      if (it != by_id_.end() && it->second) return it->second;
     }
     return detail::turn_owner_for_source(r.source, lines_);
   }
 
  private:
+  // The message at a position (the list is in position order).
+  const Message* at_position(std::uint64_t position) const {
+    auto it = std::lower_bound(messages_.begin(), messages_.end(), position,
+                               [](const Message& m, std::uint64_t p) { return m.position < p; });
+    return it != messages_.end() && it->position == position ? &*it : nullptr;
+  }
+  // The turn a message belongs to: the last one started at or before it.
+  std::optional<std::size_t> owner(std::uint64_t position) const {
+    auto after = std::upper_bound(starts_.begin(), starts_.end(), position);
+    if (after == starts_.begin()) return std::nullopt;
+    return static_cast<std::size_t>(after - starts_.begin() - 1);
+  }
+
+  const std::vector<Message>& messages_;
+  std::vector<std::uint64_t> starts_;
   detail::TurnLineIndex lines_;
-  std::unordered_map<std::string, std::size_t> by_id_;
+  std::unordered_map<std::string, std::optional<std::size_t>> by_id_;
 };
 
 }  // namespace
@@ -296,7 +408,7 @@ Usage summarize_usage(UsageReading reading, const PriceTable& table, const std::
   std::vector<ModelSlot> slots;
   std::vector<std::optional<UsageFigures>> turns(user_turns.size());
   std::vector<std::optional<UsageFigures>> agents(sub_agents.size());
-  const TurnPlacer placer(messages, user_turns);
+  const TurnPlacer placer(messages, user_turns, reading.responses);
 
   auto model_index = [&](const std::string& model, const std::optional<std::string>& provider) {
     for (std::size_t i = 0; i < usage.models.size(); ++i) {

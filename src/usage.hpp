@@ -90,20 +90,39 @@ std::optional<std::uint64_t> token_count(std::optional<json::Element> e);
 // below 10^6 dollars; anything else is absent.
 std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 
-// Calls fn(line number, parsed line) for each line of a log that contains
-// one of `markers` and parses; other lines are never parsed, so that reading
-// usage costs little beside the parse.
-template <typename Fn>
-void for_each_marked_line(const TextArtifact& log, json::DocParser& parser,
-                          std::initializer_list<std::string_view> markers, Fn&& fn) {
+// True when `needle` occurs in `text`; quicker on JSON than a search that
+// stops at every occurrence of the needle's first character (a quote).
+bool contains(std::string_view text, std::string_view needle);
+// Where `needle` first and last occurs in `text`, or npos.
+std::size_t find(std::string_view text, std::string_view needle);
+std::size_t find_last(std::string_view text, std::string_view needle);
+
+// Calls fn(line number, parsed line) for each line of a log that `wanted`
+// accepts (given the raw line) and that parses; other lines are never
+// parsed, so that reading usage costs little beside the parse.
+template <typename Wanted, typename Fn>
+void for_each_wanted_line(const TextArtifact& log, json::DocParser& parser, Wanted&& wanted, Fn&& fn) {
   text::LineReader lines(log.text);
   std::string_view raw;
   while (lines.next(raw)) {
-    bool marked = false;
-    for (std::string_view m : markers) marked = marked || raw.find(m) != std::string_view::npos;
-    if (!marked) continue;
+    if (!wanted(raw)) continue;
     if (auto parsed = parser.parse(raw, &log.text)) fn(lines.number(), *parsed);
   }
+}
+
+// The same for the lines that contain one of `markers`.
+template <typename Fn>
+void for_each_marked_line(const TextArtifact& log, json::DocParser& parser,
+                          std::initializer_list<std::string_view> markers, Fn&& fn) {
+  for_each_wanted_line(
+      log, parser,
+      [&](std::string_view raw) {
+        for (std::string_view m : markers) {
+          if (contains(raw, m)) return true;
+        }
+        return false;
+      },
+      fn);
 }
 
 // "path:line".

@@ -7,9 +7,6 @@
 
 namespace tl {
 
-// The token figures of one `message.usage` object.
-TokenCounts claude_token_counts(json::Element usage);
-
 UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Message>&,
                                const std::vector<SubAgent>& sub_agents);
 

@@ -41,6 +41,27 @@ TEST(ClaudeUsage, ResponseSplitOverLinesAndFilesCountsOnce) {
   EXPECT_TRUE(r.responses[0].output_includes_reasoning);
 }
 
+TEST(ClaudeUsage, LinesOfOtherLayoutsAreReadWhole) {
+  // The type before the message, spaces after colons, usage not the
+  // message's last member, a usage key inside the content, and a user line
+  // whose tool result carries the sub-agent's usage (not a response).
+  RunArtifacts run = run_with(
+      {{kMain,
+        lines_of(
+            {R"({"type": "assistant", "message": {"id": "m1", "model": "claude-x", "content": [{"type": "tool_use",)"
+             R"( "input": {"usage": {"input_tokens": 99}}}], "usage": {"input_tokens": 3, "output_tokens": 4}}})",
+             R"({"message":{"id":"m2","model":"claude-x","content":[],"usage":{"input_tokens":5},"stop":null},)"
+             R"("type":"assistant","requestId":"r"})",
+             R"({"message":{"role":"user","content":[]},"toolUseResult":{"usage":{"input_tokens":7}},"type":"user"})"})}});
+  UsageReading r = read_claude_usage(run, {}, {});
+  ASSERT_EQ(r.responses.size(), 2u);
+  EXPECT_EQ(r.responses[0].model, "claude-x");
+  EXPECT_EQ(r.responses[0].tokens.input, 3u);
+  EXPECT_EQ(r.responses[0].tokens.output, 4u);
+  EXPECT_EQ(r.responses[1].tokens.input, 5u);
+  EXPECT_FALSE(r.responses[1].tokens.output);
+}
+
 TEST(ClaudeUsage, BadMemberIsLeftOutAndTheRestCounts) {
   RunArtifacts run =
       run_with({{kMain, lines_of({R"({"type":"assistant","message":{"id":"m","model":"claude-x","usage":)"

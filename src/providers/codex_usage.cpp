@@ -53,6 +53,13 @@ bool is_new(const Totals& now, const Totals& before) {
          grew(now.t.reasoning, before.t.reasoning);
 }
 
+// Codex writes a line's "type" and its payload's "type" first: the lines
+// that matter name their kind within their first bytes.
+bool wanted(std::string_view raw) {
+  const std::string_view head = raw.substr(0, 256);
+  return contains(head, "\"token_count\"") || contains(head, "\"turn_context\"") || contains(head, "\"session_meta\"");
+}
+
 struct Session {
   std::optional<Totals> last;
   std::optional<std::string> sub_agent;
@@ -72,49 +79,47 @@ UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message
     std::string session_key = "file:" + log->path;
     std::optional<std::string> model;
     std::optional<std::string> provider;
-    for_each_marked_line(
-        *log, parser, {"\"session_meta\"", "\"turn_context\"", "\"token_count\""},
-        [&](std::uint64_t line, json::Element v) {
-          auto type = json::string_member(v, "type");
-          auto payload = json::member(v, "payload");
-          if (!type || !payload) return;
-          if (type == "session_meta") {
-            if (auto id = json::string_member(*payload, "id")) {
-              session_key = "id:" + std::string(*id);
-              Session& s = sessions[session_key];
-              // A sub-agent's rollout counts for the sub-agent of the same id.
-              if (!s.sub_agent) s.sub_agent = known_sub_agent(sub_agents, *id);
-              s.spawned = s.spawned || json::pointer(*payload, "/source/subagent").has_value();
-            }
-            provider = text::owned(json::string_member(*payload, "model_provider"));
-            return;
-          }
-          if (type == "turn_context") {
-            if (auto m = json::string_member(*payload, "model")) model = std::string(*m);
-            return;
-          }
-          if (type != "event_msg" || json::string_member(*payload, "type") != "token_count") return;
-          auto total = json::pointer(*payload, "/info/total_token_usage");
-          if (!total || !json::is_object(*total)) return;
-          const Totals now = read_totals(*total);
+    for_each_wanted_line(*log, parser, wanted, [&](std::uint64_t line, json::Element v) {
+      auto type = json::string_member(v, "type");
+      auto payload = json::member(v, "payload");
+      if (!type || !payload) return;
+      if (type == "session_meta") {
+        if (auto id = json::string_member(*payload, "id")) {
+          session_key = "id:" + std::string(*id);
           Session& s = sessions[session_key];
-          if (s.last && !is_new(now, *s.last)) return;
-          UsageResponse r;
-          r.model = model.value_or("");
-          r.provider = provider;
-          r.tokens.input = increase(now.t.input, s.last ? s.last->t.input : std::nullopt);
-          r.tokens.output = increase(now.t.output, s.last ? s.last->t.output : std::nullopt);
-          r.tokens.cache_read = increase(now.t.cache_read, s.last ? s.last->t.cache_read : std::nullopt);
-          r.tokens.cache_write = increase(now.t.cache_write, s.last ? s.last->t.cache_write : std::nullopt);
-          r.tokens.reasoning = increase(now.t.reasoning, s.last ? s.last->t.reasoning : std::nullopt);
-          r.input_includes_cache_read = true;
-          r.output_includes_reasoning = true;
-          r.source = line_source(log->path, line);
-          r.sub_agent_id = s.sub_agent;
-          unlisted = unlisted || (s.spawned && !s.sub_agent);
-          s.last = now;
-          reading.responses.push_back(std::move(r));
-        });
+          // A sub-agent's rollout counts for the sub-agent of the same id.
+          if (!s.sub_agent) s.sub_agent = known_sub_agent(sub_agents, *id);
+          s.spawned = s.spawned || json::pointer(*payload, "/source/subagent").has_value();
+        }
+        provider = text::owned(json::string_member(*payload, "model_provider"));
+        return;
+      }
+      if (type == "turn_context") {
+        if (auto m = json::string_member(*payload, "model")) model = std::string(*m);
+        return;
+      }
+      if (type != "event_msg" || json::string_member(*payload, "type") != "token_count") return;
+      auto total = json::pointer(*payload, "/info/total_token_usage");
+      if (!total || !json::is_object(*total)) return;
+      const Totals now = read_totals(*total);
+      Session& s = sessions[session_key];
+      if (s.last && !is_new(now, *s.last)) return;
+      UsageResponse r;
+      r.model = model.value_or("");
+      r.provider = provider;
+      r.tokens.input = increase(now.t.input, s.last ? s.last->t.input : std::nullopt);
+      r.tokens.output = increase(now.t.output, s.last ? s.last->t.output : std::nullopt);
+      r.tokens.cache_read = increase(now.t.cache_read, s.last ? s.last->t.cache_read : std::nullopt);
+      r.tokens.cache_write = increase(now.t.cache_write, s.last ? s.last->t.cache_write : std::nullopt);
+      r.tokens.reasoning = increase(now.t.reasoning, s.last ? s.last->t.reasoning : std::nullopt);
+      r.input_includes_cache_read = true;
+      r.output_includes_reasoning = true;
+      r.source = line_source(log->path, line);
+      r.sub_agent_id = s.sub_agent;
+      unlisted = unlisted || (s.spawned && !s.sub_agent);
+      s.last = now;
+      reading.responses.push_back(std::move(r));
+    });
   }
   if (unlisted) {
     reading.notes.emplace_back(

@@ -23,6 +23,9 @@ std::string_view file_stem(std::string_view path) {
   return dot == std::string_view::npos ? name : name.substr(0, dot);
 }
 
+// The session header, written with its type first, and the lines with usage.
+bool wanted(std::string_view raw) { return raw.starts_with("{\"type\":\"session\"") || contains(raw, "\"usage\""); }
+
 // True when a tool result's details hold a usage object somewhere below.
 bool holds_usage(json::Element e, int depth) {
   if (depth > 8) return false;
@@ -48,7 +51,7 @@ UsageReading read_usage(const RunArtifacts& run, std::string_view family, const 
   for (const TextArtifact* log : provider_transcripts(run, family)) {
     std::optional<std::string> agent;
     bool spawned = false;
-    for_each_marked_line(*log, parser, {"\"usage\"", "\"session\""}, [&](std::uint64_t line, json::Element v) {
+    for_each_wanted_line(*log, parser, wanted, [&](std::uint64_t line, json::Element v) {
       auto type = json::string_member(v, "type");
       if (type == "session") {
         // A sub-agent's session names its parent session.
