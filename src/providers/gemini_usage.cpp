@@ -26,53 +26,82 @@ struct Reading {
 class Replay {
  public:
   void upsert(std::string_view id, Reading r) {
-    auto [known, fresh] = carried_.try_emplace(std::string(id));
-    if (!r.tokens) r.tokens = known->second.tokens;
-    if (!r.model) r.model = known->second.model;
-    if (r.tokens) known->second.tokens = r.tokens;
-    if (r.model) known->second.model = r.model;
-    auto it = index_.find(known->first);
-    if (it != index_.end()) {
-      records_[it->second].second = std::move(r);
+    auto found = entries_.find(id);
+    if (found == entries_.end()) found = entries_.emplace(std::string(id), Entry{}).first;
+    Entry& e = found->second;
+    if (r.tokens) {
+      e.carried.tokens = r.tokens;
+    } else {
+      r.tokens = e.carried.tokens;
+    }
+    if (!r.model) {
+      r.model = e.carried.model;
+    } else if (e.carried.model != r.model) {
+      e.carried.model = r.model;
+    }
+    if (e.slot != kNone) {
+      records_[e.slot].second = std::move(r);
       return;
     }
-    index_.emplace(known->first, records_.size());
-    records_.emplace_back(known->first, std::move(r));
+    e.slot = records_.size();
+    records_.emplace_back(&found->first, std::move(r));
   }
   void rewind_to(std::string_view id) {
-    auto it = index_.find(std::string(id));
-    if (it == index_.end()) {
+    auto found = entries_.find(id);
+    if (found == entries_.end() || found->second.slot == kNone) {
       clear();
       return;
     }
-    const std::size_t from = it->second;
-    for (std::size_t k = from; k < records_.size(); ++k) index_.erase(records_[k].first);
+    const std::size_t from = found->second.slot;
+    for (std::size_t k = from; k < records_.size(); ++k) entries_.find(*records_[k].first)->second.slot = kNone;
     records_.resize(from);
   }
   void clear() {
+    for (auto& [id, r] : records_) entries_.find(*id)->second.slot = kNone;
     records_.clear();
-    index_.clear();
   }
-  const std::vector<std::pair<std::string, Reading>>& records() const { return records_; }
+  // The records in order: id and reading.
+  const std::vector<std::pair<const std::string*, Reading>>& records() const { return records_; }
 
  private:
-  std::vector<std::pair<std::string, Reading>> records_;
-  std::unordered_map<std::string, std::size_t> index_;
-  std::unordered_map<std::string, Reading> carried_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Every id read so far: what it last carried, and its place in the chat.
+  struct Entry {
+    Reading carried;
+    std::size_t slot = kNone;
+  };
+  text::TextMap<Entry> entries_;
+  std::vector<std::pair<const std::string*, Reading>> records_;
 };
 
 Reading read_message(json::Element m, std::uint64_t line) {
   Reading r;
   r.line = line;
-  if (auto tokens = json::member(m, "tokens"); tokens && json::is_object(*tokens)) {
-    TokenCounts t;
-    t.input = token_count(json::member(*tokens, "input"));
-    t.output = token_count(json::member(*tokens, "output"));
-    t.cache_read = token_count(json::member(*tokens, "cached"));
-    t.reasoning = token_count(json::member(*tokens, "thoughts"));
-    r.tokens = t;
+  auto members = json::as_object(m);
+  if (!members) return r;
+  for (auto field : *members) {
+    const std::string_view key = field.key;
+    if (key == "model") {
+      r.model = text::owned(json::as_string(field.value));
+    } else if (key == "tokens") {
+      auto tokens = json::as_object(field.value);
+      if (!tokens) continue;
+      TokenCounts t;
+      for (auto count : *tokens) {
+        const std::string_view k = count.key;
+        if (k == "input") {
+          t.input = token_count(count.value);
+        } else if (k == "output") {
+          t.output = token_count(count.value);
+        } else if (k == "cached") {
+          t.cache_read = token_count(count.value);
+        } else if (k == "thoughts") {
+          t.reasoning = token_count(count.value);
+        }
+      }
+      r.tokens = t;
+    }
   }
-  r.model = text::owned(json::string_member(m, "model"));
   return r;
 }
 
@@ -84,16 +113,48 @@ void add_listed(Replay& replay, json::Element list, std::uint64_t line) {
   }
 }
 
-// The id of a record line that starts with {"id":"…" and carries no tokens:
-// its place in the chat is all that counts, so it is not parsed.
+// The id of a user record (the CLI writes id, timestamp and type first),
+// which carries no tokens: its place in the chat is all that counts, so it is
+// not parsed.
 std::optional<std::string_view> plain_record_id(std::string_view line) {
   constexpr std::string_view kStart = "{\"id\":\"";
-  if (!line.starts_with(kStart) || line.find("\"tokens\"") != std::string_view::npos) return std::nullopt;
+  if (!line.starts_with(kStart)) return std::nullopt;
+  if (!contains(line.substr(0, 160), "\"type\":\"user\"")) return std::nullopt;
   const std::size_t end = line.find('"', kStart.size());
   if (end == std::string_view::npos) return std::nullopt;
   std::string_view id = line.substr(kStart.size(), end - kStart.size());
   if (id.find('\\') != std::string_view::npos) return std::nullopt;
   return id;
+}
+
+// A gemini record is written id, timestamp, type, content, thoughts,
+// tokens, model and then its tool calls, most of its bytes. Its id and the
+// members from "tokens" to "toolCalls" are parsed alone, as {"id":…,
+// "tokens":…,"model":…}. Nothing when the line is not laid out so; the
+// caller then parses it whole.
+std::optional<json::Element> record_head(std::string_view raw, json::DocParser& parser, std::string& scratch) {
+  constexpr std::string_view kStart = "{\"id\":\"";
+  if (!raw.starts_with(kStart)) return std::nullopt;
+  const std::size_t id_end = raw.find('"', kStart.size());
+  if (id_end == std::string_view::npos || raw.substr(0, id_end).find('\\') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::size_t calls = find(raw, "toolCalls\":");
+  if (calls == std::string_view::npos || calls == 0 || raw[calls - 1] != '"') return std::nullopt;
+  const std::size_t tokens = find_last(raw.substr(0, calls), "tokens\":");
+  if (tokens == std::string_view::npos || tokens <= id_end || raw[tokens - 1] != '"') return std::nullopt;
+  std::string_view members = text::trim_end(raw.substr(tokens - 1, calls - tokens));
+  if (!members.ends_with(',')) return std::nullopt;
+  members.remove_suffix(1);
+  scratch.assign(raw.substr(0, id_end + 1));
+  scratch.push_back(',');
+  scratch.append(members);
+  scratch.push_back('}');
+  auto v = parser.parse(scratch);
+  if (!v || !json::is_object(*v)) return std::nullopt;
+  auto counts = json::member(*v, "tokens");
+  if (!counts || !json::is_object(*counts)) return std::nullopt;
+  return v;
 }
 
 struct ChatUsage {
@@ -103,6 +164,7 @@ struct ChatUsage {
 
 ChatUsage replay_jsonl(const TextArtifact& log, json::DocParser& parser) {
   ChatUsage chat;
+  std::string scratch;
   bool first = true;
   text::LineReader lines(log.text);
   std::string_view raw;
@@ -112,7 +174,13 @@ ChatUsage replay_jsonl(const TextArtifact& log, json::DocParser& parser) {
       chat.replay.upsert(*id, Reading{std::nullopt, std::nullopt, lines.number()});
       continue;
     }
-    auto parsed = parser.parse(raw, &log.text);
+    // Only a $set's session id and message list matter.
+    if (raw.starts_with("{\"$set\":") && !contains(raw, "messages\":") && !contains(raw, "sessionId\":")) {
+      first = false;
+      continue;
+    }
+    auto parsed = record_head(raw, parser, scratch);
+    if (!parsed) parsed = parser.parse(raw, &log.text);
     if (!parsed || !json::is_object(*parsed)) continue;
     const bool first_record = first;
     first = false;
@@ -187,7 +255,7 @@ UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Messag
       u.input_includes_cache_read = true;
       u.output_includes_reasoning = false;
       u.source = line_source(log->path, r.line);
-      u.message_id = id;
+      u.message_id = *id;
       u.sub_agent_id = agent;
       reading.responses.push_back(std::move(u));
     }

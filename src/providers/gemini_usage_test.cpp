@@ -42,6 +42,28 @@ TEST(GeminiUsage, ChatCountsAsTheFinalReplayHoldsIt) {
   EXPECT_EQ(r.responses[1].message_id, "g3");
 }
 
+TEST(GeminiUsage, RecordsWithToolCallsInEitherLayout) {
+  RunArtifacts run = run_with(
+      {{kChat,
+        lines_of({
+            // tokens and model before the tool calls, "tokens" and "model" also
+            // inside the content and the calls
+            R"({"id":"g1","type":"gemini","content":[{"functionResponse":{"response":{"tokens":{"input":999}}}}],)"
+            R"("tokens":{"input":10,"output":2},"model":"gemini-m","toolCalls":[{"args":{"model":"x","tokens":{"input":1}}}]})",
+            // the calls first: read whole
+            R"({"id":"g2","type":"gemini","toolCalls":[{"args":{"tokens":{"input":1}}}],"tokens":{"input":20},"model":"gemini-n"})",
+            // a user record is never read for tokens
+            R"({"id":"u1","timestamp":"t","type":"user","content":[{"text":"go"}]})",
+        })}});
+  UsageReading r = read_gemini_usage(run, {}, {});
+  ASSERT_EQ(r.responses.size(), 2u);
+  EXPECT_EQ(r.responses[0].tokens.input, 10u);
+  EXPECT_EQ(r.responses[0].tokens.output, 2u);
+  EXPECT_EQ(r.responses[0].model, "gemini-m");
+  EXPECT_EQ(r.responses[1].tokens.input, 20u);
+  EXPECT_EQ(r.responses[1].model, "gemini-n");
+}
+
 TEST(GeminiUsage, ResumedChatKeepsTokensAndModelOfTheEarlierRecord) {
   RunArtifacts run = run_with(
       {{kChat, lines_of({R"({"sessionId":"s"})", R"({"id":"u1","type":"user","content":"hi"})", reply("g1", 5),
