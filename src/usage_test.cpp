@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "registry.hpp"
+
 namespace tl {
 namespace {
 
@@ -265,6 +267,31 @@ TEST(UsageSearch, AgreesWithThePlainSearchEverywhere) {
     ASSERT_EQ(find_last(plain, needle), std::string_view::npos);
     ASSERT_FALSE(contains(plain, needle));
   }
+}
+
+}  // namespace
+}  // namespace tl
+
+namespace tl {
+namespace {
+
+TEST(UsageDocument, OnlyWithTheFlagAndNeverOnTheMissingPath) {
+  Args args{"/nonexistent", "pi", "0.73.1"};
+  EXPECT_FALSE(parse_with_registry(args).usage);
+  args.usage = bundled_price_table();
+  ParserOutput served = parse_with_registry(args);
+  ASSERT_TRUE(served.usage);
+  EXPECT_EQ(served.usage->total.responses, 0u);
+  EXPECT_EQ(served.usage->prices.name, "genai-prices");
+  args.harness = "nope";
+  ParserOutput missing = parse_with_registry(args);
+  EXPECT_EQ(missing.parser.status, ParserStatus::Missing);
+  EXPECT_FALSE(missing.usage);
+  // The member is written after "provenance" and before "error".
+  const std::string json = to_json(served);
+  EXPECT_NE(json.find("],\"usage\":{\"total\":{\"responses\":0},\"models\":[],\"turns\":[],\"subAgents\":[],"
+                      "\"prices\":{\"name\":\"genai-prices\""),
+            std::string::npos);
 }
 
 }  // namespace
