@@ -150,15 +150,14 @@ std::optional<UsageLine> read_line_ends(std::string_view raw, std::size_t usage_
   auto message = members_before(raw.substr(open, content_at));
   if (!message) return std::nullopt;
   string_members<2>(*message, {"id", "model"}, {&out.message_id, &out.model});
-  // Members written before the message, when the tail lacks them.
-  if (!out.type || !out.request_id) {
-    auto line = members_before(raw.substr(0, message_at));
-    if (!line) return std::nullopt;
-    std::optional<std::string> type, request;
-    string_members<2>(*line, {"type", "requestId"}, {&type, &request});
-    if (!out.type) out.type = std::move(type);
-    if (!out.request_id) out.request_id = std::move(request);
-  }
+  // The members written before the message: they must close into an object
+  // of their own, which proves that the message is the line's own.
+  auto line = members_before(raw.substr(0, message_at));
+  if (!line) return std::nullopt;
+  std::optional<std::string> type, request;
+  string_members<2>(*line, {"type", "requestId"}, {&type, &request});
+  if (!out.type) out.type = std::move(type);
+  if (!out.request_id) out.request_id = std::move(request);
   if (!out.type) return std::nullopt;
   return out;
 }

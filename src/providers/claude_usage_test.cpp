@@ -52,14 +52,19 @@ TEST(ClaudeUsage, LinesOfOtherLayoutsAreReadWhole) {
              R"( "input": {"usage": {"input_tokens": 99}}}], "usage": {"input_tokens": 3, "output_tokens": 4}}})",
              R"({"message":{"id":"m2","model":"claude-x","content":[],"usage":{"input_tokens":5},"stop":null},)"
              R"("type":"assistant","requestId":"r"})",
-             R"({"message":{"role":"user","content":[]},"toolUseResult":{"usage":{"input_tokens":7}},"type":"user"})"})}});
+             R"({"message":{"role":"user","content":[]},"toolUseResult":{"usage":{"input_tokens":7}},"type":"user"})",
+             // a member before the message that holds a message of its own
+             R"({"data":{"message":{"id":"x","model":"y","content":[]}},"message":{"id":"m3","model":"claude-x",)"
+             R"("content":[],"usage":{"input_tokens":6}},"type":"assistant"})"})}});
   UsageReading r = read_claude_usage(run, {}, {});
-  ASSERT_EQ(r.responses.size(), 2u);
+  ASSERT_EQ(r.responses.size(), 3u);
   EXPECT_EQ(r.responses[0].model, "claude-x");
   EXPECT_EQ(r.responses[0].tokens.input, 3u);
   EXPECT_EQ(r.responses[0].tokens.output, 4u);
   EXPECT_EQ(r.responses[1].tokens.input, 5u);
   EXPECT_FALSE(r.responses[1].tokens.output);
+  EXPECT_EQ(r.responses[2].model, "claude-x");
+  EXPECT_EQ(r.responses[2].tokens.input, 6u);
 }
 
 TEST(ClaudeUsage, BadMemberIsLeftOutAndTheRestCounts) {
