@@ -22,9 +22,10 @@ OUT = os.path.join(ROOT, "data", "prices.json")
 # Provider id in the package -> model ids to keep.
 WANTED = {
     # Claude Code, and Claude models in OpenCode, pi and omp.
-    "anthropic": re.compile(r"^claude-(opus|sonnet|haiku)-4(-\d+)?$|^claude-3-5-haiku|^claude-3-7-sonnet"),
+    "anthropic": re.compile(r"^claude-(opus|sonnet|haiku|fable)-[45](-\d+)?$|^claude-3-5-haiku|^claude-3-7-sonnet"),
     # Codex, and OpenAI models in OpenCode, pi and omp.
-    "openai": re.compile(r"^gpt-5(\.\d+)?(-codex(-max|-mini)?|-mini|-nano|-pro)?$|^gpt-4\.1(-mini)?$|^o3$|^o4-mini$"),
+    "openai": re.compile(r"^gpt-5(\.\d+)?(-codex(-max|-mini)?|-mini|-nano|-pro)?$|^gpt-5\.6-(luna|sol|terra)$"
+                         r"|^gpt-4\.1(-mini)?$|^gpt-4o(-mini)?$|^codex-mini$|^o3$|^o4-mini$"),
     # Gemini CLI.
     "google": re.compile(r"^gemini-2\.5-(pro|flash|flash-lite)$|^gemini-3(\.\d+)?-(pro|flash)(-preview)?$"),
 }
