@@ -6,16 +6,23 @@
 #include "model.hpp"
 #include "registry.hpp"
 #include "text.hpp"
+#include "usage.hpp"
 
 namespace tl {
 
 std::variant<Args, CliError> parse_args_from(const std::vector<std::string>& args) {
   if (args.empty()) return CliError{"missing command"};
   if (args[0] != "parse-run") return CliError{"unknown command: " + args[0]};
-  std::optional<std::string> input, harness, version;
+  std::optional<std::string> input, harness, version, prices;
+  bool usage = false;
   std::size_t i = 1;
   while (i < args.size()) {
     const std::string& flag = args[i++];
+    // The one flag without a value.
+    if (flag == "--usage") {
+      usage = true;
+      continue;
+    }
     // The value is taken before the flag is looked at, so an unknown flag in
     // last position reports its missing value.
     if (i >= args.size()) return CliError{"missing value for " + flag};
@@ -26,6 +33,8 @@ std::variant<Args, CliError> parse_args_from(const std::vector<std::string>& arg
       harness = value;
     } else if (flag == "--version") {
       version = value;
+    } else if (flag == "--prices") {
+      prices = value;
     } else {
       return CliError{"unknown flag: " + flag};
     }
@@ -33,7 +42,23 @@ std::variant<Args, CliError> parse_args_from(const std::vector<std::string>& arg
   if (!input) return CliError{"missing --input"};
   if (!harness) return CliError{"missing --harness"};
   if (!version) return CliError{"missing --version"};
-  return Args{*input, *harness, *version};
+  Args out{*input, *harness, *version, std::nullopt};
+  // A price file is checked whether or not usage is asked for.
+  std::optional<PriceTable> table;
+  if (prices) {
+    std::string error;
+    table = load_price_file(*prices, error);
+    if (!table) {
+      // One line whatever the path holds.
+      std::string shown = *prices;
+      for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+      }
+      return CliError{"bad price file " + shown + ": " + error};
+    }
+  }
+  if (usage) out.usage = table ? std::move(*table) : bundled_price_table();
+  return out;
 }
 
 std::variant<std::monostate, CliError> run_cli(const std::vector<std::string>& args) {

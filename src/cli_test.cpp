@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace tl {
 namespace {
 
@@ -43,6 +45,35 @@ TEST(Cli, ValuesAreVerbatimAndTheLastFlagWins) {
   EXPECT_EQ(a.input, "b");
   EXPECT_EQ(a.harness, "--version");
   EXPECT_EQ(a.version, "");
+}
+
+TEST(Cli, UsageIsASwitchAndPricesAFile) {
+  auto plain = parse_args_from({"parse-run", "--input", "d", "--harness", "pi", "--version", "1"});
+  ASSERT_TRUE(std::holds_alternative<Args>(plain));
+  EXPECT_FALSE(std::get<Args>(plain).usage);
+  for (auto args :
+       {std::vector<std::string>{"parse-run", "--usage", "--input", "d", "--harness", "pi", "--version", "1"},
+        std::vector<std::string>{"parse-run", "--input", "d", "--harness", "pi", "--version", "1", "--usage"}}) {
+    auto r = parse_args_from(args);
+    ASSERT_TRUE(std::holds_alternative<Args>(r));
+    ASSERT_TRUE(std::get<Args>(r).usage);
+    EXPECT_EQ(std::get<Args>(r).usage->info.name, "genai-prices");
+  }
+  const std::string file = ::testing::TempDir() + "cli_test_prices.json";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(R"({"name": "mine", "date": "2026-02-03", "source": "me", "models": []})", f);
+  std::fclose(f);
+  auto own =
+      parse_args_from({"parse-run", "--input", "d", "--harness", "pi", "--version", "1", "--prices", file, "--usage"});
+  ASSERT_TRUE(std::holds_alternative<Args>(own));
+  EXPECT_EQ(std::get<Args>(own).usage->info.name, "mine");
+  // A bad file fails whether or not usage is asked for, in one line.
+  auto bad = parse_args_from(
+      {"parse-run", "--input", "d", "--harness", "pi", "--version", "1", "--prices", "/nonexistent/a\nb.json"});
+  ASSERT_TRUE(std::holds_alternative<CliError>(bad));
+  EXPECT_EQ(std::get<CliError>(bad).message, "bad price file /nonexistent/a?b.json: cannot be read");
+  EXPECT_EQ(std::get<CliError>(bad).code, 2);
 }
 
 }  // namespace

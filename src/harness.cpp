@@ -1,14 +1,20 @@
 #include "harness.hpp"
 
 #include "providers/claude.hpp"
+#include "providers/claude_usage.hpp"
 #include "providers/codex.hpp"
+#include "providers/codex_usage.hpp"
 #include "providers/cursor.hpp"
+#include "providers/cursor_usage.hpp"
 #include "providers/gemini.hpp"
+#include "providers/gemini_usage.hpp"
 #include "providers/omp.hpp"
 #include "providers/opencode.hpp"
 #include "providers/opencode_store.hpp"
+#include "providers/opencode_usage.hpp"
 #include "providers/parser.hpp"
 #include "providers/pi.hpp"
+#include "providers/pi_usage.hpp"
 #include "text.hpp"
 
 namespace tl {
@@ -57,23 +63,29 @@ constexpr std::string_view kGeminiLogs[] = {"/.gemini/tmp/"};
 constexpr std::string_view kGeminiChats[] = {"/chats/"};
 constexpr std::string_view kGeminiHome[] = {"/.gemini/"};
 
+constexpr std::span<const std::string_view> kNoVersions{};
+constexpr std::span<const DatabaseRule> kNoDatabases{};
+
 // The order is the order in which session-log rules are tested; no two rules
 // match the same path, so it only matters for readers of this table.
 const HarnessDefinition kHarnesses[] = {
     {"claude", "ClaudeParser", kClaudeVersions, false, LogPathRule{kClaudeLogs, kJsonl}, kClaudeHome, kClaudeContext,
-     true, make<ClaudeParser>},
+     true, make<ClaudeParser>, kNoDatabases, read_claude_usage},
     {"codex", "CodexParser", kCodexVersions, false, LogPathRule{kCodexLogs, kJsonl}, kCodexHome, kCodexContext, true,
-     make<CodexParser>},
+     make<CodexParser>, kNoDatabases, read_codex_usage},
     // Cursor and gemini have no list of known versions: every parseable
     // version is served by their family parser.
-    {"cursor", "CursorParser", {}, true, LogPathRule{kCursorLogs, kJsonl}, kCursorHome, kCursorHome, true, make_cursor},
-    {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>},
-    {"omp", "OMPParser", kOmpVersions, false, LogPathRule{kOmpLogs, kJsonl}, kOmpHome, kOmpHome, true, make<OmpParser>},
+    {"cursor", "CursorParser", kNoVersions, true, LogPathRule{kCursorLogs, kJsonl}, kCursorHome, kCursorHome, true,
+     make_cursor, kNoDatabases, read_cursor_usage},
+    {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>,
+     kNoDatabases, read_pi_usage},
+    {"omp", "OMPParser", kOmpVersions, false, LogPathRule{kOmpLogs, kJsonl}, kOmpHome, kOmpHome, true, make<OmpParser>,
+     kNoDatabases, read_omp_usage},
     // OpenCode reads its own terminal interface when it has no session logs,
     // so the common terminal reading stays off. From 1.2 on it keeps its
     // sessions in an SQLite database.
     {"opencode", "OpenCodeParser", kOpencodeVersions, false, LogPathRule{kOpencodeLogs, kJsonOrJsonl}, kOpencodeHome,
-     kOpencodeHome, false, make<OpencodeParser>, kOpencodeDatabases},
+     kOpencodeHome, false, make<OpencodeParser>, kOpencodeDatabases, read_opencode_usage},
     // Gemini CLI chats: tmp/<project>/chats/*.json up to 0.38, *.jsonl from
     // 0.39 on, a sub-agent's chat in a folder below.
     {"gemini",
@@ -84,7 +96,9 @@ const HarnessDefinition kHarnesses[] = {
      kGeminiHome,
      kGeminiHome,
      true,
-     make<GeminiParser>},
+     make<GeminiParser>,
+     kNoDatabases,
+     read_gemini_usage},
 };
 
 }  // namespace

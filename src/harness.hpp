@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "artifacts_sqlite.hpp"
 #include "model.hpp"
@@ -19,6 +20,13 @@
 namespace tl {
 
 class Parser;
+struct RunArtifacts;
+struct UsageReading;
+
+// Reads the token usage a harness's logs hold (usage.hpp), given the run and
+// what the parse found: its messages and its sub-agents.
+using UsageReader = UsageReading (*)(const RunArtifacts& run, const std::vector<Message>& messages,
+                                     const std::vector<SubAgent>& sub_agents);
 
 // Where a harness writes its session logs: a path that contains one of `dirs`
 // and every one of `also`, and ends with one of `suffixes`.
@@ -58,6 +66,8 @@ struct HarnessDefinition {
   // Databases the harness keeps its sessions in, if any: which files of a
   // run they are and what the loader reads out of them for the parser.
   std::span<const DatabaseRule> databases = {};
+  // Reads the token usage of a run for `--usage`.
+  UsageReader read_usage = nullptr;
 };
 
 // Every registered harness, in the order their session-log rules are tested.

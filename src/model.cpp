@@ -1,6 +1,7 @@
 #include "model.hpp"
 #include "model_detail.hpp"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -86,6 +87,12 @@ void write_record(Sink& sink, const Provenance& v);
 void write_record(Sink& sink, const ParserInfo& v);
 void write_record(Sink& sink, const ParserState& v);
 void write_record(Sink& sink, const ParserOutput& v);
+void write_record(Sink& sink, const UsageFigures& v);
+void write_record(Sink& sink, const ModelUsage& v);
+void write_record(Sink& sink, const PriceTableInfo& v);
+void write_record(Sink& sink, const TurnUsage& v);
+void write_record(Sink& sink, const SubAgentUsage& v);
+void write_record(Sink& sink, const Usage& v);
 
 // Writes one object member by member, in the order the caller gives.
 class ObjectWriter {
@@ -110,6 +117,16 @@ class ObjectWriter {
   void num(std::string_view k, std::uint64_t v) {
     key(k);
     out_.append(std::to_string(v));
+  }
+  void opt_num(std::string_view k, const std::optional<std::uint64_t>& v) {
+    if (v) num(k, *v);
+  }
+  // A finite number in the shortest form that reads back to the same value.
+  void real(std::string_view k, double v) {
+    key(k);
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out_.append(buf, ec == std::errc() ? end : buf);
   }
   void boolean(std::string_view k, bool v) {
     key(k);
@@ -287,7 +304,74 @@ void write_record(Sink& sink, const ParserOutput& v) {
   w.num("parsedAt", v.parsed_at);
   w.record("state", v.state);
   w.list("provenance", v.provenance);
+  if (v.usage) w.record("usage", *v.usage);
   w.opt_str("error", v.error);
+}
+
+// The figures' members, written into the object of the record that holds them.
+void write_figures(ObjectWriter& w, const UsageFigures& f) {
+  w.num("responses", f.responses);
+  w.opt_num("inputTokens", f.input_tokens);
+  w.opt_num("outputTokens", f.output_tokens);
+  w.opt_num("cacheReadTokens", f.cache_read_tokens);
+  w.opt_num("cacheWriteTokens", f.cache_write_tokens);
+  w.opt_num("reasoningTokens", f.reasoning_tokens);
+  if (f.cost_picodollars) w.real("costUsd", static_cast<double>(*f.cost_picodollars) / 1e12);
+}
+
+std::string_view to_string(CostSource s) {
+  switch (s) {
+    case CostSource::Harness:
+      return "harness";
+    case CostSource::Table:
+      return "table";
+    case CostSource::None:
+      return "none";
+  }
+  return "none";
+}
+
+void write_record(Sink& sink, const UsageFigures& v) {
+  ObjectWriter w(sink);
+  write_figures(w, v);
+}
+
+void write_record(Sink& sink, const ModelUsage& v) {
+  ObjectWriter w(sink);
+  write_figures(w, v.figures);
+  w.str("model", v.model);
+  w.opt_str("provider", v.provider);
+  w.str("costSource", to_string(v.cost_source));
+}
+
+void write_record(Sink& sink, const TurnUsage& v) {
+  ObjectWriter w(sink);
+  write_figures(w, v.figures);
+  w.num("turnPosition", v.turn_position);
+}
+
+void write_record(Sink& sink, const SubAgentUsage& v) {
+  ObjectWriter w(sink);
+  write_figures(w, v.figures);
+  w.str("subAgentId", v.sub_agent_id);
+}
+
+void write_record(Sink& sink, const PriceTableInfo& v) {
+  ObjectWriter w(sink);
+  w.str("name", v.name);
+  w.str("date", v.date);
+  w.str("source", v.source);
+}
+
+void write_record(Sink& sink, const Usage& v) {
+  ObjectWriter w(sink);
+  w.record("total", v.total);
+  w.list("models", v.models);
+  w.list("turns", v.turns);
+  w.list("subAgents", v.sub_agents);
+  w.record("prices", v.prices);
+  w.list("unpricedModels", v.unpriced_models);
+  w.list("notes", v.notes);
 }
 
 template <typename T>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_value.hpp"
+#include "usage_record.hpp"
 
 namespace tl {
 
@@ -135,6 +136,9 @@ struct ParserOutput {
   std::uint64_t parsed_at = 0;  // milliseconds since 1970-01-01T00:00:00Z
   ParserState state;
   std::vector<Provenance> provenance;
+  // Token usage and cost, only when asked for (`--usage`) and never on the
+  // registry's failure path.
+  std::optional<Usage> usage;
   std::optional<std::string> error;
 };
 

@@ -6,6 +6,7 @@
 #include "../classify/turns.hpp"
 #include "../harness.hpp"
 #include "../text.hpp"
+#include "../usage.hpp"
 
 namespace tl {
 
@@ -52,6 +53,12 @@ ParserOutput Parser::parse(const Args& args) const {
   s.tool_errors = std::move(common.tool_errors);
   s.context_artifacts = run.context_artifacts;
   s.snapshots = std::move(snaps);
+  if (args.usage) {
+    UsageReading reading;
+    if (harness != nullptr && harness->read_usage != nullptr)
+      reading = harness->read_usage(run, s.messages, s.sub_agents);
+    out.usage = summarize_usage(std::move(reading), *args.usage, s.messages, s.user_turns, s.sub_agents);
+  }
   return out;
 }
 
