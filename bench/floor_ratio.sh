@@ -9,11 +9,12 @@
 # reused padded buffer and parses each line in place with simdjson's DOM
 # parser. For each family the script writes a run of N MB (make_run.py; Gemini
 # chats come from bench/make_gemini_run.py), then runs tracelens and the floor
-# alternately K times and prints medians: wall time, user+system CPU time,
-# system time, page faults (perf stat -e page-faults when perf may count,
-# else the minor faults of /usr/bin/time) and peak memory, with the ratios
-# tracelens/floor and peak/logs. The machine may be busy: the CPU-time ratio
-# is steadier than the wall-time one.
+# alternately K times and prints medians: wall time, CPU time (perf stat's
+# task-clock when perf may count, else user+system time of /usr/bin/time),
+# system time, page faults (perf stat -e page-faults, else the minor faults
+# of /usr/bin/time) and peak memory, with the ratios tracelens/floor and
+# peak/logs. The machine may be busy: the CPU-time ratio is steadier than the
+# wall-time one.
 #
 # --scale measures tracelens alone on claude and codex runs of N MB and of
 # --big-mb (default 1024) MB and prints the seconds per MB of each and their
@@ -82,31 +83,32 @@ log_bytes() {
     -o -path '*/.gemini/tmp/*' \) -printf '%s\n' | awk '{s+=$1} END {print s+0}'
 }
 
-# measure OUT CMD...: one run; appends "wall user sys peak_kb faults" to OUT.
+# measure OUT CMD...: one run; appends "wall user sys peak_kb faults cpu" to OUT.
 measure() {
   local out=$1; shift
   local t=$bench_dir/time.$$ pf=$bench_dir/pf.$$
   if [ "$use_perf" = 1 ]; then
-    perf stat -x, -e page-faults -o "$pf" -- /usr/bin/time -f '%e %U %S %M %R' -o "$t" "$@" >/dev/null
-    local faults
+    perf stat -x, -e page-faults,task-clock -o "$pf" -- /usr/bin/time -f '%e %U %S %M %R' -o "$t" "$@" >/dev/null
+    local faults cpu
     faults=$(awk -F, '/page-faults/ {print $1}' "$pf")
-    echo "$(awk '{print $1, $2, $3, $4}' "$t") $faults" >>"$out"
+    cpu=$(awk -F, '/task-clock/ {printf "%.4f", $1 / 1000}' "$pf")
+    echo "$(awk '{print $1, $2, $3, $4}' "$t") $faults $cpu" >>"$out"
   else
     /usr/bin/time -f '%e %U %S %M %R' -o "$t" "$@" >/dev/null
-    cat "$t" >>"$out"
+    echo "$(cat "$t") $(awk '{print $2 + $3}' "$t")" >>"$out"
   fi
 }
 
-# median FILE COLUMN (1 wall, 2 user, 3 sys, 4 peak KB, 5 faults, 6 user+sys)
+# median FILE COLUMN (1 wall, 2 user, 3 sys, 4 peak KB, 5 faults, 6 CPU)
 median() {
-  awk -v c="$2" '{v = (c == 6) ? $2 + $3 : $c; print v}' "$1" | sort -g |
+  awk -v c="$2" '{print $c}' "$1" | sort -g |
     awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.4f", m}'
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
 
 if [ "$scale" = 1 ]; then
-  printf 'tracelens seconds per MB of logs, %s MB against %s MB, median of %s (CPU = user+sys)\n' "$mb" "$big_mb" "$runs"
+  printf 'tracelens seconds per MB of logs, %s MB against %s MB, median of %s\n' "$mb" "$big_mb" "$runs"
   printf '%-8s %8s %10s %10s %10s %10s %10s\n' family MB 'logs MB' 'wall s' 'cpu s' 'wall s/MB' 'cpu s/MB'
   for family in claude codex; do
     declare -A per_mb=()
@@ -138,9 +140,9 @@ if [ "$scale" = 1 ]; then
   exit 0
 fi
 
-fault_src="perf stat -e page-faults"
-[ "$use_perf" = 1 ] || fault_src="minor faults of /usr/bin/time"
-printf 'tracelens against the floor (%s), %s MB runs, medians of %s alternating runs; faults: %s\n' \
+fault_src="perf stat -e page-faults,task-clock"
+[ "$use_perf" = 1 ] || fault_src="/usr/bin/time (minor faults, user+sys)"
+printf 'tracelens (tl) against the floor (fl, %s), %s MB runs, medians of %s alternating runs; faults and CPU: %s\n' \
   "$floor_src" "$mb" "$runs" "$fault_src"
 printf '%-9s %7s | %7s %7s %6s | %7s %7s %6s | %7s %7s | %7s %7s | %8s %8s | %6s\n' \
   family 'logs MB' 'tl wall' 'fl wall' 'x wall' 'tl cpu' 'fl cpu' 'x cpu' 'tl sys' 'fl sys' \
@@ -158,7 +160,7 @@ for family in $families; do
   tw=$(median "$tl" 1) fw=$(median "$fl" 1) tc=$(median "$tl" 6) fc=$(median "$fl" 6)
   ts=$(median "$tl" 3) fs=$(median "$fl" 3) tf=$(median "$tl" 5) ff=$(median "$fl" 5)
   tm=$(median "$tl" 4) fm=$(median "$fl" 4)
-  printf '%-9s %7.1f | %7.3f %7.3f %6s | %7.3f %7.3f %6s | %7.3f %7.3f | %7.0f %7.0f | %8.1f %8.1f | %6s\n' \
+  printf '%-9s %7.1f | %7.3f %7.3f %6s | %7.4f %7.4f %6s | %7.3f %7.3f | %7.0f %7.0f | %8.1f %8.1f | %6s\n' \
     "$family" "$(awk -v b="$bytes" 'BEGIN {print b / 1048576}')" "$tw" "$fw" "$(ratio "$tw" "$fw")" \
     "$tc" "$fc" "$(ratio "$tc" "$fc")" "$ts" "$fs" "$tf" "$ff" \
     "$(awk -v k="$tm" 'BEGIN {print k / 1024}')" "$(awk -v k="$fm" 'BEGIN {print k / 1024}')" \
