@@ -101,6 +101,18 @@ json::Value default_snapshots(const RunArtifacts& run) {
   return json::Value::array();
 }
 
+json::Value merge_snapshots(json::Value snapshots, std::string_view key, json::Value list) {
+  if (list.empty()) return snapshots;
+  if (snapshots.is_object()) {
+    snapshots[std::string(key)] = std::move(list);
+    return snapshots;
+  }
+  json::Value out = json::Value::object();
+  out[std::string(key)] = std::move(list);
+  out["manifest"] = std::move(snapshots);
+  return out;
+}
+
 std::vector<Provenance> default_provenance() {
   return {
       {"state.activity", "metadata.json + terminal.log + screens/*.txt"},
