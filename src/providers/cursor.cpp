@@ -3,6 +3,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "../classify/todos.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -421,10 +422,10 @@ std::string cursor_user_prompt(std::string_view text) {
 
 std::string_view cursor_todo_state(std::optional<std::string_view> status) {
   if (!status) return "pending";
-  const std::string_view s = *status;
-  if (s == "done" || s == "complete" || s == "completed" || s == "cancelled") return "done";
-  if (s == "current" || s == "running" || s == "in_progress") return "current";
-  return "pending";
+  // Cursor's words are matched exactly as written; a cancelled item is shown
+  // closed, and a word outside the vocabulary as still to do.
+  const std::string_view state = todo_state_of_word(*status).value_or("pending");
+  return state == "cancelled" ? "done" : state;
 }
 
 void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
