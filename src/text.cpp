@@ -522,4 +522,11 @@ std::string source_of(std::string_view path, std::uint64_t line) {
   return out;
 }
 
+std::string_view file_stem(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 }  // namespace tl::text

@@ -131,4 +131,8 @@ std::string concat(std::initializer_list<std::string_view> pieces);
 // "path:N"
 std::string source_of(std::string_view path, std::uint64_t line);
 
+// The last component of a slash-separated path without its last extension; a
+// name whose only dot leads it (".hidden") keeps it.
+std::string_view file_stem(std::string_view path);
+
 }  // namespace tl::text

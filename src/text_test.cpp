@@ -162,5 +162,17 @@ TEST(Chars, CountAndTakeScalarValues) {
   EXPECT_EQ(source_of("x/y.jsonl", 12), "x/y.jsonl:12");
 }
 
+TEST(FileStem, LastComponentWithoutItsLastExtension) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"chats/session-1.jsonl", "session-1"},
+      {"a.d/archive.tar.gz", "archive.tar"},
+      {"home/.hidden", ".hidden"},
+      {"plain", "plain"},
+      {"dir/", ""},
+      {"x.", "x"},
+  };
+  for (const auto& [path, stem] : cases) EXPECT_EQ(file_stem(path), stem) << path;
+}
+
 }  // namespace
 }  // namespace tl::text

@@ -631,13 +631,6 @@ std::optional<std::string_view> chat_folder(std::string_view path) {
   return rest.substr(0, slash);
 }
 
-std::string_view file_stem(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 ActivityState launch_state(const GeminiLaunch* launch) {
   if (launch == nullptr || !launch->status) return ActivityState::Running;
   const std::string& s = *launch->status;
@@ -733,7 +726,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   std::vector<SubAgent> agents;
   for (const GeminiChat& chat : chats) {
     if (!is_gemini_sub_agent_chat(chat)) continue;
-    const std::string id = chat.session_id ? *chat.session_id : std::string(file_stem(chat.path));
+    const std::string id = chat.session_id ? *chat.session_id : std::string(text::file_stem(chat.path));
     // The launching call names the chat's session; a resumed parent has lost
     // that member, so failing it, the parent's launch with the same prompt.
     const GeminiLaunch* launch = claim([&](const GeminiChat&, const GeminiLaunch& l) { return l.agent_id == id; });
