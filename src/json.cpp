@@ -112,6 +112,21 @@ std::optional<Element> member(Element e, std::string_view key) {
   return found;
 }
 
+bool read_fields(Element e, std::initializer_list<Field> fields) {
+  simdjson::dom::object obj;
+  if (e.get_object().get(obj)) return false;
+  for (auto member : obj) {
+    const std::string_view key = member.key;
+    for (const Field& f : fields) {
+      if (f.key == key) {
+        *f.slot = member.value;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
 std::optional<Element> pointer(Element e, std::string_view ptr) {
   if (ptr.empty()) return e;
   if (ptr[0] != '/') return std::nullopt;

@@ -416,18 +416,10 @@ CodexEventReader::CodexEventReader(const TextArtifact& artifact, std::optional<s
 
 CodexRecord codex_record(json::Element line) {
   CodexRecord r;
-  auto fields = json::as_object(line);
-  if (!fields) return r;
-  // A repeated member: the last one counts, as in every other look-up.
-  for (auto field : *fields) {
-    if (field.key == "type") {
-      r.type = json::as_string(field.value);
-    } else if (field.key == "payload") {
-      r.payload = field.value;
-    } else if (field.key == "timestamp") {
-      r.timestamp = json::as_string(field.value);
-    }
-  }
+  std::optional<json::Element> type, timestamp;
+  if (!json::read_fields(line, {{"type", &type}, {"payload", &r.payload}, {"timestamp", &timestamp}})) return r;
+  if (type) r.type = json::as_string(*type);
+  if (timestamp) r.timestamp = json::as_string(*timestamp);
   if (r.payload) r.payload_type = json::string_member(*r.payload, "type");
   return r;
 }

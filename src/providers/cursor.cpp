@@ -45,22 +45,13 @@ struct CursorLine {
 // Reads the line's fields in one walk over its members; a line without a
 // string "role" gives nothing. A repeated member counts with its last value.
 std::optional<CursorLine> read_line(json::Element line) {
-  auto object = json::as_object(line);
-  if (!object) return std::nullopt;
   std::optional<json::Element> role, message, content, timestamp, created_at;
-  for (auto field : *object) {
-    const std::string_view key = field.key;
-    if (key == "role") {
-      role = field.value;
-    } else if (key == "message") {
-      message = field.value;
-    } else if (key == "content") {
-      content = field.value;
-    } else if (key == "timestamp") {
-      timestamp = field.value;
-    } else if (key == "created_at") {
-      created_at = field.value;
-    }
+  if (!json::read_fields(line, {{"role", &role},
+                                {"message", &message},
+                                {"content", &content},
+                                {"timestamp", &timestamp},
+                                {"created_at", &created_at}})) {
+    return std::nullopt;
   }
   auto role_text = role ? json::as_string(*role) : std::nullopt;
   if (!role_text) return std::nullopt;

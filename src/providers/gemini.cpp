@@ -471,27 +471,17 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
   bool first = true;
   json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
     if (parsed == nullptr) return;
-    auto members = json::as_object(*parsed);
-    if (!members) return;
+    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
+    if (!json::read_fields(*parsed, {{"$rewindTo", &rewind},
+                                     {"id", &id},
+                                     {"$set", &set},
+                                     {"sessionId", &session_id},
+                                     {"kind", &kind},
+                                     {"messages", &messages}})) {
+      return;
+    }
     const bool first_record = first;
     first = false;
-    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
-    for (auto field : *members) {
-      const std::string_view k = field.key;
-      if (k == "$rewindTo") {
-        rewind = field.value;
-      } else if (k == "id") {
-        id = field.value;
-      } else if (k == "$set") {
-        set = field.value;
-      } else if (k == "sessionId") {
-        session_id = field.value;
-      } else if (k == "kind") {
-        kind = field.value;
-      } else if (k == "messages") {
-        messages = field.value;
-      }
-    }
     if (rewind && json::is_string(*rewind)) {
       records.rewind_to(*json::as_string(*rewind));
       return;
