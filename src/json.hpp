@@ -94,7 +94,7 @@ struct Field {
 // Reads the members of an object in one pass: the value of each member whose
 // key one of `fields` names goes to that field's slot (a repeated key keeps
 // its last value, as in every other look-up); other members are passed over.
-// False, and nothing stored, when `e` is not an object.
+// False, and nothing stored, when `e` is not an object. At most 255 fields.
 //
 //   std::optional<Element> type, message;
 //   read_fields(line, {{"type", &type}, {"message", &message}});
