@@ -2,6 +2,7 @@
 
 #include "simd.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -357,6 +358,14 @@ bool LineReader::next(std::string_view& line) {
   pos_ = nl ? end + 1 : text_.size();
   ++number_;
   return true;
+}
+
+std::uint64_t LineCounter::line_at(std::size_t offset) {
+  offset = std::min(offset, text_.size());
+  line_ += static_cast<std::uint64_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                                 text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  pos_ = offset;
+  return line_;
 }
 
 std::string truncate_readable(std::string_view s, std::size_t max_chars) {
