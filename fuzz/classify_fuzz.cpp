@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.state.tool_calls = std::move(c.tool_calls);
     out.state.todos = std::move(c.todos);
     out.state.tool_errors = std::move(c.tool_errors);
-    out.state.user_turns = std::move(c.user_turns);
-    out.state.activity = std::move(c.activity);
+    out.state.activity = classify_activity(run, c.messages, c.approvals, c.tool_errors, c.tool_calls);
+    out.state.user_turns = group_user_turns(c.messages, c.tool_calls, c.todos, out.state.activity.state);
     std::string json = to_json(out);
     if (!text::is_valid_utf8(json)) __builtin_trap();  // the document must stay valid UTF-8
   }

@@ -1,34 +1,10 @@
 #include "html.hpp"
 
+#include "common/utf8.hpp"
+
 namespace report::html {
 
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-std::size_t sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-// The range the byte after `lead` must lie in; later bytes are 0x80..0xBF.
-bool second_byte_ok(unsigned char lead, unsigned char next) {
-  switch (lead) {
-    case 0xE0:
-      return next >= 0xA0 && next <= 0xBF;  // no overlong forms
-    case 0xED:
-      return next >= 0x80 && next <= 0x9F;  // no surrogates
-    case 0xF0:
-      return next >= 0x90 && next <= 0xBF;  // no overlong forms
-    case 0xF4:
-      return next >= 0x80 && next <= 0x8F;  // nothing above U+10FFFF
-    default:
-      return next >= 0x80 && next <= 0xBF;
-  }
-}
 
 unsigned char byte_at(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
 
@@ -36,33 +12,7 @@ unsigned char byte_at(std::string_view s, std::size_t i) { return static_cast<un
 
 RepairedUtf8 repair_utf8(std::string_view bytes) {
   RepairedUtf8 out;
-  out.text.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char lead = byte_at(bytes, i);
-    std::size_t len = sequence_length(lead);
-    if (len == 1) {
-      out.text.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    }
-    // Take the longest valid prefix; the byte that breaks it starts afresh.
-    std::size_t good = len == 0 ? 0 : 1;
-    while (good > 0 && good < len && i + good < bytes.size()) {
-      unsigned char next = byte_at(bytes, i + good);
-      bool ok = good == 1 ? second_byte_ok(lead, next) : (next >= 0x80 && next <= 0xBF);
-      if (!ok) break;
-      ++good;
-    }
-    if (len != 0 && good == len) {
-      out.text.append(bytes.substr(i, len));
-      i += len;
-    } else {
-      out.text.append(kReplacement);
-      ++out.replaced;
-      i += good == 0 ? 1 : good;
-    }
-  }
+  out.text = common::repair_utf8(bytes, &out.replaced);
   return out;
 }
 

@@ -429,9 +429,7 @@ std::string file_stem(const std::string& input) {
   std::size_t slash = p.rfind('/');
   std::string_view name = slash == std::string_view::npos ? p : p.substr(slash + 1);
   if (name.empty() || name == ".." || name == "." || name == "/") return "live";
-  std::size_t dot = name.rfind('.');
-  if (dot != std::string_view::npos && dot != 0) name = name.substr(0, dot);
-  return slashes(text::repair_utf8(name));
+  return slashes(text::repair_utf8(text::file_stem(name)));
 }
 
 }  // namespace

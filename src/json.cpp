@@ -2,6 +2,8 @@
 
 #include "simd.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -191,6 +193,38 @@ std::optional<Element> member(Element e, std::string_view key) {
     if (field.key == key) found = field.value;
   }
   return found;
+}
+
+bool read_fields(Element e, std::initializer_list<Field> fields) {
+  simdjson::dom::object obj;
+  if (e.get_object().get(obj)) return false;
+  // The fields chained by key length (the last bucket takes every longer
+  // key), so that a member is compared only with the keys of its length.
+  constexpr std::size_t kBuckets = 32;
+  constexpr std::size_t kMaxFields = 255;
+  std::array<std::uint8_t, kBuckets> head{};      // 1-based index of a bucket's first field; 0 for none
+  std::array<std::uint8_t, kMaxFields + 1> next;  // written below for every field before it is read
+  const Field* const list = fields.begin();
+  const std::size_t count = std::min(fields.size(), kMaxFields);
+  for (std::size_t i = count; i-- > 0;) {
+    const std::size_t bucket = std::min(list[i].key.size(), kBuckets - 1);
+    next[i + 1] = head[bucket];
+    head[bucket] = static_cast<std::uint8_t>(i + 1);
+  }
+  for (auto member : obj) {
+    const std::string_view key = member.key;
+    for (std::size_t at = head[std::min(key.size(), kBuckets - 1)]; at != 0; at = next[at]) {
+      const std::string_view want = list[at - 1].key;
+      // Keys are short: a byte loop beats a call to memcmp.
+      std::size_t i = 0;
+      while (i < key.size() && want[i] == key[i]) ++i;
+      if (i == key.size()) {
+        *list[at - 1].slot = member.value;
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 std::optional<Element> pointer(Element e, std::string_view ptr) {

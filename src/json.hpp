@@ -93,6 +93,20 @@ bool is_null(Element e);
 // The first of `keys` that is present decides: its element, whatever its type.
 std::optional<Element> first_present(Element e, std::initializer_list<std::string_view> keys);
 
+// One member that `read_fields` looks for: its key and where its value goes.
+struct Field {
+  std::string_view key;
+  std::optional<Element>* slot;
+};
+// Reads the members of an object in one pass: the value of each member whose
+// key one of `fields` names goes to that field's slot (a repeated key keeps
+// its last value, as in every other look-up); other members are passed over.
+// False, and nothing stored, when `e` is not an object. At most 255 fields.
+//
+//   std::optional<Element> type, message;
+//   read_fields(line, {{"type", &type}, {"message", &message}});
+bool read_fields(Element e, std::initializer_list<Field> fields);
+
 // Owned copy of any parsed element.
 Value to_value(Element e);
 

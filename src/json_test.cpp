@@ -110,6 +110,24 @@ TEST(JsonLookup, RepeatedKeyTakesTheLastOccurrence) {
   EXPECT_EQ(dump(to_value(*e)), "{\"a\":\"second\"}");
 }
 
+TEST(JsonLookup, ReadFieldsInOnePass) {
+  DocParser p;
+  auto e = p.parse(R"({"type":"a","skip":1,"message":{"role":"user"},"type":2,"typ":"x"})");
+  ASSERT_TRUE(e);
+  std::optional<Element> type, message, missing;
+  EXPECT_TRUE(read_fields(*e, {{"type", &type}, {"message", &message}, {"missing", &missing}}));
+  ASSERT_TRUE(type);
+  EXPECT_EQ(dump(to_value(*type)), "2");  // the last of a repeated key, whatever its type
+  ASSERT_TRUE(message);
+  EXPECT_EQ(string_member(*message, "role"), "user");
+  EXPECT_FALSE(missing);
+  auto list = p.parse(R"([{"type":"a"}])");
+  ASSERT_TRUE(list);
+  std::optional<Element> none;
+  EXPECT_FALSE(read_fields(*list, {{"type", &none}}));
+  EXPECT_FALSE(none);
+}
+
 TEST(JsonWrite, KeysInByteOrderAndNumbersAsParsed) {
   auto v = parse_value(R"({"b":1,"a":{"\u00e9":1,"z":2,"Z":3},"f":1.5,"g":1e2,"h":-0.25,"i":[true,null,"x"]})");
   ASSERT_TRUE(v);

@@ -2,6 +2,9 @@
 
 #include "simd.hpp"
 
+#include "common/utf8.hpp"
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -14,65 +17,11 @@ namespace {
 
 bool is_cont(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// Length of the valid sequence starting at `i`, or 0 with `consumed` set to
-// the length of the maximal invalid subpart to replace.
-std::size_t valid_sequence(std::string_view s, std::size_t i, std::size_t& consumed) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  unsigned char b0 = p[i];
-  if (b0 < 0x80) return 1;
-  std::size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 == 0xE0) {
-    need = 2, lo = 0xA0;
-  } else if ((b0 >= 0xE1 && b0 <= 0xEC) || b0 == 0xEE || b0 == 0xEF) {
-    need = 2;
-  } else if (b0 == 0xED) {
-    need = 2, hi = 0x9F;
-  } else if (b0 == 0xF0) {
-    need = 3, lo = 0x90;
-  } else if (b0 >= 0xF1 && b0 <= 0xF3) {
-    need = 3;
-  } else if (b0 == 0xF4) {
-    need = 3, hi = 0x8F;
-  } else {
-    consumed = 1;
-    return 0;
-  }
-  std::size_t k = 1;
-  for (; k <= need; ++k) {
-    if (i + k >= n) break;
-    unsigned char b = p[i + k];
-    unsigned char l = (k == 1) ? lo : 0x80;
-    unsigned char h = (k == 1) ? hi : 0xBF;
-    if (b < l || b > h) break;
-  }
-  if (k == need + 1) return need + 1;
-  consumed = k;
-  return 0;
-}
-
 }  // namespace
 
 std::string repair_utf8(std::string_view bytes) {
   if (is_valid_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  out.reserve(bytes.size() + 16);
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    std::size_t consumed = 0;
-    std::size_t len = valid_sequence(bytes, i, consumed);
-    if (len > 0) {
-      out.append(bytes.data() + i, len);
-      i += len;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      i += consumed;
-    }
-  }
-  return out;
+  return common::repair_utf8(bytes);
 }
 
 void repair_utf8_in_place(std::string& s) {
@@ -359,6 +308,14 @@ bool LineReader::next(std::string_view& line) {
   return true;
 }
 
+std::uint64_t LineCounter::line_at(std::size_t offset) {
+  offset = std::min(offset, text_.size());
+  line_ += static_cast<std::uint64_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                                 text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  pos_ = offset;
+  return line_;
+}
+
 std::string truncate_readable(std::string_view s, std::size_t max_chars) {
   std::size_t pos = 0;
   std::size_t skipped = 0;
@@ -520,6 +477,13 @@ std::string source_of(std::string_view path, std::uint64_t line) {
   out.push_back(':');
   out.append(std::to_string(line));
   return out;
+}
+
+std::string_view file_stem(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 }  // namespace tl::text

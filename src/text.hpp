@@ -80,6 +80,18 @@ class LineReader {
   std::uint64_t number_ = 0;
 };
 
+// Line numbers (from 1) of increasing offsets in one text.
+class LineCounter {
+ public:
+  explicit LineCounter(std::string_view text) : text_(text) {}
+  std::uint64_t line_at(std::size_t offset);
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::uint64_t line_ = 1;
+};
+
 // At most `max_chars` characters with line breaks normalised; see the
 // implementation for the whitespace rules.
 std::string truncate_readable(std::string_view s, std::size_t max_chars);
@@ -130,5 +142,9 @@ std::string concat(std::initializer_list<std::string_view> pieces);
 
 // "path:N"
 std::string source_of(std::string_view path, std::uint64_t line);
+
+// The last component of a slash-separated path without its last extension; a
+// name whose only dot leads it (".hidden") keeps it.
+std::string_view file_stem(std::string_view path);
 
 }  // namespace tl::text

@@ -162,5 +162,25 @@ TEST(Chars, CountAndTakeScalarValues) {
   EXPECT_EQ(source_of("x/y.jsonl", 12), "x/y.jsonl:12");
 }
 
+TEST(LineCounter, LinesOfIncreasingOffsets) {
+  LineCounter lines("a\nb\n\nc");
+  EXPECT_EQ(lines.line_at(0), 1u);
+  EXPECT_EQ(lines.line_at(2), 2u);
+  EXPECT_EQ(lines.line_at(5), 4u);
+  EXPECT_EQ(lines.line_at(99), 4u);
+}
+
+TEST(FileStem, LastComponentWithoutItsLastExtension) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"chats/session-1.jsonl", "session-1"},
+      {"a.d/archive.tar.gz", "archive.tar"},
+      {"home/.hidden", ".hidden"},
+      {"plain", "plain"},
+      {"dir/", ""},
+      {"x.", "x"},
+  };
+  for (const auto& [path, stem] : cases) EXPECT_EQ(file_stem(path), stem) << path;
+}
+
 }  // namespace
 }  // namespace tl::text

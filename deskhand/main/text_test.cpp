@@ -21,6 +21,7 @@ TEST(Utf16FromUtf8, InvalidBytesBecomeReplacementCharacters) {
                             "b"),
             u"a\ufffdb");
   EXPECT_EQ(utf16_from_utf8("\xC3"), u"\ufffd");                      // cut short
+  EXPECT_EQ(utf16_from_utf8("\xE2\x82x"), u"\ufffdx");                // one for a cut sequence
   EXPECT_EQ(utf16_from_utf8("\xC0\x80"), u"\ufffd\ufffd");            // overlong
   EXPECT_EQ(utf16_from_utf8("\xED\xA0\x80"), u"\ufffd\ufffd\ufffd");  // a surrogate
 }

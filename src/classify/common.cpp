@@ -1,5 +1,5 @@
-// The harness-independent part of every parse: terminal and screen evidence,
-// activity, tool-error and todo reduction, user turns.
+// The harness-independent evidence of every parse: terminal and screen
+// captures and harness files, with tool-error and todo reduction.
 #include <span>
 #include <unordered_map>
 
@@ -8,7 +8,6 @@
 #include "activity.hpp"
 #include "common.hpp"
 #include "todos.hpp"
-#include "turns.hpp"
 
 namespace tl {
 
@@ -174,10 +173,8 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   for (const auto& artifact : run.texts) {
     if (scanned_artifact(family, artifact.path)) scan_artifact(artifact, out);
   }
-  out.activity = classify_activity(run, out.messages, out.approvals, out.tool_errors, out.tool_calls);
   reduce_tool_errors(out.tool_errors);
   dedupe_todos(out.todos);
-  out.user_turns = group_user_turns(out.messages, out.tool_calls, out.todos, out.activity.state);
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "activity.hpp"
 #include "common.hpp"
 #include "turns.hpp"
 
@@ -102,11 +103,15 @@ TEST(CommonPipeline, TerminalTranscriptMode) {
   EXPECT_EQ(c.todos[0].source, "terminal.log:11");
   ASSERT_EQ(c.tool_errors.size(), 1u);
   EXPECT_EQ(c.tool_errors[0].source, "terminal.log:12");
-  EXPECT_EQ(c.activity.state, ActivityState::NeedsApproval);
-  ASSERT_EQ(c.user_turns.size(), 3u);
-  EXPECT_EQ(c.user_turns[2].tool_call_positions, (std::vector<std::uint64_t>{0, 1}));
-  EXPECT_EQ(c.user_turns[2].todo_positions, (std::vector<std::uint64_t>{0}));
-  EXPECT_EQ(c.user_turns[2].state, ActivityState::NeedsApproval);
+  // The evidence alone, as for a family without logs of its own, decides the
+  // activity and the turns.
+  Activity activity = classify_activity(run, c.messages, c.approvals, c.tool_errors, c.tool_calls);
+  EXPECT_EQ(activity.state, ActivityState::NeedsApproval);
+  std::vector<UserTurn> turns = group_user_turns(c.messages, c.tool_calls, c.todos, activity.state);
+  ASSERT_EQ(turns.size(), 3u);
+  EXPECT_EQ(turns[2].tool_call_positions, (std::vector<std::uint64_t>{0, 1}));
+  EXPECT_EQ(turns[2].todo_positions, (std::vector<std::uint64_t>{0}));
+  EXPECT_EQ(turns[2].state, ActivityState::NeedsApproval);
 }
 
 TEST(CommonPipeline, OwnTranscriptTurnsTerminalModeOff) {
@@ -174,8 +179,9 @@ TEST(CommonPipeline, ScreenCaptureFeedsTheActivity) {
   CommonParse c = common_parse(run, "pi");
   ASSERT_EQ(c.todos.size(), 1u);
   EXPECT_EQ(c.todos[0].state, "done");
-  EXPECT_EQ(c.activity.state, ActivityState::Failed);
-  EXPECT_EQ(c.activity.source, "screens/001.txt:2");
+  Activity activity = classify_activity(run, c.messages, c.approvals, c.tool_errors, c.tool_calls);
+  EXPECT_EQ(activity.state, ActivityState::Failed);
+  EXPECT_EQ(activity.source, "screens/001.txt:2");
   // Approvals come from the terminal capture alone.
   RunArtifacts asks = run_of("", {TextArtifact{"screens/001.txt", "Do you want to proceed?\n"}});
   EXPECT_TRUE(common_parse(asks, "pi").approvals.empty());

@@ -35,100 +35,40 @@ struct MessageFields {
 
 LineFields line_fields(json::Element line) {
   LineFields f;
-  auto members = json::as_object(line);
-  if (!members) return f;
-  for (auto field : *members) {
-    std::string_view k = field.key;
-    Field* slot = nullptr;
-    switch (k.size()) {
-      case 2:
-        if (k == "id") slot = &f.id;
-        break;
-      case 3:
-        if (k == "msg") slot = &f.msg;
-        break;
-      case 4:
-        if (k == "type")
-          slot = &f.type;
-        else if (k == "role")
-          slot = &f.role;
-        else if (k == "text")
-          slot = &f.text;
-        else if (k == "uuid")
-          slot = &f.uuid;
-        else if (k == "tool")
-          slot = &f.tool;
-        else if (k == "name")
-          slot = &f.name;
-        break;
-      case 5:
-        if (k == "input")
-          slot = &f.input;
-        else if (k == "error")
-          slot = &f.error;
-        break;
-      case 6:
-        if (k == "isMeta")
-          slot = &f.is_meta;
-        else if (k == "origin")
-          slot = &f.origin;
-        else if (k == "result")
-          slot = &f.result;
-        else if (k == "output")
-          slot = &f.output;
-        break;
-      case 7:
-        if (k == "content")
-          slot = &f.content;
-        else if (k == "message")
-          slot = &f.message;
-        break;
-      case 8:
-        if (k == "is_error") slot = &f.is_error;
-        break;
-      case 9:
-        if (k == "timestamp")
-          slot = &f.timestamp;
-        else if (k == "toolUseId")
-          slot = &f.tool_use_id_camel;
-        break;
-      case 10:
-        if (k == "created_at")
-          slot = &f.created_at;
-        else if (k == "turnOrigin")
-          slot = &f.turn_origin;
-        break;
-      case 11:
-        if (k == "tool_use_id") slot = &f.tool_use_id;
-        break;
-      case 16:
-        if (k == "isCompactSummary") slot = &f.is_compact_summary;
-        break;
-      default:
-        break;
-    }
-    if (slot != nullptr) *slot = field.value;
-  }
+  json::read_fields(line, {{"type", &f.type},
+                           {"timestamp", &f.timestamp},
+                           {"created_at", &f.created_at},
+                           {"role", &f.role},
+                           {"content", &f.content},
+                           {"text", &f.text},
+                           {"message", &f.message},
+                           {"msg", &f.msg},
+                           {"uuid", &f.uuid},
+                           {"isMeta", &f.is_meta},
+                           {"isCompactSummary", &f.is_compact_summary},
+                           {"origin", &f.origin},
+                           {"turnOrigin", &f.turn_origin},
+                           {"tool", &f.tool},
+                           {"name", &f.name},
+                           {"id", &f.id},
+                           {"tool_use_id", &f.tool_use_id},
+                           {"toolUseId", &f.tool_use_id_camel},
+                           {"input", &f.input},
+                           {"result", &f.result},
+                           {"output", &f.output},
+                           {"is_error", &f.is_error},
+                           {"error", &f.error}});
   return f;
 }
 
 MessageFields message_fields(Field object) {
   MessageFields f;
-  auto members = object ? json::as_object(*object) : std::nullopt;
-  if (!members) return f;
-  for (auto field : *members) {
-    std::string_view k = field.key;
-    if (k == "role")
-      f.role = field.value;
-    else if (k == "content")
-      f.content = field.value;
-    else if (k == "toolCallId")
-      f.tool_call_id = field.value;
-    else if (k == "isError")
-      f.is_error = field.value;
-    else if (k == "toolName")
-      f.tool_name = field.value;
-  }
+  if (!object) return f;
+  json::read_fields(*object, {{"role", &f.role},
+                              {"content", &f.content},
+                              {"toolCallId", &f.tool_call_id},
+                              {"isError", &f.is_error},
+                              {"toolName", &f.tool_name}});
   return f;
 }
 

@@ -10,19 +10,30 @@ namespace tl {
 
 using detail::parse_todo_object;
 
+std::optional<std::string_view> todo_state_of_word(std::string_view word) {
+  struct StateWord {
+    std::string_view word;
+    std::string_view state;
+  };
+  static constexpr StateWord kWords[] = {
+      {"done", "done"},       {"success", "done"},        {"complete", "done"},       {"completed", "done"},
+      {"succeeded", "done"},  {"todo", "pending"},        {"open", "pending"},        {"pending", "pending"},
+      {"planned", "pending"}, {"not_started", "pending"}, {"active", "current"},      {"current", "current"},
+      {"running", "current"}, {"inprogress", "current"},  {"in_progress", "current"}, {"cancelled", "cancelled"},
+  };
+  for (const StateWord& w : kWords) {
+    if (word == w.word) return w.state;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string_view> normalize_todo_state(std::string_view state) {
   std::string s = text::to_lower(text::trim(state));
   std::replace(s.begin(), s.end(), '-', '_');
-  for (std::string_view w : {"done", "success", "complete", "completed", "succeeded"}) {
-    if (s == w) return "done";
-  }
-  for (std::string_view w : {"todo", "open", "pending", "planned", "not_started"}) {
-    if (s == w) return "pending";
-  }
-  for (std::string_view w : {"active", "current", "running", "inprogress", "in_progress"}) {
-    if (s == w) return "current";
-  }
-  return std::nullopt;
+  // A cancelled item is no longer part of the plan: it is left out.
+  std::optional<std::string_view> word = todo_state_of_word(s);
+  if (word == "cancelled") return std::nullopt;
+  return word;
 }
 
 namespace {

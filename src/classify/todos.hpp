@@ -20,8 +20,13 @@ namespace tl {
 // A checklist scan stops once the todo list holds this many items.
 inline constexpr std::size_t kTodoScanLimit = 100;
 
-// The todo state ("done", "pending" or "current") that a status word names,
-// if any.
+// The one vocabulary of todo states: the state ("done", "pending" or
+// "current") that a status word names exactly as written, or "cancelled",
+// which each reader shows its own way; none for a word it does not hold.
+std::optional<std::string_view> todo_state_of_word(std::string_view word);
+// The todo state of a status word in any letter case, with surrounding
+// whitespace and hyphens for underscores ("In-Progress" is "in_progress");
+// none for a cancelled item, which is left out.
 std::optional<std::string_view> normalize_todo_state(std::string_view state);
 // Checklist lines of `text`; sources are `path`, a colon and the line number.
 void parse_todos(std::string_view path, std::string_view text, std::vector<TodoItem>& todos);

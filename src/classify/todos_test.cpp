@@ -21,7 +21,10 @@ TEST(TodoState, Vocabulary) {
   EXPECT_EQ(normalize_todo_state("not-started"), "pending");
   EXPECT_EQ(normalize_todo_state("in progress"), std::nullopt);
   EXPECT_EQ(normalize_todo_state(""), std::nullopt);
-  EXPECT_EQ(normalize_todo_state("cancelled"), std::nullopt);
+  EXPECT_EQ(normalize_todo_state("Cancelled"), std::nullopt);
+  EXPECT_EQ(normalize_todo_state("abandoned"), std::nullopt);
+  EXPECT_EQ(todo_state_of_word("cancelled"), "cancelled");
+  EXPECT_EQ(todo_state_of_word("Done"), std::nullopt);
 }
 
 TEST(ChecklistPrefixes, StatesAndContent) {

@@ -203,14 +203,7 @@ json::Value claude_session_meta_snapshots(const ClaudeSessionMetaScan& scan, jso
     entry["source"] = e.source;
     entries.push_back(std::move(entry));
   }
-  if (defaults.is_object()) {
-    defaults["claudeSessionMeta"] = std::move(entries);
-    return defaults;
-  }
-  json::Value out = json::Value::object();
-  out["claudeSessionMeta"] = std::move(entries);
-  out["manifest"] = std::move(defaults);
-  return out;
+  return merge_snapshots(std::move(defaults), "claudeSessionMeta", std::move(entries));
 }
 
 // ---- pending questions ------------------------------------------------------

@@ -345,19 +345,9 @@ Activity CodexParser::classify_activity(const RunArtifacts& run, const ParseCont
 }
 
 json::Value CodexParser::snapshots(const RunArtifacts& run, const ParseContext& context) const {
-  json::Value base = default_snapshots(run);
-  const std::vector<json::Value>& metas = own(context).session_meta;
-  if (metas.empty()) return base;
   json::Value list = json::Value::array();
-  for (const json::Value& meta : metas) list.push_back(meta);
-  if (base.is_object()) {
-    base["codexSessionMeta"] = std::move(list);
-    return base;
-  }
-  json::Value out = json::Value::object();
-  out["manifest"] = std::move(base);
-  out["codexSessionMeta"] = std::move(list);
-  return out;
+  for (const json::Value& meta : own(context).session_meta) list.push_back(meta);
+  return merge_snapshots(default_snapshots(run), "codexSessionMeta", std::move(list));
 }
 
 }  // namespace tl

@@ -337,93 +337,8 @@ std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_vi
   return out;
 }
 
-namespace {
-
-// The occurrences of a few markers in a text, in order, each marker searched
-// ahead only a chunk at a time: a decision made near the start of a large
-// text does not pay for searching all of it.
-class MarkerScan {
- public:
-  static constexpr std::size_t kNone = std::string_view::npos;
-  static constexpr std::size_t kChunk = 65536;
-  static constexpr std::size_t kMax = 4;
-
-  MarkerScan(std::string_view text, std::initializer_list<std::string_view> markers) : text_(text) {
-    for (std::string_view m : markers) {
-      if (count_ < kMax) markers_[count_++] = Marker{m, kNone, 0};
-    }
-  }
-
-  // The first occurrence of any marker at or after `from`, or kNone.
-  std::size_t next(std::size_t from) {
-    for (std::size_t k = 0; k < count_; ++k) {
-      Marker& m = markers_[k];
-      if (m.found != kNone && m.found < from) m.found = kNone;
-      if (m.found == kNone) m.searched_to = std::max(m.searched_to, from);
-    }
-    while (true) {
-      std::size_t best = kNone;
-      std::size_t horizon = text_.size();
-      for (std::size_t k = 0; k < count_; ++k) {
-        const Marker& m = markers_[k];
-        if (m.found != kNone) {
-          best = std::min(best, m.found);
-        } else {
-          horizon = std::min(horizon, m.searched_to);
-        }
-      }
-      if (best != kNone && best < horizon) return best;
-      if (horizon >= text_.size()) return best;
-      for (std::size_t k = 0; k < count_; ++k) {
-        Marker& m = markers_[k];
-        if (m.found == kNone && m.searched_to == horizon) extend(m);
-      }
-    }
-  }
-
-  // True when marker `k` starts before `end`, at or after the `from` of the
-  // last call of next().
-  bool occurs_before(std::size_t k, std::size_t end) {
-    Marker& m = markers_[k];
-    while (m.found == kNone && m.searched_to < end && m.searched_to < text_.size()) extend(m);
-    return m.found != kNone && m.found < end;
-  }
-
- private:
-  struct Marker {
-    std::string_view text;
-    std::size_t found;        // an occurrence, or kNone
-    std::size_t searched_to;  // without `found`: no occurrence starts before this
-  };
-
-  void extend(Marker& m) {
-    const std::size_t from = m.searched_to;
-    const std::size_t window = std::min(text_.size() - from, kChunk + m.text.size() - 1);
-    const void* hit = ::memmem(text_.data() + from, window, m.text.data(), m.text.size());
-    if (hit != nullptr) {
-      m.found = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-    } else {
-      m.searched_to = std::min(text_.size(), from + kChunk);
-    }
-  }
-
-  std::string_view text_;
-  Marker markers_[kMax];
-  std::size_t count_ = 0;
-};
-
-}  // namespace
-
 bool codex_item_completed_mode(std::string_view text) {
-  // Only lines holding one of the markers are examined. A line can be a
-  // message event without a message marker only when its type is written
-  // with \u escapes, so lines that hold just the item marker are parsed
-  // lazily, and only when no message event turns the mode off.
-  MarkerScan scan(text, {"\"user_message\"", "\"agent_message\"", "\"assistant_message\"", "\"item_completed\""});
-  constexpr std::size_t kItemMarker = 3;
   json::DocParser parser;
-  bool on = false;
-  std::vector<std::string_view> deferred;
   // The decision of one examined line: -1 a message event, 1 an item event, 0 neither.
   auto examine = [&](std::string_view line) -> int {
     auto parsed = parser.parse(line);
@@ -437,33 +352,24 @@ bool codex_item_completed_mode(std::string_view text) {
     }
     return *payload_type == "item_completed" ? 1 : 0;
   };
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t hit = scan.next(pos);
-    if (hit == MarkerScan::kNone) break;
-    const std::size_t before = hit > 0 ? text.rfind('\n', hit - 1) : MarkerScan::kNone;
-    const std::size_t start = before == MarkerScan::kNone ? 0 : before + 1;
-    const std::size_t newline = text.find('\n', hit);
-    const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    bool message_marker = false;
-    for (std::size_t k = 0; k < kItemMarker; ++k) message_marker = message_marker || scan.occurs_before(k, end);
-    if (message_marker || contains(line, "\\u")) {
-      const int verdict = examine(line);
-      if (verdict < 0) return false;
-      if (verdict > 0) on = true;
-    } else if (!on) {
-      deferred.push_back(line);
+  bool on = false;
+  text::LineReader lines(text);
+  std::string_view line;
+  while (lines.next(line)) {
+    const bool message_marker = contains(line, "\"user_message\"") || contains(line, "\"agent_message\"") ||
+                                contains(line, "\"assistant_message\"");
+    if (!message_marker) {
+      if (!contains(line, "\"item_completed\"")) continue;
+      // A line with the item marker alone is a message event only when its
+      // type is written with \u escapes; otherwise it can only turn the mode
+      // on, which needs no second look once it is on.
+      if (on && !contains(line, "\\u")) continue;
     }
-    if (end >= text.size()) break;
-    pos = end + 1;
+    const int verdict = examine(line);
+    if (verdict < 0) return false;
+    if (verdict > 0) on = true;
   }
-  if (on) return true;
-  for (std::string_view line : deferred) {
-    if (examine(line) > 0) return true;
-  }
-  return false;
+  return on;
 }
 
 CodexEventReader::CodexEventReader(const TextArtifact& artifact, std::optional<std::string_view> agent_path,
@@ -479,18 +385,10 @@ CodexEventReader::CodexEventReader(const TextArtifact& artifact, std::optional<s
 
 CodexRecord codex_record(json::Element line) {
   CodexRecord r;
-  auto fields = json::as_object(line);
-  if (!fields) return r;
-  // A repeated member: the last one counts, as in every other look-up.
-  for (auto field : *fields) {
-    if (field.key == "type") {
-      r.type = json::as_string(field.value);
-    } else if (field.key == "payload") {
-      r.payload = field.value;
-    } else if (field.key == "timestamp") {
-      r.timestamp = json::as_string(field.value);
-    }
-  }
+  std::optional<json::Element> type, timestamp;
+  if (!json::read_fields(line, {{"type", &type}, {"payload", &r.payload}, {"timestamp", &timestamp}})) return r;
+  if (type) r.type = json::as_string(*type);
+  if (timestamp) r.timestamp = json::as_string(*timestamp);
   if (r.payload) r.payload_type = json::string_member(*r.payload, "type");
   return r;
 }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "../classify/todos.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -44,22 +45,13 @@ struct CursorLine {
 // Reads the line's fields in one walk over its members; a line without a
 // string "role" gives nothing. A repeated member counts with its last value.
 std::optional<CursorLine> read_line(json::Element line) {
-  auto object = json::as_object(line);
-  if (!object) return std::nullopt;
   std::optional<json::Element> role, message, content, timestamp, created_at;
-  for (auto field : *object) {
-    const std::string_view key = field.key;
-    if (key == "role") {
-      role = field.value;
-    } else if (key == "message") {
-      message = field.value;
-    } else if (key == "content") {
-      content = field.value;
-    } else if (key == "timestamp") {
-      timestamp = field.value;
-    } else if (key == "created_at") {
-      created_at = field.value;
-    }
+  if (!json::read_fields(line, {{"role", &role},
+                                {"message", &message},
+                                {"content", &content},
+                                {"timestamp", &timestamp},
+                                {"created_at", &created_at}})) {
+    return std::nullopt;
   }
   auto role_text = role ? json::as_string(*role) : std::nullopt;
   if (!role_text) return std::nullopt;
@@ -421,10 +413,10 @@ std::string cursor_user_prompt(std::string_view text) {
 
 std::string_view cursor_todo_state(std::optional<std::string_view> status) {
   if (!status) return "pending";
-  const std::string_view s = *status;
-  if (s == "done" || s == "complete" || s == "completed" || s == "cancelled") return "done";
-  if (s == "current" || s == "running" || s == "in_progress") return "current";
-  return "pending";
+  // Cursor's words are matched exactly as written; a cancelled item is shown
+  // closed, and a word outside the vocabulary as still to do.
+  const std::string_view state = todo_state_of_word(*status).value_or("pending");
+  return state == "cancelled" ? "done" : state;
 }
 
 void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,

@@ -94,6 +94,8 @@ TEST(CursorText, TodoStatesAreCaseSensitive) {
   EXPECT_EQ(cursor_todo_state("cancelled"), "done");
   EXPECT_EQ(cursor_todo_state("Completed"), "pending");
   EXPECT_EQ(cursor_todo_state("in-progress"), "pending");
+  EXPECT_EQ(cursor_todo_state("not_started"), "pending");
+  EXPECT_EQ(cursor_todo_state("succeeded"), "done");
   EXPECT_EQ(cursor_todo_state(std::nullopt), "pending");
 }
 

@@ -6,146 +6,12 @@
 #include <unordered_set>
 
 #include "../classify/todos.hpp"
-#include "../simd.hpp"
+#include "../json_span.hpp"
 #include "../text.hpp"
 
 namespace tl {
 
 namespace {
-
-// ---- spans of JSON values ---------------------------------------------------
-//
-// A chat written as one object is cut into its message records by these
-// helpers, which find the spans of an object's members and of an array's
-// elements without building anything, so that each record is parsed by
-// itself and keeps the line it starts on. They assume nothing about validity:
-// every span is parsed before it is used, and a text that breaks off ends the
-// scan there.
-
-constexpr std::size_t kNone = std::string_view::npos;
-
-struct Span {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-};
-
-bool json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::size_t skip_space(std::string_view s, std::size_t i) {
-  while (i < s.size() && json_space(s[i])) ++i;
-  return i;
-}
-
-// One past the quote that closes the string opening at `i`.
-std::size_t string_end(std::string_view s, std::size_t i) {
-  ++i;
-  while (i < s.size()) {
-    i += simd::run_until(s.data() + i, s.size() - i,
-                         [](simd::v16 v) { return (v == simd::splat('"')) | (v == simd::splat('\\')); });
-    if (i >= s.size()) break;
-    if (s[i] == '"') return i + 1;
-    i += 2;  // the backslash and the character it escapes
-  }
-  return kNone;
-}
-
-// One past the end of the value starting at `i`.
-std::size_t value_end(std::string_view s, std::size_t i) {
-  if (i >= s.size()) return kNone;
-  const char c = s[i];
-  if (c == '"') return string_end(s, i);
-  if (c == '{' || c == '[') {
-    std::size_t depth = 0;
-    while (i < s.size()) {
-      i += simd::run_until(s.data() + i, s.size() - i, [](simd::v16 v) {
-        return (v == simd::splat('"')) | (v == simd::splat('{')) | (v == simd::splat('[')) | (v == simd::splat('}')) |
-               (v == simd::splat(']'));
-      });
-      if (i >= s.size()) break;
-      const char d = s[i];
-      if (d == '"') {
-        i = string_end(s, i);
-        if (i == kNone) break;
-        continue;
-      }
-      if (d == '{' || d == '[') {
-        ++depth;
-      } else if (--depth == 0) {
-        return i + 1;
-      }
-      ++i;
-    }
-    return kNone;
-  }
-  while (i < s.size() && !json_space(s[i]) && s[i] != ',' && s[i] != '}' && s[i] != ']') ++i;
-  return i < s.size() ? i : kNone;
-}
-
-// Visits the members of the object opening at `open`: fn(key, value start)
-// returns one past the member's value, or kNone to stop. The key is taken as
-// written (escapes are not decoded). Returns one past the closing brace, or
-// kNone when the text breaks off first.
-template <typename Fn>
-std::size_t for_each_member(std::string_view s, std::size_t open, Fn&& fn) {
-  if (open >= s.size() || s[open] != '{') return kNone;
-  std::size_t i = skip_space(s, open + 1);
-  if (i < s.size() && s[i] == '}') return i + 1;
-  while (i < s.size() && s[i] == '"') {
-    const std::size_t key_end = string_end(s, i);
-    if (key_end == kNone) return kNone;
-    const std::string_view key = s.substr(i + 1, key_end - i - 2);
-    i = skip_space(s, key_end);
-    if (i >= s.size() || s[i] != ':') return kNone;
-    i = skip_space(s, i + 1);
-    const std::size_t end = fn(key, i);
-    if (end == kNone) return kNone;
-    i = skip_space(s, end);
-    if (i >= s.size()) return kNone;
-    if (s[i] == '}') return i + 1;
-    if (s[i] != ',') return kNone;
-    i = skip_space(s, i + 1);
-  }
-  return kNone;
-}
-
-// Visits the elements of the array opening at `open`, each as it is found:
-// fn(span). Returns one past the closing bracket, or kNone when the text
-// breaks off first.
-template <typename Fn>
-std::size_t for_each_element(std::string_view s, std::size_t open, Fn&& fn) {
-  if (open >= s.size() || s[open] != '[') return kNone;
-  std::size_t i = skip_space(s, open + 1);
-  if (i < s.size() && s[i] == ']') return i + 1;
-  while (i < s.size()) {
-    const std::size_t end = value_end(s, i);
-    if (end == kNone) return kNone;
-    fn(Span{i, end});
-    i = skip_space(s, end);
-    if (i >= s.size()) return kNone;
-    if (s[i] == ']') return i + 1;
-    if (s[i] != ',') return kNone;
-    i = skip_space(s, i + 1);
-  }
-  return kNone;
-}
-
-// Line numbers of increasing offsets in one text.
-class LineCounter {
- public:
-  explicit LineCounter(std::string_view text) : text_(text) {}
-  std::uint64_t line_at(std::size_t offset) {
-    offset = std::min(offset, text_.size());
-    line_ += static_cast<std::uint64_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                                                   text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
-    pos_ = offset;
-    return line_;
-  }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::uint64_t line_ = 1;
-};
 
 // ---- reading one record ------------------------------------------------------
 //
@@ -471,27 +337,17 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
   bool first = true;
   json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
     if (parsed == nullptr) return;
-    auto members = json::as_object(*parsed);
-    if (!members) return;
+    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
+    if (!json::read_fields(*parsed, {{"$rewindTo", &rewind},
+                                     {"id", &id},
+                                     {"$set", &set},
+                                     {"sessionId", &session_id},
+                                     {"kind", &kind},
+                                     {"messages", &messages}})) {
+      return;
+    }
     const bool first_record = first;
     first = false;
-    std::optional<json::Element> rewind, id, set, session_id, kind, messages;
-    for (auto field : *members) {
-      const std::string_view k = field.key;
-      if (k == "$rewindTo") {
-        rewind = field.value;
-      } else if (k == "id") {
-        id = field.value;
-      } else if (k == "$set") {
-        set = field.value;
-      } else if (k == "sessionId") {
-        session_id = field.value;
-      } else if (k == "kind") {
-        kind = field.value;
-      } else if (k == "messages") {
-        messages = field.value;
-      }
-    }
     if (rewind && json::is_string(*rewind)) {
       records.rewind_to(*json::as_string(*rewind));
       return;
@@ -531,33 +387,33 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
 Replay replay_object(const TextArtifact& artifact, json::DocParser& parser) {
   Replay replay;
   const std::string_view s = artifact.text;
-  const std::size_t open = skip_space(s, 0);
+  const std::size_t open = json::skip_space(s, 0);
   if (open >= s.size() || s[open] != '{') return replay;
-  LineCounter lines(s);
+  text::LineCounter lines(s);
   replay.header_line = lines.line_at(open);
-  std::vector<Span> spans;
-  std::optional<Span> session_id, kind;
-  for_each_member(s, open, [&](std::string_view key, std::size_t start) {
+  std::vector<json::Span> spans;
+  std::optional<json::Span> session_id, kind;
+  json::for_each_member(s, open, [&](std::string_view key, std::size_t start) {
     if (key == "messages" && start < s.size() && s[start] == '[') {
       spans.clear();
-      return for_each_element(s, start, [&](Span span) { spans.push_back(span); });
+      return json::for_each_element(s, start, [&](json::Span span) { spans.push_back(span); });
     }
-    const std::size_t end = value_end(s, start);
-    if (end != kNone && key == "sessionId") session_id = Span{start, end};
-    if (end != kNone && key == "kind") kind = Span{start, end};
+    const std::size_t end = json::value_end(s, start);
+    if (end != json::kNone && key == "sessionId") session_id = json::Span{start, end};
+    if (end != json::kNone && key == "kind") kind = json::Span{start, end};
     return end;
   });
-  auto parse_span = [&](Span span) {
+  auto parse_span = [&](json::Span span) {
     return parser.parse(s.substr(span.begin, span.end - span.begin), &artifact.text);
   };
-  auto read_string = [&](std::optional<Span> span, std::optional<std::string>& slot) {
+  auto read_string = [&](std::optional<json::Span> span, std::optional<std::string>& slot) {
     if (!span) return;
     if (auto v = parse_span(*span)) set_string(slot, *v);
   };
   read_string(session_id, replay.session_id);
   read_string(kind, replay.kind);
   replay.records.reserve(spans.size());
-  for (Span span : spans) {
+  for (json::Span span : spans) {
     const std::uint64_t line = lines.line_at(span.begin);
     if (auto m = parse_span(span)) replay.records.push_back(read_record(*m, artifact.path, line));
   }
@@ -629,13 +485,6 @@ std::optional<std::string_view> chat_folder(std::string_view path) {
   const std::size_t slash = rest.find('/');
   if (slash == std::string_view::npos || slash == 0) return std::nullopt;
   return rest.substr(0, slash);
-}
-
-std::string_view file_stem(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 ActivityState launch_state(const GeminiLaunch* launch) {
@@ -787,7 +636,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   std::vector<SubAgent> agents;
   for (const GeminiChat& chat : chats) {
     if (!is_gemini_sub_agent_chat(chat)) continue;
-    const std::string id = chat.session_id ? *chat.session_id : std::string(file_stem(chat.path));
+    const std::string id = chat.session_id ? *chat.session_id : std::string(text::file_stem(chat.path));
     // The launching call names the chat's session; a resumed parent has lost
     // that member, so failing it, the parent's launch with the same prompt.
     const GeminiLaunch* launch = launches.claim_by_agent(id);

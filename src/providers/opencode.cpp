@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "../classify/jsonl.hpp"
+#include "../harness.hpp"
 #include "../text.hpp"
 
 namespace tl {
@@ -40,15 +41,17 @@ std::optional<std::string_view> interface_line_text(std::string_view line) {
 }  // namespace
 
 std::vector<const TextArtifact*> opencode_runtime_logs(const RunArtifacts& run) {
+  // The runtime logs lie in OpenCode's homes, as its row of the harness
+  // table names them.
+  const HarnessDefinition* opencode = find_harness("opencode");
   std::vector<const TextArtifact*> out;
+  if (opencode == nullptr) return out;
   for (const TextArtifact& t : run.texts) {
     const std::string lower = text::ascii_lower(t.path);
     if (!lower.ends_with(".log")) continue;
-    if (lower.find("/.local/share/opencode/") == std::string::npos &&
-        lower.find("/.config/opencode/") == std::string::npos) {
-      continue;
-    }
-    out.push_back(&t);
+    bool in_home = false;
+    for (std::string_view home : opencode->context_homes) in_home = in_home || lower.find(home) != std::string::npos;
+    if (in_home) out.push_back(&t);
   }
   return out;
 }

@@ -10,17 +10,23 @@
 
 namespace tl {
 
+// The order of every parse, each step once: load and prepare the run; the
+// evidence any harness leaves (terminal, screens, harness files); the
+// harness's own logs; todos without duplicates; the activity; the user turns;
+// then sub-agents, snapshots and title. The activity is decided only once the
+// harness's logs have been read, and the turns only once the activity is known.
 ParserOutput Parser::parse(const Args& args) const {
   const HarnessDefinition* harness = find_harness(family());
   const RunArtifacts run = prepare_artifacts(
       load_run(args.input, harness != nullptr ? harness->databases : std::span<const DatabaseRule>()));
-  CommonParse common = common_parse(run, family());
+  CommonParse evidence = common_parse(run, family());
   const std::unique_ptr<ParseContext> context = new_context();
-  enrich(run, *context, common.messages, common.tool_calls, common.todos);
-  dedupe_todos(common.todos);
-  common.activity =
-      classify_activity(run, *context, common.messages, common.approvals, common.tool_errors, common.tool_calls);
-  common.user_turns = group_user_turns(common.messages, common.tool_calls, common.todos, common.activity.state);
+  enrich(run, *context, evidence.messages, evidence.tool_calls, evidence.todos);
+  dedupe_todos(evidence.todos);
+  Activity activity = classify_activity(run, *context, evidence.messages, evidence.approvals, evidence.tool_errors,
+                                        evidence.tool_calls);
+  std::vector<UserTurn> user_turns =
+      group_user_turns(evidence.messages, evidence.tool_calls, evidence.todos, activity.state);
   std::vector<SubAgent> agents = sub_agents(run, *context);
   json::Value snaps = snapshots(run, *context);
   std::optional<std::string> run_title = title(run, *context);
@@ -42,15 +48,15 @@ ParserOutput Parser::parse(const Args& args) const {
   out.provenance = provenance();
 
   ParserState& s = out.state;
-  s.activity = std::move(common.activity);
+  s.activity = std::move(activity);
   s.title = std::move(run_title);
-  s.user_turns = std::move(common.user_turns);
-  s.messages = std::move(common.messages);
-  s.tool_calls = std::move(common.tool_calls);
-  s.todos = std::move(common.todos);
+  s.user_turns = std::move(user_turns);
+  s.messages = std::move(evidence.messages);
+  s.tool_calls = std::move(evidence.tool_calls);
+  s.todos = std::move(evidence.todos);
   s.sub_agents = std::move(agents);
-  s.approvals = std::move(common.approvals);
-  s.tool_errors = std::move(common.tool_errors);
+  s.approvals = std::move(evidence.approvals);
+  s.tool_errors = std::move(evidence.tool_errors);
   s.context_artifacts = run.context_artifacts;
   s.snapshots = std::move(snaps);
   if (args.usage) {
@@ -100,6 +106,18 @@ std::vector<SubAgent> default_sub_agents(std::string_view family, const RunArtif
 json::Value default_snapshots(const RunArtifacts& run) {
   if (const json::Value* v = json::value_member(run.metadata, "snapshots")) return *v;
   return json::Value::array();
+}
+
+json::Value merge_snapshots(json::Value snapshots, std::string_view key, json::Value list) {
+  if (list.empty()) return snapshots;
+  if (snapshots.is_object()) {
+    snapshots[std::string(key)] = std::move(list);
+    return snapshots;
+  }
+  json::Value out = json::Value::object();
+  out[std::string(key)] = std::move(list);
+  out["manifest"] = std::move(snapshots);
+  return out;
 }
 
 std::vector<Provenance> default_provenance() {

@@ -86,6 +86,10 @@ std::vector<std::string> parser_lineage(std::string_view family, std::string_vie
 // Defaults, callable by parsers that extend them.
 std::vector<SubAgent> default_sub_agents(std::string_view family, const RunArtifacts& run);
 json::Value default_snapshots(const RunArtifacts& run);
+// The snapshots with a harness's own list added under `key`: into them when
+// they are an object, else beside them, which move under "manifest". An empty
+// list adds nothing.
+json::Value merge_snapshots(json::Value snapshots, std::string_view key, json::Value list);
 std::vector<Provenance> default_provenance();
 
 }  // namespace tl
