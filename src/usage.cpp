@@ -294,7 +294,27 @@ std::optional<std::string> known_sub_agent(const std::vector<SubAgent>& sub_agen
   return std::nullopt;
 }
 
+namespace {
+
+// Every count the response reports is 0, and it reports one at least.
+bool reports_only_zeros(const TokenCounts& t) {
+  bool reported = false;
+  for (const std::optional<std::uint64_t>& n :
+       {t.input, t.output, t.cache_read, t.cache_write, t.cache_write_1h, t.reasoning}) {
+    if (!n) continue;
+    if (*n != 0) return false;
+    reported = true;
+  }
+  return reported;
+}
+
+}  // namespace
+
 std::optional<std::uint64_t> table_cost(const PriceTable& table, const UsageResponse& r) {
+  // A response that used no token costs nothing whatever its model: the
+  // replies Claude Code writes itself (model "<synthetic>") carry zero usage
+  // and give no reason to call a total partial.
+  if (reports_only_zeros(r.tokens)) return 0;
   const ModelPrice* p = find_price(table, r.model);
   if (p == nullptr || !p->input || !p->output) return std::nullopt;
   const TokenCounts& t = r.tokens;

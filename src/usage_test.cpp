@@ -214,6 +214,20 @@ TEST(UsageSummary, ModelsTurnsAndSubAgentsAddUp) {
   EXPECT_EQ(u.prices.name, "t");
 }
 
+// A reply that used no token costs nothing even when its model is not in the
+// table ("<synthetic>", Claude Code's own replies); one that reports nothing
+// at all, or any token, stays unpriced.
+TEST(UsageSummary, AResponseWithoutTokensCostsNothingWhateverItsModel) {
+  UsageReading reading;
+  reading.responses = {response("<synthetic>", {0, 0, 0, 0, {}, {}}), response("mystery", {}),
+                       response("mystery2", {0, 1, {}, {}, {}, {}})};
+  Usage u = summarize_usage(reading, table(), {}, {}, {});
+  ASSERT_EQ(u.models.size(), 3ull);
+  EXPECT_EQ(u.models[0].figures.cost_picodollars, 0ull);
+  EXPECT_EQ(u.models[0].cost_source, CostSource::Table);
+  EXPECT_EQ(u.unpriced_models, (std::vector<std::string>{"mystery", "mystery2"}));
+}
+
 TEST(UsageSummary, HarnessModelCostReplacesThePricedSum) {
   UsageReading reading;
   reading.responses = {response("claude-x", {100, 10, {}, {}, {}, {}}), response("mystery", {1, 1, {}, {}, {}, {}})};

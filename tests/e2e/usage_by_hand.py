@@ -252,6 +252,9 @@ def find_price(table, model):
 
 
 def table_cost(table, r):
+    reported = [v for v in r["tokens"].values() if v is not None]
+    if reported and all(v == 0 for v in reported):
+        return 0  # no token used: no cost, whatever the model
     p = find_price(table, r["model"])
     if p is None:
         return None
