@@ -16,66 +16,6 @@ RepairedUtf8 repair_utf8(std::string_view bytes) {
   return out;
 }
 
-namespace {
-
-// The value of four hexadecimal digits at `at`, or -1.
-long hex4(std::string_view s, std::size_t at) {
-  if (at + 4 > s.size()) return -1;
-  long v = 0;
-  for (std::size_t i = at; i < at + 4; ++i) {
-    const char c = s[i];
-    long d = -1;
-    if (c >= '0' && c <= '9') d = c - '0';
-    if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    if (d < 0) return -1;
-    v = v * 16 + d;
-  }
-  return v;
-}
-
-bool high_surrogate(long u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool low_surrogate(long u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-}  // namespace
-
-std::optional<std::string> replace_lone_surrogates(std::string_view json) {
-  // Every surrogate escape starts with a backslash, "u" and "d".
-  if (json.find("\\ud") == std::string_view::npos && json.find("\\uD") == std::string_view::npos) {
-    return std::nullopt;
-  }
-  std::string out;
-  bool changed = false;
-  bool in_string = false;
-  std::size_t i = 0;
-  while (i < json.size()) {
-    const char c = json[i];
-    if (!in_string || c != '\\' || i + 1 >= json.size()) {
-      if (c == '"') in_string = !in_string;
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    const long unit = json[i + 1] == 'u' ? hex4(json, i + 2) : -1;
-    if (!high_surrogate(unit) && !low_surrogate(unit)) {
-      out.append(json.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    if (high_surrogate(unit) && i + 7 < json.size() && json[i + 6] == '\\' && json[i + 7] == 'u' &&
-        low_surrogate(hex4(json, i + 8))) {
-      out.append(json.substr(i, 12));
-      i += 12;
-      continue;
-    }
-    out.append("\\uFFFD");
-    changed = true;
-    i += 6;
-  }
-  if (!changed) return std::nullopt;
-  return out;
-}
-
 std::string escape_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());

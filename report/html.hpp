@@ -28,12 +28,6 @@ RepairedUtf8 repair_utf8(std::string_view bytes);
 // at the fifth), so every document it prints stays within this.
 inline constexpr std::size_t kMaxNesting = 1024 + 8;
 
-// The JSON text with every lone surrogate escape inside a string (a high
-// surrogate escape not followed by an escaped low surrogate, or a low one
-// not preceded by a high one) replaced by the escape of U+FFFD; nothing when
-// there is none.
-std::optional<std::string> replace_lone_surrogates(std::string_view json);
-
 // Text for an element's content or a quoted attribute value: & < > " ' become
 // character references; everything else is kept.
 std::string escape_text(std::string_view text);

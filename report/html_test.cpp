@@ -38,15 +38,6 @@ TEST(RepairUtf8, ReplacesEachMaximalInvalidPartOnce) {
   }
 }
 
-TEST(ReplaceLoneSurrogates, OnlyEscapesWithoutTheirOtherHalf) {
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"x"})"), std::nullopt);
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"\ud83d\ude00"})"), std::nullopt);
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"\\ud83d"})"), std::nullopt);  // text, not an escape
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"\ud83d","b":"\uDE00"})"), R"({"a":"\uFFFD","b":"\uFFFD"})");
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"\ud83d\ud83d\ude00"})"), R"({"a":"\uFFFD\ud83d\ude00"})");
-  EXPECT_EQ(replace_lone_surrogates(R"({"a":"\uD83Dz"})"), R"({"a":"\uFFFDz"})");
-}
-
 TEST(EscapeText, ReplacesTheFiveMarkupCharacters) {
   EXPECT_EQ(escape_text("<img src=x onerror=\"go()\">&'"), "&lt;img src=x onerror=&quot;go()&quot;&gt;&amp;&#39;");
   EXPECT_EQ(escape_text("caf\xC3\xA9 javascript:x"), "caf\xC3\xA9 javascript:x");

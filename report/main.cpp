@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/json_escapes.hpp"
 #include "html.hpp"
 #include "page.hpp"
 
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
   if (int status = read_document(path, input); status != 0) return status;
   // A lone surrogate escape (what JavaScript writes when it cuts a string
   // inside a character) is read as U+FFFD, keeping the rest of the document.
-  if (auto repaired = report::html::replace_lone_surrogates(input)) {
+  if (auto repaired = common::replace_lone_surrogates(input)) {
     input = std::move(*repaired);
     input.reserve(input.size() + 64);
   }

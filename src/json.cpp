@@ -1,5 +1,6 @@
 #include "json.hpp"
 
+#include "common/json_escapes.hpp"
 #include "simd.hpp"
 
 #include <algorithm>
@@ -39,79 +40,10 @@ std::optional<Element> DocParser::parse(std::string_view text, const std::string
   return std::nullopt;
 }
 
-namespace {
-
-// The value of four hexadecimal digits at `at`, if there are four.
-std::optional<unsigned> hex4(std::string_view s, std::size_t at) {
-  if (at + 4 > s.size()) return std::nullopt;
-  unsigned v = 0;
-  for (std::size_t i = at; i < at + 4; ++i) {
-    const char c = s[i];
-    unsigned d = 0;
-    if (c >= '0' && c <= '9') {
-      d = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      d = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      d = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    v = v * 16 + d;
-  }
-  return v;
-}
-
-bool is_high_surrogate(unsigned u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(unsigned u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-}  // namespace
-
-std::optional<std::string> replace_lone_surrogates(std::string_view text) {
-  std::string out;
-  bool changed = false;
-  bool in_string = false;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (!in_string || c != '\\' || i + 1 >= text.size()) {
-      if (c == '"') in_string = !in_string;
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    if (text[i + 1] != 'u') {
-      out.append(text.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    const std::optional<unsigned> unit = hex4(text, i + 2);
-    if (!unit || (!is_high_surrogate(*unit) && !is_low_surrogate(*unit))) {
-      out.append(text.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    if (is_high_surrogate(*unit) && i + 7 < text.size() && text[i + 6] == '\\' && text[i + 7] == 'u') {
-      if (const std::optional<unsigned> next = hex4(text, i + 8); next && is_low_surrogate(*next)) {
-        out.append(text.substr(i, 12));
-        i += 12;
-        continue;
-      }
-    }
-    // A surrogate without its other half (JavaScript writes one when it cuts
-    // a string inside a character) stands for no character.
-    out.append("\\uFFFD");
-    changed = true;
-    i += 6;
-  }
-  if (!changed) return std::nullopt;
-  return out;
-}
-
 // A string that simdjson refuses for a lone surrogate escape is read with
 // U+FFFD in its place, so that the rest of the value is kept.
 std::optional<Element> DocParser::parse_surrogate_fallback(std::string_view text) {
-  std::optional<std::string> repaired = replace_lone_surrogates(text);
+  std::optional<std::string> repaired = common::replace_lone_surrogates(text);
   if (!repaired) return std::nullopt;
   const std::size_t n = repaired->size();
   repaired->resize(n + kPadding, '\0');

@@ -58,12 +58,6 @@ void for_each_line(const std::string& text, DocParser& parser, Fn&& fn) {
   }
 }
 
-// The JSON text with every lone surrogate escape inside a string (a \uD800
-// to \uDBFF not followed by an escaped low surrogate, or a \uDC00 to
-// \uDFFF not preceded by a high one) replaced by \uFFFD; nothing when
-// there is none.
-std::optional<std::string> replace_lone_surrogates(std::string_view text);
-
 // Parses a whole text into an owned value.
 std::optional<Value> parse_value(std::string_view text);
 

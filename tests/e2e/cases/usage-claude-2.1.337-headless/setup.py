@@ -2,6 +2,6 @@
 import os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-import realdata_runs
+import shared_samples
 
-realdata_runs.lay_out("claude-2.1.337-headless", sys.argv[1])
+shared_samples.build("claude-2.1.337-headless", sys.argv[1])
