@@ -1,6 +1,7 @@
 #include "json.hpp"
 
 #include "common/json_escapes.hpp"
+#include "common/json_tree.hpp"
 #include "simd.hpp"
 
 #include <algorithm>
@@ -263,46 +264,6 @@ std::optional<Element> first_present(Element e, std::initializer_list<std::strin
   return std::nullopt;
 }
 
-Value to_value(Element e) {
-  using simdjson::dom::element_type;
-  switch (e.type()) {
-    case element_type::OBJECT: {
-      Value obj = Value::object();
-      auto fields = as_object(e);
-      for (auto field : *fields) {
-        obj[std::string(field.key)] = to_value(field.value);
-      }
-      return obj;
-    }
-    case element_type::ARRAY: {
-      Value arr = Value::array();
-      auto items = as_array(e);
-      for (auto item : *items) arr.push_back(to_value(item));
-      return arr;
-    }
-    case element_type::STRING:
-      return Value(std::string(*as_string(e)));
-    case element_type::INT64: {
-      std::int64_t v = 0;
-      if (e.get_int64().get(v)) v = 0;
-      return Value(v);
-    }
-    case element_type::UINT64: {
-      std::uint64_t v = 0;
-      if (e.get_uint64().get(v)) v = 0;
-      return Value(v);
-    }
-    case element_type::DOUBLE: {
-      double v = 0;
-      if (e.get_double().get(v)) v = 0;
-      return Value(v);
-    }
-    case element_type::BOOL:
-      return Value(*as_bool(e));
-    case element_type::NULL_VALUE:
-      return Value(nullptr);
-  }
-  return Value(nullptr);
-}
+Value to_value(Element e) { return common::to_owned(e); }
 
 }  // namespace tl::json

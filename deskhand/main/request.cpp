@@ -6,62 +6,12 @@
 
 #include <simdjson.h>
 
+#include "common/json_tree.hpp"
+
 namespace deskhand {
 namespace {
 
 using nlohmann::json;
-
-json to_json(simdjson::dom::element element) {
-  switch (element.type()) {
-    case simdjson::dom::element_type::ARRAY: {
-      json out = json::array();
-      simdjson::dom::array array;
-      if (element.get(array) == simdjson::SUCCESS) {
-        for (simdjson::dom::element item : array) out.push_back(to_json(item));
-      }
-      return out;
-    }
-    case simdjson::dom::element_type::OBJECT: {
-      json out = json::object();
-      simdjson::dom::object object;
-      if (element.get(object) == simdjson::SUCCESS) {
-        // A repeated key keeps its last value.
-        for (simdjson::dom::key_value_pair field : object) {
-          out[std::string(field.key)] = to_json(field.value);
-        }
-      }
-      return out;
-    }
-    case simdjson::dom::element_type::INT64: {
-      std::int64_t v = 0;
-      if (element.get(v) == simdjson::SUCCESS) return json(v);
-      break;
-    }
-    case simdjson::dom::element_type::UINT64: {
-      std::uint64_t v = 0;
-      if (element.get(v) == simdjson::SUCCESS) return json(v);
-      break;
-    }
-    case simdjson::dom::element_type::DOUBLE: {
-      double v = 0;
-      if (element.get(v) == simdjson::SUCCESS) return json(v);
-      break;
-    }
-    case simdjson::dom::element_type::STRING: {
-      std::string_view v;
-      if (element.get(v) == simdjson::SUCCESS) return json(std::string(v));
-      break;
-    }
-    case simdjson::dom::element_type::BOOL: {
-      bool v = false;
-      if (element.get(v) == simdjson::SUCCESS) return json(v);
-      break;
-    }
-    case simdjson::dom::element_type::NULL_VALUE:
-      break;
-  }
-  return json(nullptr);
-}
 
 // A float that is a whole number within [low, high].
 bool whole_in_range(double v, double low, double high) {
@@ -79,7 +29,7 @@ std::optional<json> parse_json(std::string_view text) {
   const simdjson::padded_string padded(text);
   simdjson::dom::element root;
   if (parser.parse(padded).get(root) != simdjson::SUCCESS) return std::nullopt;
-  return to_json(root);
+  return common::to_owned(root);
 }
 
 const json* member(const json& value, std::string_view key) {
