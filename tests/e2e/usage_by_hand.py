@@ -4,7 +4,7 @@ harness logs, by the counting rules alone, without tracelens:
 
     usage_by_hand.py CASE_DIR RUN_DIR
 
-CASE_DIR/usage_spec.json says what the rules need beyond the logs and was
+CASE_DIR/usage_facts.json says what the rules need beyond the logs and was
 written by reading the logs: "harness"; "turns", the turn-opening user
 messages in turn order (as "path:line" below the run, or for opencode the
 message id); "subAgents", the state's sub-agent ids in order, and
@@ -56,10 +56,10 @@ def lines(path):
 
 # ---- one reading per harness -------------------------------------------------------------
 
-def claude(run, spec):
+def claude(run, facts):
     out, index, costs = [], {}, {}
     for path in logs(run, "snapshots/**/.claude/projects/**/*.jsonl"):
-        agent = spec.get("agentFiles", {}).get(rel(run, path))
+        agent = facts.get("agentFiles", {}).get(rel(run, path))
         for n, v in lines(path):
             if v.get("type") == "cost-state":
                 costs[v["sessionId"]] = {m: pico(u.get("costUSD")) for m, u in v.get("modelUsage", {}).items()}
@@ -94,7 +94,7 @@ UNLISTED = ("A sub-agent's session has usage but no sub-agent of its own in the 
             "models and turns only.")
 
 
-def codex(run, spec):
+def codex(run, facts):
     out, sessions, notes, spawned = [], {}, [], set()
     for path in logs(run, "snapshots/**/.codex/sessions/**/*.jsonl"):
         key, model, provider = "file:" + path, "", None
@@ -123,7 +123,7 @@ def codex(run, spec):
                 delta = {k: (None if now[k] is None else now[k] - (last[k] or 0) if last and last[k] is not None
                              and now[k] >= last[k] else now[k] if not last or last[k] is None else 0) for k in now}
                 sessions[key] = now
-                agent = spec.get("agentFiles", {}).get(key)
+                agent = facts.get("agentFiles", {}).get(key)
                 if key in spawned and agent is None and UNLISTED not in notes:
                     notes.append(UNLISTED)
                 out.append(response(model, delta, f"{rel(run, path)}:{n}", provider=provider, includes_cache=True,
@@ -131,7 +131,7 @@ def codex(run, spec):
     return out, [], notes
 
 
-def gemini(run, spec):
+def gemini(run, facts):
     out = []
     for path in logs(run, "snapshots/**/.gemini/tmp/**/chats/**/*.json*"):
         records, carried, session = [], {}, None
@@ -166,7 +166,7 @@ def gemini(run, spec):
                             upsert(item, n)
             elif isinstance(v.get("sessionId"), str):
                 session = v["sessionId"]
-        agent = spec.get("agentFiles", {}).get(rel(run, path))
+        agent = facts.get("agentFiles", {}).get(rel(run, path))
         for rid, tokens, model, n in records:
             if tokens is None:
                 continue
@@ -177,7 +177,7 @@ def gemini(run, spec):
     return out, [], []
 
 
-def opencode(run, spec):
+def opencode(run, facts):
     found = {}  # message id -> (session, created, data); the database is read first
     for db in logs(run, "snapshots/**/.local/share/opencode/opencode*.db"):
         con = sqlite3.connect(db)
@@ -199,15 +199,15 @@ def opencode(run, spec):
                       cache_write=count(cache.get("write")))
         out.append(response(v.get("modelID", ""), tokens, source, provider=v.get("providerID"),
                             reasoning_in_output=False, cost=pico(v.get("cost")), message=(sid, created, mid),
-                            agent=spec.get("agentFiles", {}).get(sid)))
+                            agent=facts.get("agentFiles", {}).get(sid)))
     return out, [], []
 
 
-def pi_like(run, spec, home):
+def pi_like(run, facts, home):
     out, notes, seen = [], [], set()
     unlisted = False
     for path in logs(run, f"snapshots/**/{home}/agent/sessions/**/*.jsonl"):
-        agent = spec.get("agentFiles", {}).get(rel(run, path))
+        agent = facts.get("agentFiles", {}).get(rel(run, path))
         spawned = False
         for n, v in lines(path):
             if v.get("type") == "session" and "parentSession" in v:
@@ -290,8 +290,8 @@ def ordered(figs):
     return out
 
 
-def turn_of(r, spec, harness):
-    starts = spec["turns"]
+def turn_of(r, facts, harness):
+    starts = facts["turns"]
     if harness == "opencode":
         sid, created, mid = r["message"]
         best = None
@@ -310,18 +310,18 @@ def turn_of(r, spec, harness):
 
 def main():
     case_dir, run = sys.argv[1], sys.argv[2]
-    spec = json.load(open(os.path.join(case_dir, "usage_spec.json")))
-    harness = spec["harness"]
-    price_file = os.path.join(case_dir, spec["prices"]) if "prices" in spec else os.path.join(ROOT, "data",
+    facts = json.load(open(os.path.join(case_dir, "usage_facts.json")))
+    harness = facts["harness"]
+    price_file = os.path.join(case_dir, facts["prices"]) if "prices" in facts else os.path.join(ROOT, "data",
                                                                                               "prices.json")
     table = json.load(open(price_file))
     reader = {"claude": claude, "codex": codex, "gemini": gemini, "opencode": opencode,
               "pi": lambda r, s: pi_like(r, s, ".pi"), "omp": lambda r, s: pi_like(r, s, ".omp")}[harness]
-    responses, model_costs, notes = reader(run, spec)
-    notes = spec.get("notesBefore", []) + notes
+    responses, model_costs, notes = reader(run, facts)
+    notes = facts.get("notesBefore", []) + notes
     models, slots = [], []
-    turns = [None] * len(spec["turns"])
-    agents = {a: None for a in spec.get("subAgents", [])}
+    turns = [None] * len(facts["turns"])
+    agents = {a: None for a in facts.get("subAgents", [])}
     for r in responses:
         key = (r["model"], r["provider"])
         if key not in [(m["model"], m.get("provider")) for m in models]:
@@ -338,7 +338,7 @@ def main():
             cost = table_cost(table, r)
             slots[i].add("table" if cost is not None else "none")
         add(models[i], r, cost)
-        k = turn_of(r, spec, harness)
+        k = turn_of(r, facts, harness)
         if k is not None:
             turns[k] = turns[k] or {"responses": 0}
             add(turns[k], r, cost)
