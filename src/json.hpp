@@ -71,6 +71,8 @@ std::optional<Element> pointer(Element e, std::string_view ptr);
 std::optional<std::string_view> as_string(Element e);
 std::optional<std::string_view> string_member(Element e, std::string_view key);
 std::optional<std::string_view> string_at(Element e, std::string_view ptr);
+// True when a looked-up string is there and is exactly `want`.
+inline bool string_is(std::optional<std::string_view> s, std::string_view want) { return s && *s == want; }
 std::optional<bool> as_bool(Element e);
 std::optional<bool> bool_member(Element e, std::string_view key);
 // True only when the member is the JSON literal true.

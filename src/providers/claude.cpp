@@ -16,17 +16,15 @@ namespace {
 
 constexpr std::string_view kQueuedCommand = "queued_command";
 
-bool string_is(std::optional<std::string_view> s, std::string_view want) { return s && *s == want; }
-
 // The prompt of a queued-command attachment line that hosts its own turn.
 std::optional<std::string_view> queued_prompt(json::Element line) {
   auto attachment = json::member(line, "attachment");
   if (!attachment) return std::nullopt;
-  if (!string_is(json::string_member(line, "type"), "attachment")) return std::nullopt;
-  if (!string_is(json::string_member(*attachment, "type"), kQueuedCommand)) return std::nullopt;
-  if (!string_is(json::string_member(*attachment, "commandMode"), "prompt")) return std::nullopt;
+  if (!json::string_is(json::string_member(line, "type"), "attachment")) return std::nullopt;
+  if (!json::string_is(json::string_member(*attachment, "type"), kQueuedCommand)) return std::nullopt;
+  if (!json::string_is(json::string_member(*attachment, "commandMode"), "prompt")) return std::nullopt;
   if (!json::is_true(*attachment, "hostsOwnTurn")) return std::nullopt;
-  if (!string_is(json::string_member(line, "userType"), "external")) return std::nullopt;
+  if (!json::string_is(json::string_member(line, "userType"), "external")) return std::nullopt;
   auto prompt = json::string_member(*attachment, "prompt");
   if (!prompt || text::is_blank(*prompt)) return std::nullopt;
   return prompt;
@@ -136,7 +134,7 @@ std::optional<std::string_view> first_prompt_piece(json::Element line) {
   if (!items) return std::nullopt;
   for (json::Element item : *items) {
     std::optional<std::string_view> piece = json::as_string(item);
-    if (!piece && string_is(json::string_member(item, "type"), "text")) {
+    if (!piece && json::string_is(json::string_member(item, "type"), "text")) {
       if (auto field = json::first_present(item, {"text", "content"})) piece = json::as_string(*field);
     }
     if (!piece) continue;
@@ -149,8 +147,8 @@ std::optional<std::string_view> first_prompt_piece(json::Element line) {
 }  // namespace
 
 bool is_genuine_user_prompt(json::Element line) {
-  if (!string_is(json::string_member(line, "type"), "user")) return false;
-  if (!string_is(json::string_at(line, "/message/role"), "user")) return false;
+  if (!json::string_is(json::string_member(line, "type"), "user")) return false;
+  if (!json::string_is(json::string_at(line, "/message/role"), "user")) return false;
   if (json::is_true(line, "isMeta") || json::is_true(line, "isSidechain")) return false;
   std::optional<std::string_view> prompt = first_prompt_piece(line);
   if (prompt) {
@@ -158,7 +156,7 @@ bool is_genuine_user_prompt(json::Element line) {
          {"<command-name>", "<local-command-caveat>", "<local-command-stdout>", "<local-command-stderr>"}) {
       if (prompt->starts_with(p)) return false;
     }
-  } else if (!string_is(json::string_at(line, "/origin/kind"), "human")) {
+  } else if (!json::string_is(json::string_at(line, "/origin/kind"), "human")) {
     return false;
   }
   return json::string_member(line, "uuid").has_value();

@@ -10,8 +10,6 @@ namespace tl {
 
 namespace {
 
-bool string_is(std::optional<std::string_view> s, std::string_view want) { return s && *s == want; }
-
 // The todo list a todo tool result carries: every task of every phase, in
 // order, numbered from 1 across the phases.
 std::optional<std::vector<TodoItem>> todo_list(json::Element message, std::string_view source) {
@@ -62,7 +60,7 @@ OmpSession read_omp_session(const TextArtifact& artifact, std::vector<Message>& 
                             if (!t.empty()) session.title = std::string(t);
                           }
                         } else if (*type == "custom") {
-                          if (string_is(json::string_member(*line, "customType"), "session_exit"))
+                          if (json::string_is(json::string_member(*line, "customType"), "session_exit"))
                             session.exited = true;
                         } else if (*type == "message") {
                           auto message = json::member(*line, "message");
@@ -73,17 +71,17 @@ OmpSession read_omp_session(const TextArtifact& artifact, std::vector<Message>& 
                           auto content = json::member(*message, "content");
                           if (auto blocks = content ? json::as_array(*content) : std::nullopt) {
                             for (json::Element block : *blocks) {
-                              if (!string_is(json::string_member(block, "type"), "toolCall")) continue;
+                              if (!json::string_is(json::string_member(block, "type"), "toolCall")) continue;
                               calls = true;
                               auto id = json::string_member(block, "id");
-                              if (id && string_is(json::string_member(block, "name"), "yield"))
+                              if (id && json::string_is(json::string_member(block, "name"), "yield"))
                                 yield_calls.insert(std::string(*id));
                             }
                           }
                           session.ends_with_answer = *role == "assistant" && !calls;
                           if (*role != "toolResult") return;
                           if (auto id = json::string_member(*message, "toolCallId")) results.insert(std::string(*id));
-                          if (string_is(json::string_member(*message, "toolName"), "todo")) {
+                          if (json::string_is(json::string_member(*message, "toolName"), "todo")) {
                             if (auto list = todo_list(*message, text::source_of(artifact.path, number)))
                               session.todos = std::move(list);
                           }

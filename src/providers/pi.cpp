@@ -7,8 +7,6 @@ namespace tl {
 
 namespace {
 
-bool string_is(std::optional<std::string_view> s, std::string_view want) { return s && *s == want; }
-
 // The todo extension's list ({id, text, done} per item) as it stands after
 // one change; numbered from 1 like any structured list.
 std::optional<std::vector<TodoItem>> todo_list(json::Element details, std::string_view source) {
@@ -40,12 +38,12 @@ std::optional<std::vector<TodoItem>> todo_list(json::Element details, std::strin
 // is a failure.
 ActivityState run_state(json::Element result) {
   auto stop = json::string_member(result, "stopReason");
-  if (string_is(stop, "aborted")) return ActivityState::Cancelled;
+  if (json::string_is(stop, "aborted")) return ActivityState::Cancelled;
   int64_t code = 0;
   auto exit = json::member(result, "exitCode");
   if (!exit || exit->get_int64().get(code) != simdjson::SUCCESS) return ActivityState::Unknown;
   if (code == -1) return ActivityState::Running;
-  if (code != 0 || string_is(stop, "error")) return ActivityState::Failed;
+  if (code != 0 || json::string_is(stop, "error")) return ActivityState::Failed;
   return ActivityState::Finished;
 }
 
@@ -89,9 +87,9 @@ void read_pi_session(const TextArtifact& artifact, std::vector<Message>& message
   json::for_each_line(artifact.text, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
                         reader.line(number, raw, line);
-                        if (line == nullptr || !string_is(json::string_member(*line, "type"), "message")) return;
+                        if (line == nullptr || !json::string_is(json::string_member(*line, "type"), "message")) return;
                         auto message = json::member(*line, "message");
-                        if (!message || !string_is(json::string_member(*message, "role"), "toolResult")) return;
+                        if (!message || !json::string_is(json::string_member(*message, "role"), "toolResult")) return;
                         auto tool = json::string_member(*message, "toolName");
                         auto details = json::member(*message, "details");
                         if (!tool || !details || !json::is_object(*details)) return;
