@@ -194,25 +194,75 @@ std::uint64_t readable_log_bytes(int fd, std::uint64_t length) {
   return readable;
 }
 
-std::optional<std::string> read_complete_text(const std::string& path) {
+bool read_log_into(const std::string& path, std::string& out) {
+  out.clear();
   Fd f;
   std::uint64_t length = 0;
-  if (!open_regular(path, f, length)) return std::nullopt;
+  if (!open_regular(path, f, length)) return false;
   // The length read before reading bounds what is read, so a file that grows
   // meanwhile cannot make the read endless; a log beyond the per-log limit
   // or with a hole is read up to there, in whole lines.
   const std::uint64_t readable = readable_log_bytes(f.fd, length);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0) return std::nullopt;
-  std::string bytes;
-  if (!append_read(f.fd, readable, readable, bytes)) return std::nullopt;
+  if (::lseek(f.fd, 0, SEEK_SET) != 0 || !append_read(f.fd, readable, readable, out)) {
+    out.clear();
+    return false;
+  }
   if (readable < length) {
     // The block before a hole is padded with NUL bytes after the last line.
-    const std::size_t last_line_end = bytes.rfind('\n');
-    bytes.resize(last_line_end == std::string::npos ? 0 : last_line_end + 1);
+    const std::size_t last_line_end = out.rfind('\n');
+    out.resize(last_line_end == std::string::npos ? 0 : last_line_end + 1);
   }
-  if (has_nul(std::string_view(bytes).substr(0, kBinaryProbe))) return std::nullopt;
-  return finish_text(std::move(bytes));
+  if (has_nul(std::string_view(out).substr(0, kBinaryProbe))) {
+    out.clear();
+    return false;
+  }
+  text::repair_utf8_in_place(out);
+  json::pad(out);
+  return true;
 }
+
+std::optional<std::string> read_complete_text(const std::string& path) {
+  std::string bytes;
+  if (!read_log_into(path, bytes)) return std::nullopt;
+  return bytes;
+}
+
+const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch) {
+  if (artifact.file.empty()) return artifact;
+  scratch.path = artifact.path;
+  if (!read_log_into(artifact.file, scratch.text)) json::pad(scratch.text);
+  if (run.prepare_log != nullptr) run.prepare_log(scratch);
+  return scratch;
+}
+
+namespace {
+
+// Whether the session log at `path` would be read as text: it opens, and
+// what would be read of its start holds no NUL byte. Only its start is read.
+bool readable_log(const std::string& path) {
+  Fd f;
+  std::uint64_t length = 0;
+  if (!open_regular(path, f, length)) return false;
+  const std::uint64_t readable = readable_log_bytes(f.fd, length);
+  if (::lseek(f.fd, 0, SEEK_SET) != 0) return false;
+  char probe[kBinaryProbe];
+  std::uint64_t got = 0;
+  if (!read_up_to(f.fd, probe, std::min<std::uint64_t>(readable, sizeof probe), got)) return false;
+  std::string_view start(probe, static_cast<std::size_t>(got));
+  // A log cut short keeps its whole lines only.
+  if (readable < length && readable <= sizeof probe) start = start.substr(0, start.rfind('\n') + 1);
+  return !has_nul(start);
+}
+
+// A session log found when the run is loaded, read later by log_text.
+TextArtifact deferred_log(std::string rel, const std::string& path) {
+  TextArtifact t;
+  t.path = std::move(rel);
+  t.file = path;
+  return t;
+}
+
+}  // namespace
 
 namespace {
 
@@ -340,15 +390,14 @@ void collect_texts(const std::vector<RunFile>& files, std::vector<TextArtifact>&
         break;
       }
     }
-    std::optional<std::string> t;
     if (provider_transcript_family(f.rel)) {
-      t = read_complete_text(f.path);
-    } else {
-      if (f.size > kFileWindow || budget == 0 || f.size > budget) continue;
-      t = read_text_window(f.path, std::min(budget, kFileWindow));
-      if (t) budget -= std::min<std::uint64_t>(budget, t->size());
+      if (readable_log(f.path)) texts.push_back(deferred_log(f.rel, f.path));
+      continue;
     }
+    if (f.size > kFileWindow || budget == 0 || f.size > budget) continue;
+    std::optional<std::string> t = read_text_window(f.path, std::min(budget, kFileWindow));
     if (!t) continue;
+    budget -= std::min<std::uint64_t>(budget, t->size());
     texts.push_back(TextArtifact{f.rel, std::move(*t)});
   }
 }
@@ -439,9 +488,11 @@ RunArtifacts load_run(const std::string& input, std::span<const DatabaseRule> da
   struct stat st;
   if (::stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     std::string path = slashes(text::repair_utf8(input));
-    std::optional<std::string> t =
-        provider_transcript_family(path) ? read_complete_text(input) : read_text_window(input, kFileWindow);
-    if (t) run.texts.push_back(TextArtifact{path, std::move(*t)});
+    if (provider_transcript_family(path)) {
+      if (readable_log(input)) run.texts.push_back(deferred_log(path, input));
+    } else if (std::optional<std::string> t = read_text_window(input, kFileWindow)) {
+      run.texts.push_back(TextArtifact{path, std::move(*t)});
+    }
     run.metadata = json::Value::object();
     run.metadata["runId"] = file_stem(input);
     return run;

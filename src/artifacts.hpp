@@ -18,6 +18,10 @@ namespace tl {
 struct TextArtifact {
   std::string path;  // relative to the run directory, with forward slashes
   std::string text;  // UTF-8; its buffer is padded for in-place JSON parsing
+  // A session log is read when a step reads it (`log_text`), not when the run
+  // is loaded, so that one log at a time is in memory: `file` is where it
+  // lies and `text` stays empty. Empty for every other text.
+  std::string file = {};
 };
 
 struct RunArtifacts {
@@ -28,6 +32,8 @@ struct RunArtifacts {
   // The databases that the rules given to load_run picked, with their rows,
   // sorted by path; a database that cannot be read is absent.
   std::vector<DatabaseArtifact> databases;
+  // How the parser rewrites a session log once it is read; none by default.
+  void (*prepare_log)(TextArtifact& log) = nullptr;
 };
 
 inline constexpr std::uint64_t kFileWindow = 262144;
@@ -44,6 +50,13 @@ std::optional<std::string> read_text_window(const std::string& path, std::uint64
 // file: the hole reads as NUL bytes), only up to the last line that ends
 // before the limit or the hole.
 std::optional<std::string> read_complete_text(const std::string& path);
+// Reads the session log at `path` as read_complete_text does, into `out`,
+// whose buffer is reused. False (and `out` empty) when it cannot be read.
+bool read_log_into(const std::string& path, std::string& out);
+// The artifact with its text: itself when it holds its text, else `scratch`
+// holding the log as read now and prepared by the run's `prepare_log`. One
+// scratch artifact serves log after log, so its buffer is allocated once.
+const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch);
 // How many leading bytes of an open log are read: its length, at most
 // kLogLimit, and no further than its first hole.
 std::uint64_t readable_log_bytes(int fd, std::uint64_t length);

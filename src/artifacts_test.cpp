@@ -90,7 +90,33 @@ TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 1u);
   EXPECT_EQ(run.texts[0].path, "snapshots/x/home/.claude/projects/p/s.jsonl");
-  EXPECT_EQ(run.texts[0].text.size(), 300000u);
+  TextArtifact scratch;
+  EXPECT_EQ(log_text(run, run.texts[0], scratch).text.size(), 300000u);
+}
+
+// Session logs are read when a step reads them, through one reused buffer,
+// and prepared as they are read; a log that starts binary is left out.
+TEST_F(RunDir, SessionLogsAreReadWhenReadAndPreparedEachTime) {
+  write("snapshots/x/home/.claude/projects/p/a.jsonl", "{\"a\":1}\n");
+  write("snapshots/x/home/.claude/projects/p/b.jsonl", "{\"b\":2}\n");
+  write("snapshots/x/home/.claude/projects/p/c.jsonl", std::string("{\"c\0", 5));
+  RunArtifacts run = load_run(root());
+  ASSERT_EQ(run.texts.size(), 2u);
+  EXPECT_EQ(run.texts[0].text, "");
+  TextArtifact scratch;
+  EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n");
+  EXPECT_EQ(log_text(run, run.texts[1], scratch).path, "snapshots/x/home/.claude/projects/p/b.jsonl");
+  EXPECT_EQ(scratch.text, "{\"b\":2}\n");
+  run.prepare_log = [](TextArtifact& log) { log.text += "!"; };
+  EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n!");
+  EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n!");  // read afresh, prepared once
+  // A log removed since loading reads as empty.
+  fs::remove(root_ / "snapshots/x/home/.claude/projects/p/b.jsonl");
+  run.prepare_log = nullptr;
+  EXPECT_EQ(log_text(run, run.texts[1], scratch).text, "");
+  // A text held in memory is handed back as it is.
+  TextArtifact held{"screens/s.txt", "held"};
+  EXPECT_EQ(&log_text(run, held, scratch), &held);
 }
 
 TEST_F(RunDir, ASparseLogIsReadUpToItsHoleInWholeLines) {
@@ -99,12 +125,13 @@ TEST_F(RunDir, ASparseLogIsReadUpToItsHoleInWholeLines) {
   fs::resize_file(root_ / log, 1ull << 36);
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 1u);
-  EXPECT_EQ(run.texts[0].text, "{\"a\":1}\n");
+  TextArtifact scratch;
+  EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n");
   // A log without a hole is read to its end, the last line too.
   write(log, "{\"a\":1}\n{\"b\":");
   RunArtifacts plain = load_run(root());
   ASSERT_EQ(plain.texts.size(), 1u);
-  EXPECT_EQ(plain.texts[0].text, "{\"a\":1}\n{\"b\":");
+  EXPECT_EQ(log_text(plain, plain.texts[0], scratch).text, "{\"a\":1}\n{\"b\":");
 }
 
 TEST_F(RunDir, EmptyFilesHoldNoBufferOfTheirOwn) {

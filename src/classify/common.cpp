@@ -170,8 +170,9 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   read_terminal(run.terminal, transcript_mode, out);
   if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
   parse_tool_errors("terminal.log", run.terminal, out.tool_errors);
+  TextArtifact scratch;
   for (const auto& artifact : run.texts) {
-    if (scanned_artifact(family, artifact.path)) scan_artifact(artifact, out);
+    if (scanned_artifact(family, artifact.path)) scan_artifact(log_text(run, artifact, scratch), out);
   }
   reduce_tool_errors(out.tool_errors);
   dedupe_todos(out.todos);

@@ -71,12 +71,15 @@ std::string rewrite_queued_prompts(const std::string& content) {
   return out;
 }
 
+void prepare_claude_log(TextArtifact& log) {
+  if (!has_queued_prompts(log)) return;
+  log.text = rewrite_queued_prompts(log.text);
+  json::pad(log.text);
+}
+
 RunArtifacts ClaudeParser::prepare_artifacts(RunArtifacts run) const {
-  for (TextArtifact& artifact : run.texts) {
-    if (!has_queued_prompts(artifact)) continue;
-    artifact.text = rewrite_queued_prompts(artifact.text);
-    json::pad(artifact.text);
-  }
+  for (TextArtifact& artifact : run.texts) prepare_claude_log(artifact);
+  run.prepare_log = &prepare_claude_log;
   return run;
 }
 
@@ -222,7 +225,9 @@ const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
 ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists& lists) {
   ClaudeTranscriptScan scan;
   json::DocParser parser;
-  for (const TextArtifact* t : provider_transcripts(run, "claude")) {
+  TextArtifact scratch;
+  for (const TextArtifact* log : provider_transcripts(run, "claude")) {
+    const TextArtifact* t = &log_text(run, *log, scratch);
     JsonlMessageReader reader(t->path, lists.messages, lists.tool_calls, lists.todos);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
       reader.line(number, raw, parsed);
@@ -241,9 +246,11 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const Clau
 void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   own(context).scan = scan_claude_transcripts(run, ClaudeMessageLists{messages, tool_calls, todos});
-  for (const TextArtifact* t : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
-    parse_jsonl_messages(*t, messages, tool_calls, todos);
-    parse_structured_todos(*t, todos);
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
+    const TextArtifact& t = log_text(run, *listed, log_buffer);
+    parse_jsonl_messages(t, messages, tool_calls, todos);
+    parse_structured_todos(t, todos);
   }
 }
 

@@ -19,6 +19,9 @@ namespace tl {
 
 // True for a transcript whose queued prompts are turned into user messages.
 bool has_queued_prompts(const TextArtifact& artifact);
+// A transcript with its queued prompts rewritten into user lines, so that the
+// common reader sees each as a user message; other texts stay as they are.
+void prepare_claude_log(TextArtifact& log);
 // The transcript with every qualifying queued-command attachment line given a
 // user message; other lines are copied as they are.
 std::string rewrite_queued_prompts(const std::string& content);

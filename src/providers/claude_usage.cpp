@@ -172,7 +172,9 @@ UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Messag
   std::vector<std::pair<std::string, std::vector<HarnessModelCost>>> session_costs;
   json::DocParser parser;
   std::string scratch;
-  for (const TextArtifact* log : provider_transcripts(run, "claude")) {
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : provider_transcripts(run, "claude")) {
+    const TextArtifact* log = &log_text(run, *listed, log_buffer);
     const std::optional<std::string> agent = sub_agent_of(log->path, sub_agents);
     text::LineReader lines(log->text);
     std::string_view raw;

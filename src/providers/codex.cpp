@@ -238,16 +238,19 @@ void CodexActivityTracker::offer(ActivityState state, std::string_view kind, std
   best_->sequence = sequence_;
 }
 
-RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
-  for (TextArtifact& artifact : run.texts) {
-    // The session-log rule tested on the path as written, not lower-cased as
-    // when the run is loaded: a log under ".Codex/Sessions/" is read but not cut.
-    if (!matches_log_path(*find_harness("codex")->session_logs, artifact.path)) continue;
-    if (auto cut = cut_codex_sub_agent_context(artifact.text)) {
-      artifact.text = std::move(*cut);
-      json::pad(artifact.text);
-    }
+void prepare_codex_log(TextArtifact& log) {
+  // The session-log rule tested on the path as written, not lower-cased as
+  // when the run is loaded: a log under ".Codex/Sessions/" is read but not cut.
+  if (!matches_log_path(*find_harness("codex")->session_logs, log.path)) return;
+  if (auto cut = cut_codex_sub_agent_context(log.text)) {
+    log.text = std::move(*cut);
+    json::pad(log.text);
   }
+}
+
+RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
+  for (TextArtifact& artifact : run.texts) prepare_codex_log(artifact);
+  run.prepare_log = &prepare_codex_log;
   return run;
 }
 
@@ -263,7 +266,9 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::ve
   std::vector<Message> event_messages;
   std::vector<ToolCall> event_calls;
   std::vector<CodexSpawnedLog> spawned;
-  for (const TextArtifact* artifact : provider_transcripts(run, "codex")) {
+  TextArtifact scratch;
+  for (const TextArtifact* listed : provider_transcripts(run, "codex")) {
+    const TextArtifact* artifact = &log_text(run, *listed, scratch);
     std::optional<CodexSessionRecord> session =
         find_codex_session_record(artifact->text, artifact->path, parser, kAgentPathLines);
     std::optional<std::string_view> agent_path;

@@ -69,6 +69,9 @@ std::vector<SubAgent> codex_sub_agents(std::vector<SubAgent> defaults, const std
 // blanked out (the session record kept on line 1, later lines keeping their
 // numbers); none when the log is not cut.
 std::optional<std::string> cut_codex_sub_agent_context(const std::string& text);
+// A sub-agent's log with the context it was handed cut (above); other texts
+// stay as they are.
+void prepare_codex_log(TextArtifact& log);
 
 // One line's claim on the run's activity.
 struct CodexActivityCandidate {

@@ -74,7 +74,9 @@ UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message
   std::unordered_map<std::string, Session> sessions;
   bool unlisted = false;
   json::DocParser parser;
-  for (const TextArtifact* log : provider_transcripts(run, "codex")) {
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : provider_transcripts(run, "codex")) {
+    const TextArtifact* log = &log_text(run, *listed, log_buffer);
     // Counts above any session_meta belong to the file itself.
     std::string session_key = "file:" + log->path;
     std::optional<std::string> model;

@@ -423,7 +423,9 @@ void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::v
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   std::vector<SubAgent>& launched = own(context).launched;
   json::DocParser parser;
-  for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
+  TextArtifact scratch;
+  for (const TextArtifact* log : provider_transcripts(run, "cursor")) {
+    const TextArtifact* t = &log_text(run, *log, scratch);
     TranscriptReader reader(t->path, messages, tool_calls, todos, launched);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
       if (parsed) reader.line(number, *parsed);

@@ -525,10 +525,11 @@ std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run) {
   for (const TextArtifact* t : texts) paths.insert(t->path);
   std::vector<GeminiChat> main_chats;
   std::vector<GeminiChat> sub_chats;
+  TextArtifact log_buffer;
   for (const TextArtifact* t : texts) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(t->path).ends_with(".json") && paths.count(t->path + "l") != 0) continue;
-    GeminiChat chat = read_gemini_chat(*t);
+    GeminiChat chat = read_gemini_chat(log_text(run, *t, log_buffer));
     (is_gemini_sub_agent_chat(chat) ? sub_chats : main_chats).push_back(std::move(chat));
   }
   for (GeminiChat& c : sub_chats) main_chats.push_back(std::move(c));

@@ -241,9 +241,11 @@ UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Messag
   std::unordered_map<std::string_view, bool> paths;
   for (const TextArtifact* t : logs) paths.emplace(t->path, true);
   json::DocParser parser;
-  for (const TextArtifact* log : logs) {
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : logs) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
-    if (text::ascii_lower(log->path).ends_with(".json") && paths.count(log->path + "l") != 0) continue;
+    if (text::ascii_lower(listed->path).ends_with(".json") && paths.count(listed->path + "l") != 0) continue;
+    const TextArtifact* log = &log_text(run, *listed, log_buffer);
     ChatUsage chat = is_single_object(*log, parser) ? replay_object(*log, parser) : replay_jsonl(*log, parser);
     std::optional<std::string> agent = known_sub_agent(sub_agents, chat.session_id.value_or(""));
     if (!agent) agent = known_sub_agent(sub_agents, file_stem(log->path));

@@ -141,8 +141,9 @@ std::vector<SubAgent> omp_sub_agents(std::vector<SubAgent> defaults, const std::
 void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
                        std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   std::vector<OmpSession>& sessions = own(context).sessions;
+  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "omp")) {
-    sessions.push_back(read_omp_session(*t, messages, tool_calls, todos));
+    sessions.push_back(read_omp_session(log_text(run, *t, scratch), messages, tool_calls, todos));
   }
   if (auto list = omp_todos(sessions)) {
     for (TodoItem& todo : *list) {

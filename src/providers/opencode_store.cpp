@@ -404,14 +404,19 @@ OpencodePart opencode_part(json::Element object, std::string id) {
   return p;
 }
 
-std::vector<OpencodeJsonStore> collect_opencode_json_stores(const std::vector<const TextArtifact*>& transcripts,
+std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run,
+                                                            const std::vector<const TextArtifact*>& transcripts,
                                                             std::vector<const TextArtifact*>& others) {
   std::vector<OpencodeJsonStore> stores;
   json::DocParser parser;
+  TextArtifact log_buffer;
   for (const TextArtifact* t : transcripts) {
     auto where = opencode_store_path(t->path);
     std::optional<json::Element> value;
-    if (where) value = parser.parse(t->text, &t->text);
+    if (where) {
+      const TextArtifact& log = log_text(run, *t, log_buffer);
+      value = parser.parse(log.text, &log.text);
+    }
     bool store_file = false;
     if (value) {
       store_file = where->kind == OpencodeStoreKind::Todo ? json::is_array(*value)

@@ -105,7 +105,8 @@ struct OpencodeJsonStore {
 // is a store file when its path has the store's layout and it holds one JSON
 // value, an array for a todo file and otherwise an object that is not a
 // transcript line (one with both "role" and "content").
-std::vector<OpencodeJsonStore> collect_opencode_json_stores(const std::vector<const TextArtifact*>& transcripts,
+std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run,
+                                                            const std::vector<const TextArtifact*>& transcripts,
                                                             std::vector<const TextArtifact*>& others);
 
 // ---- reading both into records ------------------------------------------------------

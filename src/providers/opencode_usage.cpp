@@ -78,9 +78,11 @@ UsageReading read_opencode_usage(const RunArtifacts& run, const std::vector<Mess
       stored.push_back(std::move(m));
     }
   }
-  for (const TextArtifact* t : provider_transcripts(run, "opencode")) {
-    auto where = opencode_store_path(t->path);
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : provider_transcripts(run, "opencode")) {
+    auto where = opencode_store_path(listed->path);
     if (!where || (where->kind != OpencodeStoreKind::Message && where->kind != OpencodeStoreKind::Session)) continue;
+    const TextArtifact* t = &log_text(run, *listed, log_buffer);
     auto value = parser.parse(t->text, &t->text);
     if (!value || !json::is_object(*value)) continue;
     if (where->kind == OpencodeStoreKind::Session) {

@@ -106,8 +106,9 @@ void read_pi_session(const TextArtifact& artifact, std::vector<Message>& message
 void PiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   PiSessions& sessions = own(context).sessions;
+  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "pi")) {
-    read_pi_session(*t, messages, tool_calls, todos, sessions);
+    read_pi_session(log_text(run, *t, scratch), messages, tool_calls, todos, sessions);
   }
   if (sessions.todos) {
     for (TodoItem todo : *sessions.todos) {

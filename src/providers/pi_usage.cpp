@@ -48,7 +48,9 @@ UsageReading read_usage(const RunArtifacts& run, std::string_view family, const 
   bool details_usage = false;
   bool unlisted = false;
   json::DocParser parser;
-  for (const TextArtifact* log : provider_transcripts(run, family)) {
+  TextArtifact log_buffer;
+  for (const TextArtifact* listed : provider_transcripts(run, family)) {
+    const TextArtifact* log = &log_text(run, *listed, log_buffer);
     std::optional<std::string> agent;
     bool spawned = false;
     for_each_wanted_line(*log, parser, wanted, [&](std::uint64_t line, json::Element v) {
