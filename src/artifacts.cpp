@@ -203,7 +203,22 @@ bool read_log_into(const std::string& path, std::string& out) {
   // meanwhile cannot make the read endless; a log beyond the per-log limit
   // or with a hole is read up to there, in whole lines.
   const std::uint64_t readable = readable_log_bytes(f.fd, length);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0 || !append_read(f.fd, readable, readable, out)) {
+  if (::lseek(f.fd, 0, SEEK_SET) != 0) return false;
+  bool read = false;
+  if (out.capacity() >= readable + json::kPadding) {
+    // A buffer already used for a longer log is filled in place: it was
+    // touched before, so clearing it first costs little.
+    out.resize(static_cast<std::size_t>(readable));
+    std::uint64_t got = 0;
+    read = read_up_to(f.fd, out.data(), readable, got);
+    out.resize(static_cast<std::size_t>(got));
+  } else {
+    // Room for an eighth more, so that the next log, often of about the
+    // same length, fits in the same buffer.
+    out.reserve(static_cast<std::size_t>(readable + readable / 8) + json::kPadding);
+    read = append_read(f.fd, readable, readable, out);
+  }
+  if (!read) {
     out.clear();
     return false;
   }

@@ -37,7 +37,7 @@ bool has_queued_prompts(const TextArtifact& artifact) {
   // when the run is loaded: a transcript under ".Claude/Projects/" is read but
   // its queued prompts are left as they are.
   return matches_log_path(*find_harness("claude")->session_logs, artifact.path) &&
-         artifact.text.find(kQueuedCommand) != std::string::npos;
+         text::contains(artifact.text, kQueuedCommand);
 }
 
 std::string rewrite_queued_prompts(const std::string& content) {
