@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a C++ source differs from what clang-format makes of it (the
-# .clang-format files hold the project's style); prints the files to fix.
+# .clang-format file at the top holds the project's style); prints the files
+# to fix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bad=()

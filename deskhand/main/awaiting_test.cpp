@@ -52,8 +52,7 @@ TEST(AwaitReport, NoAnswerPastTenSecondsIsAPlatformError) {
   const auto report = await_report(platform, completion, "the operation");
   ASSERT_FALSE(report.ok());
   ASSERT_TRUE(std::holds_alternative<PlatformError>(report.failure()));
-  EXPECT_EQ(std::get<PlatformError>(report.failure()).detail,
-            "the operation did not answer within 10 seconds");
+  EXPECT_EQ(std::get<PlatformError>(report.failure()).detail, "the operation did not answer within 10 seconds");
   // 1,000 polls reach the deadline; the 1,001st is past it.
   EXPECT_EQ(platform.sleeps, std::vector<std::uint64_t>(1001, k10ms));
 }

@@ -5,14 +5,11 @@
 namespace deskhand {
 
 std::string base64_encode(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t at = 0;
-  const auto byte = [&](std::size_t i) {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i]));
-  };
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i])); };
   for (; at + 3 <= bytes.size(); at += 3) {
     const std::uint32_t group = (byte(at) << 16) | (byte(at + 1) << 8) | byte(at + 2);
     out += kAlphabet[(group >> 18) & 0x3F];

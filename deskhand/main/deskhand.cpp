@@ -26,8 +26,7 @@ Result<json> run(Platform& platform, const std::string& action, const json& requ
     return fail("This Mac is locked. Unlock it before using screenshots or app control.");
   }
   if (!platform.preflight_screen_capture_access()) {
-    return fail(
-        "Enable Screen Recording for Mirel's Mac helper in System Settings, then reconnect.");
+    return fail("Enable Screen Recording for Mirel's Mac helper in System Settings, then reconnect.");
   }
   auto eligible = list_eligible_windows(platform);
   if (!eligible) return eligible.failure();

@@ -20,8 +20,7 @@ bool screen_is_locked(const std::optional<nlohmann::json>& session);
 // Checks, in order: "permissions" (no other check); the screen lock; Screen
 // Recording; the listing ("windows"); the window selection; "capture"; and
 // for every other name the focus procedure and the input actions.
-Result<nlohmann::json> run(Platform& platform, const std::string& action,
-                           const nlohmann::json& request);
+Result<nlohmann::json> run(Platform& platform, const std::string& action, const nlohmann::json& request);
 
 // Reads, validates and performs the request on standard input and returns
 // the success reply or the failure. At most 32,769 bytes are read: more than

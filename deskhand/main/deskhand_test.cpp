@@ -13,8 +13,7 @@ using testing::FakePlatform;
 using testing::kUnavailable;
 using testing::make_window;
 
-constexpr const char* kLocked =
-    "This Mac is locked. Unlock it before using screenshots or app control.";
+constexpr const char* kLocked = "This Mac is locked. Unlock it before using screenshots or app control.";
 constexpr const char* kNoScreenRecording =
     "Enable Screen Recording for Mirel's Mac helper in System Settings, then reconnect.";
 
@@ -64,8 +63,7 @@ TEST(InputAndValidation, OneByteOverTheLimitIsInvalidWithoutParsing) {
   EXPECT_EQ(reply, (json{{"error", "Invalid Mac input"}}));
 
   FakePlatform second;
-  const json valid =
-      run_process(second, padded_request(R"({"action":"permissions"})", 32769), &status);
+  const json valid = run_process(second, padded_request(R"({"action":"permissions"})", 32769), &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(valid, (json{{"error", "Invalid Mac input"}}));
   EXPECT_EQ(second.count("screen"), 0);
@@ -79,24 +77,20 @@ TEST(InputAndValidation, EmptyInputIsAPlatformError) {
 }
 
 TEST(InputAndValidation, MalformedJsonIsAPlatformError) {
-  for (const std::string input :
-       {R"({"action":)", "permissions", R"({"action":"windows"} x)", "\xff"}) {
+  for (const std::string input : {R"({"action":)", "permissions", R"({"action":"windows"} x)", "\xff"}) {
     FakePlatform platform;
     int status = -1;
-    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Mac action failed"}}))
-        << input;
+    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Mac action failed"}})) << input;
     EXPECT_EQ(status, 1);
   }
 }
 
 TEST(InputAndValidation, NotAnObjectOrNoTextActionIsInvalid) {
-  for (const std::string input :
-       {R"([{"action":"permissions"}])", R"("permissions")", R"({"action":5})", R"({})",
-        R"({"action":null})", R"({"action":["permissions"]})", "42", "null"}) {
+  for (const std::string input : {R"([{"action":"permissions"}])", R"("permissions")", R"({"action":5})", R"({})",
+                                  R"({"action":null})", R"({"action":["permissions"]})", "42", "null"}) {
     FakePlatform platform;
     int status = -1;
-    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Invalid Mac input"}}))
-        << input;
+    EXPECT_EQ(run_process(platform, input, &status), (json{{"error", "Invalid Mac input"}})) << input;
     EXPECT_EQ(status, 1);
     EXPECT_EQ(platform.count("screen"), 0);
   }
@@ -158,8 +152,7 @@ TEST(InputAndValidation, AReplyThatCannotBeWrittenEndsWithStatusOne) {
 }
 
 TEST(InputAndValidation, ReplyBytesOfAPlatformFailureHideTheDetail) {
-  EXPECT_EQ(reply_bytes(Result<json>(PlatformError{"secret detail"})),
-            R"({"error":"Mac action failed"})");
+  EXPECT_EQ(reply_bytes(Result<json>(PlatformError{"secret detail"})), R"({"error":"Mac action failed"})");
   EXPECT_EQ(reply_bytes(Result<json>(fail("Unsupported key"))), R"({"error":"Unsupported key"})");
 }
 
@@ -182,12 +175,10 @@ TEST(LockAndPermissions, PermissionsReportEachPermission) {
   FakePlatform platform;
   platform.screen_recording = true;
   platform.trusted = false;
-  EXPECT_EQ(*run(platform, "permissions", json::object()),
-            (json{{"screen", true}, {"accessibility", false}}));
+  EXPECT_EQ(*run(platform, "permissions", json::object()), (json{{"screen", true}, {"accessibility", false}}));
   platform.screen_recording = false;
   platform.trusted = true;
-  EXPECT_EQ(*run(platform, "permissions", json::object()),
-            (json{{"screen", false}, {"accessibility", true}}));
+  EXPECT_EQ(*run(platform, "permissions", json::object()), (json{{"screen", false}, {"accessibility", true}}));
 }
 
 TEST(LockAndPermissions, ALockedScreenStopsEveryOtherAction) {
@@ -226,8 +217,7 @@ TEST(LockAndPermissions, OnlyAMissingStateOrTheBooleanFalseMeansUnlocked) {
     EXPECT_TRUE(screen_is_locked(session)) << session.dump();
     FakePlatform platform;
     platform.session = session;
-    EXPECT_EQ(error_of(run(platform, "click", json{{"action", "click"}})), kLocked)
-        << session.dump();
+    EXPECT_EQ(error_of(run(platform, "click", json{{"action", "click"}})), kLocked) << session.dump();
     EXPECT_EQ(platform.listings, 0);
   }
 }
@@ -236,8 +226,7 @@ TEST(LockAndPermissions, MissingScreenRecordingStopsEveryOtherAction) {
   for (const std::string action : {"windows", "capture", "click", "type", "key", "dance"}) {
     FakePlatform platform;
     platform.screen_recording = false;
-    EXPECT_EQ(error_of(run(platform, action, json{{"action", action}})), kNoScreenRecording)
-        << action;
+    EXPECT_EQ(error_of(run(platform, action, json{{"action", action}})), kNoScreenRecording) << action;
     EXPECT_EQ(platform.listings, 0);
   }
 }
@@ -253,8 +242,7 @@ TEST(LockAndPermissions, AListingErrorIsAPlatformError) {
   for (const std::string action : {"windows", "capture", "click"}) {
     FakePlatform platform;
     platform.listing = PlatformError{"listing failed"};
-    EXPECT_EQ(error_of(run(platform, action, json{{"windowId", 1}})), "Mac action failed")
-        << action;
+    EXPECT_EQ(error_of(run(platform, action, json{{"windowId", 1}})), "Mac action failed") << action;
   }
 }
 
@@ -273,10 +261,9 @@ TEST(Dispatch, AnUnknownActionIsReportedAfterTheFocusIsVerified) {
   platform.listing = std::vector<Window>{window};
   platform.running = {42};
   platform.focused = window.frame;
-  const json request = {
-      {"action", "dance"},
-      {"windowId", 7},
-      {"target", {{"pid", 42}, {"x", 10}, {"y", 20}, {"width", 300}, {"height", 200}}}};
+  const json request = {{"action", "dance"},
+                        {"windowId", 7},
+                        {"target", {{"pid", 42}, {"x", 10}, {"y", 20}, {"width", 300}, {"height", 200}}}};
   EXPECT_EQ(error_of(run(platform, "dance", request)), "Unknown Mac action");
   EXPECT_EQ(platform.activations, std::vector<std::int32_t>{42});
   EXPECT_EQ(platform.listings, 2);

@@ -21,8 +21,7 @@
 
 namespace deskhand::testing {
 
-inline constexpr const char* kUnavailable =
-    "The selected window is unavailable. List windows again.";
+inline constexpr const char* kUnavailable = "The selected window is unavailable. List windows again.";
 
 // The reply's error text, or "<success>".
 inline std::string error_of(const Result<nlohmann::json>& reply) {
@@ -43,8 +42,7 @@ inline Window make_window(std::uint32_t id, std::int32_t pid, Rect frame,
   window.layer = 0;
   window.frame = frame;
   window.title = std::move(title);
-  window.owner =
-      OwningApplication{pid, "App " + std::to_string(pid), "com.example.app" + std::to_string(pid)};
+  window.owner = OwningApplication{pid, "App " + std::to_string(pid), "com.example.app" + std::to_string(pid)};
   return window;
 }
 
@@ -137,12 +135,11 @@ class FakePlatform final : public Platform {
     const bool hangs = listing_hangs || (listings > 1 && second_listing_hangs);
     return schedule(answer, hangs, listing_delay);
   }
-  CompletionPtr<NativeHandle> start_capture_image(
-      const Window&, const CaptureConfiguration& configuration) override {
+  CompletionPtr<NativeHandle> start_capture_image(const Window&, const CaptureConfiguration& configuration) override {
     calls.push_back("capture");
     captures.push_back(configuration);
-    Result<NativeHandle> answer = image ? Result<NativeHandle>(std::make_shared<int>(0))
-                                        : Result<NativeHandle>(image.failure());
+    Result<NativeHandle> answer =
+        image ? Result<NativeHandle>(std::make_shared<int>(0)) : Result<NativeHandle>(image.failure());
     return schedule(answer, capture_hangs, capture_delay);
   }
   CapturedImage encode_png(const NativeHandle&) override {
@@ -216,8 +213,7 @@ class FakePlatform final : public Platform {
     event.point = point;
     return event;
   }
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
-                                                  bool key_down) override {
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override {
     calls.push_back("createKey");
     if (keyboard_events_available <= 0) return std::nullopt;
     --keyboard_events_available;
@@ -271,12 +267,8 @@ class FakePlatform final : public Platform {
   std::vector<std::function<bool(std::chrono::nanoseconds)>> pending_;
   std::vector<std::shared_ptr<void>> hung_;
 
-  static AxObject ax(FakeAx::Kind kind, Rect frame) {
-    return AxObject{std::make_shared<FakeAx>(FakeAx{kind, frame})};
-  }
-  static const FakeAx& of(const AxObject& object) {
-    return *static_cast<const FakeAx*>(object.native.get());
-  }
+  static AxObject ax(FakeAx::Kind kind, Rect frame) { return AxObject{std::make_shared<FakeAx>(FakeAx{kind, frame})}; }
+  static const FakeAx& of(const AxObject& object) { return *static_cast<const FakeAx*>(object.native.get()); }
 };
 
 }  // namespace deskhand::testing

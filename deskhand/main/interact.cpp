@@ -32,12 +32,10 @@ bool within_tolerance(double a, double b) { return std::abs(a - b) < kFocusToler
 
 bool frame_within_tolerance(const Rect& frame, const Rect& focused) {
   return within_tolerance(frame.x, focused.x) && within_tolerance(frame.y, focused.y) &&
-         within_tolerance(frame.width, focused.width) &&
-         within_tolerance(frame.height, focused.height);
+         within_tolerance(frame.width, focused.width) && within_tolerance(frame.height, focused.height);
 }
 
-constexpr const char* kDifferentWindow =
-    "A different window has focus. Focus the selected window and capture again.";
+constexpr const char* kDifferentWindow = "A different window has focus. Focus the selected window and capture again.";
 
 // Windows without an owning application are never selected; this guards the
 // actions when they are called on such a window all the same.
@@ -126,14 +124,13 @@ Result<Rect> focused_window_frame(Platform& platform, std::int32_t pid) {
 // Exactly one window of the application, eligible or not, lies within the
 // tolerance of the focused frame in a fresh listing, and it is the selected
 // one.
-Result<Done> require_single_candidate(Platform& platform, std::int32_t pid,
-                                      const Rect& focused_frame, std::uint32_t window_id) {
+Result<Done> require_single_candidate(Platform& platform, std::int32_t pid, const Rect& focused_frame,
+                                      std::uint32_t window_id) {
   auto listed = list_shareable_content(platform);
   if (!listed) return listed.failure();
   std::vector<std::uint32_t> candidates;
   for (const Window& window : *listed) {
-    if (window.owner && window.owner->pid == pid &&
-        frame_within_tolerance(window.frame, focused_frame)) {
+    if (window.owner && window.owner->pid == pid && frame_within_tolerance(window.frame, focused_frame)) {
       candidates.push_back(window.window_id);
     }
   }
@@ -179,8 +176,7 @@ std::vector<std::u16string_view> text_chunks(std::u16string_view units) {
   return chunks;
 }
 
-Result<Done> focus_selected_window(Platform& platform, const json& request,
-                                   const Window& selected) {
+Result<Done> focus_selected_window(Platform& platform, const json& request, const Window& selected) {
   if (auto trusted = require_accessibility(platform); !trusted) return trusted.failure();
   if (!target_matches(request, selected)) {
     return fail("Window geometry changed. Capture it again before interacting.");
@@ -215,11 +211,9 @@ Result<Done> click(Platform& platform, const json& request, const Window& select
     // which click it is and which window lies under the pointer; without
     // them apps (Chromium and Electron above all) drop the click.
     platform.set_integer_value_field(*event, EventField::mouse_click_state, 1);
-    platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer,
+    platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer, selected.window_id);
+    platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer_that_can_handle_this_event,
                                      selected.window_id);
-    platform.set_integer_value_field(
-        *event, EventField::window_under_mouse_pointer_that_can_handle_this_event,
-        selected.window_id);
     platform.post_to_pid(pid, *event);
   }
   return Done{};
@@ -245,22 +239,19 @@ Result<Done> type_text(Platform& platform, const json& request, const Window& se
 
 Result<Done> press_key(Platform& platform, const json& request, const Window& selected) {
   const json* key = member(request, "key");
-  const auto code = key != nullptr && key->is_string()
-                        ? key_code_for(key->get_ref<const std::string&>())
-                        : std::nullopt;
+  const auto code =
+      key != nullptr && key->is_string() ? key_code_for(key->get_ref<const std::string&>()) : std::nullopt;
   if (!code) return fail("Unsupported key");
   const auto owner = owner_pid(selected);
   if (!owner) return owner.failure();
   const std::int32_t pid = *owner;
   for (const bool key_down : {true, false}) {
-    if (!post_key(platform, pid, *code, key_down, std::nullopt))
-      return fail("Cannot create keyboard event");
+    if (!post_key(platform, pid, *code, key_down, std::nullopt)) return fail("Cannot create keyboard event");
   }
   return Done{};
 }
 
-Result<json> interact(Platform& platform, const std::string& action, const json& request,
-                      const Window& selected) {
+Result<json> interact(Platform& platform, const std::string& action, const json& request, const Window& selected) {
   auto focus = focus_selected_window(platform, request, selected);
   if (!focus) return focus.failure();
 

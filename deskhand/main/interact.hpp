@@ -38,8 +38,7 @@ std::vector<std::u16string_view> text_chunks(std::u16string_view units);
 // caller's "target" geometry, activation of the application (through
 // Accessibility when the system refuses it), the wait for it to come to the
 // front, and the Accessibility checks of the focused window. Posts nothing.
-Result<Done> focus_selected_window(Platform& platform, const nlohmann::json& request,
-                                   const Window& selected);
+Result<Done> focus_selected_window(Platform& platform, const nlohmann::json& request, const Window& selected);
 
 // The actions, after the focus procedure. Each posts to the selected window's
 // process only, and posts nothing when its arguments are wrong. A click is a
@@ -54,7 +53,7 @@ Result<Done> press_key(Platform& platform, const nlohmann::json& request, const 
 // Focuses the selected window and performs the action; replies with
 // "complete" true and "windowId". An action name other than "click", "type"
 // and "key" fails with "Unknown Mac action" once the focus is verified.
-Result<nlohmann::json> interact(Platform& platform, const std::string& action,
-                                const nlohmann::json& request, const Window& selected);
+Result<nlohmann::json> interact(Platform& platform, const std::string& action, const nlohmann::json& request,
+                                const Window& selected);
 
 }  // namespace deskhand

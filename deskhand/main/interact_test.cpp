@@ -14,15 +14,13 @@ using testing::make_window;
 
 constexpr const char* kNoAccessibility =
     "Enable Accessibility for Mirel's Mac helper in System Settings, then reconnect.";
-constexpr const char* kGeometryChanged =
-    "Window geometry changed. Capture it again before interacting.";
+constexpr const char* kGeometryChanged = "Window geometry changed. Capture it again before interacting.";
 constexpr const char* kClosed = "The application closed.";
 constexpr const char* kNotFocused = "Could not focus the selected app.";
 constexpr const char* kNoFocusedWindow =
     "Cannot identify the focused window. Focus the selected window manually and capture again.";
 constexpr const char* kCannotVerify = "Cannot verify the focused window.";
-constexpr const char* kDifferentWindow =
-    "A different window has focus. Focus the selected window and capture again.";
+constexpr const char* kDifferentWindow = "A different window has focus. Focus the selected window and capture again.";
 constexpr const char* kAmbiguous =
     "The focused window is ambiguous or changed. Move overlapping windows apart and capture the "
     "selected window again.";
@@ -46,9 +44,7 @@ class Interaction : public ::testing::Test {
     platform.focused = kFrame;
   }
 
-  static json target() {
-    return json{{"pid", kPid}, {"x", 100}, {"y", 200}, {"width", 800}, {"height", 600}};
-  }
+  static json target() { return json{{"pid", kPid}, {"x", 100}, {"y", 200}, {"width", 800}, {"height", 600}}; }
 
   static json request(const std::string& action, json extra = json::object()) {
     json r{{"action", action}, {"windowId", 7}, {"target", target()}};
@@ -105,9 +101,7 @@ TEST_F(Interaction, AVerifiedClickPostsDownAndUpToTheProcess) {
 TEST_F(Interaction, AccessibilityIsRequiredBeforeAnythingElse) {
   platform.trusted = false;
   for (const std::string action : {"click", "type", "key", "dance"}) {
-    EXPECT_EQ(
-        error_of(action, request(action, {{"x", 1}, {"y", 1}, {"text", "a"}, {"key", "tab"}})),
-        kNoAccessibility);
+    EXPECT_EQ(error_of(action, request(action, {{"x", 1}, {"y", 1}, {"text", "a"}, {"key", "tab"}})), kNoAccessibility);
   }
   EXPECT_TRUE(platform.activations.empty());
   EXPECT_TRUE(platform.posted.empty());
@@ -168,8 +162,7 @@ TEST_F(Interaction, FractionalTargetGeometryMustMatchExactly) {
   platform.listing = std::vector<Window>{window};
   platform.focused = window.frame;
   json r = request("key", {{"key", "tab"}});
-  r["target"] =
-      json{{"pid", 42}, {"x", 100.5}, {"y", 200.25}, {"width", 800.75}, {"height", 600.125}};
+  r["target"] = json{{"pid", 42}, {"x", 100.5}, {"y", 200.25}, {"width", 800.75}, {"height", 600.125}};
   EXPECT_TRUE(succeeds("key", r));
   r["target"]["x"] = 100;
   EXPECT_EQ(error_of("key", r), kGeometryChanged);
@@ -198,9 +191,8 @@ TEST_F(Interaction, ARefusedActivationFallsBackToAccessibilityAtOnce) {
   platform.activation_refused = true;
   ASSERT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
   // No look at the front between the refusal and Accessibility.
-  EXPECT_EQ(
-      activation_calls(platform),
-      (std::vector<std::string>{"activate", "axFrontmost", "sleep", "frontmost", "frontmost"}));
+  EXPECT_EQ(activation_calls(platform),
+            (std::vector<std::string>{"activate", "axFrontmost", "sleep", "frontmost", "frontmost"}));
   EXPECT_EQ(platform.accessibility_fronts, std::vector<std::int32_t>{kPid});
 }
 
@@ -208,8 +200,7 @@ TEST_F(Interaction, AnAcceptedActivationWithoutEffectFallsBackToAccessibility) {
   platform.activation_brings_front = false;
   ASSERT_TRUE(succeeds("key", request("key", {{"key", "tab"}})));
   EXPECT_EQ(activation_calls(platform),
-            (std::vector<std::string>{"activate", "frontmost", "axFrontmost", "sleep", "frontmost",
-                                      "frontmost"}));
+            (std::vector<std::string>{"activate", "frontmost", "axFrontmost", "sleep", "frontmost", "frontmost"}));
   EXPECT_EQ(platform.accessibility_fronts, std::vector<std::int32_t>{kPid});
 }
 
@@ -312,8 +303,7 @@ TEST_F(Interaction, UnextractableFocusedGeometryMeansADifferentWindow) {
 }
 
 TEST_F(Interaction, FocusedGeometryWithinOnePointPasses) {
-  const Rect near[] = {
-      {100.5, 200, 800, 600}, {99.001, 200.999, 800, 600}, {100, 200, 800.9, 599.1}};
+  const Rect near[] = {{100.5, 200, 800, 600}, {99.001, 200.999, 800, 600}, {100, 200, 800.9, 599.1}};
   for (const Rect& focused : near) {
     reset();
     platform.focused = focused;
@@ -362,8 +352,8 @@ TEST_F(Interaction, ANeighbourOnePointAwayIsNoCandidate) {
 
 TEST_F(Interaction, TheSingleCandidateMustBeTheSelectedWindow) {
   platform.focused = Rect{100.5, 200, 800, 600};
-  platform.second_listing = std::vector<Window>{make_window(7, kPid, {300, 300, 800, 600}),
-                                                make_window(8, kPid, {100, 200, 800, 600})};
+  platform.second_listing =
+      std::vector<Window>{make_window(7, kPid, {300, 300, 800, 600}), make_window(8, kPid, {100, 200, 800, 600})};
   EXPECT_EQ(error_of("type", request("type", {{"text", "x"}})), kAmbiguous);
   EXPECT_TRUE(platform.posted.empty());
 }
@@ -393,8 +383,7 @@ TEST_F(Interaction, TheFocusIsVerifiedBeforeTheArgumentsAreRead) {
   platform.trusted = false;
   EXPECT_EQ(error_of("click", request("click", {{"x", -1}})), kNoAccessibility);
   platform.trusted = true;
-  EXPECT_EQ(error_of("click", request("click", {{"x", -1}})),
-            "Click is outside the selected window.");
+  EXPECT_EQ(error_of("click", request("click", {{"x", -1}})), "Click is outside the selected window.");
   EXPECT_EQ(platform.activations.size(), 1u);
 }
 
@@ -434,8 +423,7 @@ TEST_F(Interaction, ClicksOutsideTheWindowPostNothing) {
       {{"x", nullptr}, {"y", 1}},
   };
   for (const json& args : outside) {
-    EXPECT_EQ(error_of("click", request("click", args)), "Click is outside the selected window.")
-        << args.dump();
+    EXPECT_EQ(error_of("click", request("click", args)), "Click is outside the selected window.") << args.dump();
   }
   EXPECT_TRUE(platform.posted.empty());
 }
@@ -478,8 +466,7 @@ TEST_F(Interaction, TextOfUpTo8000CodeUnitsIsAccepted) {
     EXPECT_EQ(platform.posted[i].second.text, std::u16string(20, u'a'));
   }
   // An emoji counts as two code units: 7,998 + 2 = 8,000.
-  ASSERT_TRUE(
-      succeeds("type", request("type", {{"text", std::string(7998, 'a') + "\xF0\x9F\x98\x80"}})));
+  ASSERT_TRUE(succeeds("type", request("type", {{"text", std::string(7998, 'a') + "\xF0\x9F\x98\x80"}})));
   // A two-byte UTF-8 character is one code unit: 8,000 of them.
   std::string accented;
   for (int i = 0; i < 8000; ++i) accented += "\xC3\xA9";
@@ -495,8 +482,7 @@ TEST_F(Interaction, InvalidTextPostsNothing) {
                           json::array({"a"}),
                           json(true)};
   for (const json& text : invalid) {
-    EXPECT_EQ(error_of("type", request("type", {{"text", text}})), "Invalid text")
-        << text.dump().substr(0, 40);
+    EXPECT_EQ(error_of("type", request("type", {{"text", text}})), "Invalid text") << text.dump().substr(0, 40);
   }
   EXPECT_EQ(error_of("type", request("type")), "Invalid text");
   EXPECT_TRUE(platform.posted.empty());
@@ -515,8 +501,7 @@ TEST_F(Interaction, AKeyboardEventThatCannotBeCreatedFailsTyping) {
 TEST_F(Interaction, WhatWasTypedBeforeAnEventFailedStaysPosted) {
   // 21 units: a pair for the first 20, then the key-up of the last one fails.
   platform.keyboard_events_available = 3;
-  EXPECT_EQ(error_of("type", request("type", {{"text", std::string(21, 'x')}})),
-            "Cannot create keyboard event");
+  EXPECT_EQ(error_of("type", request("type", {{"text", std::string(21, 'x')}})), "Cannot create keyboard event");
   ASSERT_EQ(platform.posted.size(), 3u);
   EXPECT_EQ(platform.posted[1].second.type, EventType::key_up);
   EXPECT_EQ(platform.posted[1].second.text, std::u16string(20, u'x'));

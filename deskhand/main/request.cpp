@@ -38,9 +38,7 @@ const json* member(const json& value, std::string_view key) {
   return found == value.end() ? nullptr : &*found;
 }
 
-const json* member(const json* value, std::string_view key) {
-  return value == nullptr ? nullptr : member(*value, key);
-}
+const json* member(const json* value, std::string_view key) { return value == nullptr ? nullptr : member(*value, key); }
 
 std::optional<std::uint32_t> exact_uint32(const json* value) {
   const auto wide = exact_uint64(value);
@@ -93,16 +91,14 @@ std::optional<std::int64_t> exact_int64(const json* value) {
   if (value == nullptr) return std::nullopt;
   if (value->is_number_unsigned()) {
     const auto v = value->get<std::uint64_t>();
-    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-      return std::nullopt;
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
     return static_cast<std::int64_t>(v);
   }
   if (value->is_number_integer()) return value->get<std::int64_t>();
   if (value->is_number_float()) {
     const double v = value->get<double>();
     // [-2^63, 2^63): every whole double in it converts exactly.
-    if (!std::isfinite(v) || std::trunc(v) != v || v < -9223372036854775808.0 ||
-        v >= 9223372036854775808.0) {
+    if (!std::isfinite(v) || std::trunc(v) != v || v < -9223372036854775808.0 || v >= 9223372036854775808.0) {
       return std::nullopt;
     }
     return static_cast<std::int64_t>(v);

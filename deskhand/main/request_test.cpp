@@ -55,8 +55,8 @@ TEST(ExactNumbers, Unsigned32) {
   for (std::size_t i = 0; i < std::size(values); ++i) {
     EXPECT_EQ(exact_uint32(&values[i]), expected[i]) << values[i].dump();
   }
-  for (const json& v : {json(-1), json(12.5), json(4294967296ull), json(4294967296.0), json(1e300),
-                        json("7"), json(true), json(nullptr), json::object()}) {
+  for (const json& v : {json(-1), json(12.5), json(4294967296ull), json(4294967296.0), json(1e300), json("7"),
+                        json(true), json(nullptr), json::object()}) {
     EXPECT_FALSE(exact_uint32(&v).has_value()) << v.dump();
   }
   EXPECT_FALSE(exact_uint32(nullptr).has_value());
@@ -68,8 +68,8 @@ TEST(ExactNumbers, Signed32) {
   for (std::size_t i = 0; i < std::size(values); ++i) {
     EXPECT_EQ(exact_int32(&values[i]), expected[i]) << values[i].dump();
   }
-  for (const json& v : {json(-2147483649ll), json(2147483648ll), json(2147483648u), json(0.5),
-                        json(false), json("1")}) {
+  for (const json& v :
+       {json(-2147483649ll), json(2147483648ll), json(2147483648u), json(0.5), json(false), json("1")}) {
     EXPECT_FALSE(exact_int32(&v).has_value()) << v.dump();
   }
 }
@@ -88,15 +88,14 @@ TEST(ExactNumbers, Signed64AndUnsigned64) {
 }
 
 TEST(ExactNumbers, Double) {
-  const json values[] = {json(0.5), json(-100), json(9007199254740992ull),
-                         json(-9007199254740992ll)};
+  const json values[] = {json(0.5), json(-100), json(9007199254740992ull), json(-9007199254740992ll)};
   const double expected[] = {0.5, -100.0, 9007199254740992.0, -9007199254740992.0};
   for (std::size_t i = 0; i < std::size(values); ++i) {
     EXPECT_EQ(exact_double(&values[i]), expected[i]) << values[i].dump();
   }
   // 2^53 + 1 has no exact double.
-  for (const json& v : {json(9007199254740993ull), json(-9007199254740993ll),
-                        json(18446744073709551615ull), json(true), json("1.5"), json(nullptr)}) {
+  for (const json& v : {json(9007199254740993ull), json(-9007199254740993ll), json(18446744073709551615ull), json(true),
+                        json("1.5"), json(nullptr)}) {
     EXPECT_FALSE(exact_double(&v).has_value()) << v.dump();
   }
 }

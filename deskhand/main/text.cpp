@@ -38,8 +38,8 @@ std::string utf8_from_utf16(std::u16string_view text) {
     char32_t scalar = unit;
     if (is_high_surrogate(unit)) {
       if (at + 1 < text.size() && is_low_surrogate(text[at + 1])) {
-        scalar = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                 (static_cast<char32_t>(text[at + 1]) - 0xDC00);
+        scalar =
+            0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(text[at + 1]) - 0xDC00);
         ++at;
       } else {
         scalar = kReplacement;

@@ -13,8 +13,7 @@ namespace deskhand {
 using nlohmann::json;
 
 bool is_eligible(const Window& window) {
-  return window.layer == 0 && window.frame.width > 1 && window.frame.height > 1 &&
-         window.owner.has_value();
+  return window.layer == 0 && window.frame.width > 1 && window.frame.height > 1 && window.owner.has_value();
 }
 
 std::vector<Window> eligible_windows(const std::vector<Window>& windows) {
@@ -93,9 +92,8 @@ CaptureConfiguration capture_configuration(const Rect& frame) {
 }
 
 Result<json> capture(Platform& platform, const Window& window) {
-  auto captured = await_report(
-      platform, *platform.start_capture_image(window, capture_configuration(window.frame)),
-      "the window capture");
+  auto captured = await_report(platform, *platform.start_capture_image(window, capture_configuration(window.frame)),
+                               "the window capture");
   if (!captured) return captured.failure();
   const CapturedImage image = platform.encode_png(*captured);
   if (!image.png || image.png->empty() || image.png->size() > kMaxPngBytes) {

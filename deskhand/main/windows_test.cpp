@@ -14,8 +14,7 @@ using testing::FakePlatform;
 using testing::kUnavailable;
 using testing::make_window;
 
-constexpr const char* kTooLarge =
-    "Window screenshot exceeds 3 MB; resize the window and try again.";
+constexpr const char* kTooLarge = "Window screenshot exceeds 3 MB; resize the window and try again.";
 
 std::string repeat(const std::string& piece, std::size_t times) {
   std::string out;
@@ -58,9 +57,9 @@ TEST(EligibilityAndSelection, ListingKeepsThePlatformOrderOfEligibleWindows) {
   menu.layer = 25;
   Window orphan = make_window(4, 42, {0, 0, 100, 100});
   orphan.owner.reset();
-  platform.listing = std::vector<Window>{make_window(3, 42, {0, 0, 100, 100}), menu,
-                                         make_window(1, 43, {0, 0, 100, 100}), orphan,
-                                         make_window(5, 42, {0, 0, 1, 100})};
+  platform.listing =
+      std::vector<Window>{make_window(3, 42, {0, 0, 100, 100}), menu, make_window(1, 43, {0, 0, 100, 100}), orphan,
+                          make_window(5, 42, {0, 0, 1, 100})};
   const auto reply = run(platform, "windows", json::object());
   ASSERT_TRUE(reply.ok());
   std::vector<std::uint32_t> ids;
@@ -75,8 +74,7 @@ TEST(EligibilityAndSelection, NoEligibleWindowsListsAnEmptyArray) {
 
 TEST(EligibilityAndSelection, AtMostTheFirstHundredAreListed) {
   std::vector<Window> windows;
-  for (std::uint32_t id = 1; id <= 150; ++id)
-    windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
+  for (std::uint32_t id = 1; id <= 150; ++id) windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
   const json reply = windows_reply(windows);
   ASSERT_EQ(reply.at("windows").size(), 100u);
   EXPECT_EQ(reply["windows"][0]["windowId"], 1);
@@ -84,8 +82,7 @@ TEST(EligibilityAndSelection, AtMostTheFirstHundredAreListed) {
 }
 
 TEST(EligibilityAndSelection, ADescriptionHasExactlyTheNineKeys) {
-  Window window =
-      make_window(4294967295u, -5, {-10.25, 20.5, 800.75, 600.125}, std::string("Inbox"));
+  Window window = make_window(4294967295u, -5, {-10.25, 20.5, 800.75, 600.125}, std::string("Inbox"));
   window.owner->name = "Mail";
   window.owner->bundle_id = "com.apple.mail";
   EXPECT_EQ(describe(window), (json{{"windowId", 4294967295u},
@@ -118,8 +115,8 @@ TEST(EligibilityAndSelection, AWindowWithoutTitleHasAnEmptyTitle) {
 
 TEST(EligibilityAndSelection, SelectionNeedsAnExactUnsigned32BitIdentifier) {
   const std::vector<Window> eligible{make_window(7, 42, {0, 0, 10, 10})};
-  for (const json& id : {json(12.5), json(-1), json(-7), json("7"), json(true), json(nullptr),
-                         json(4294967296ull), json(7.5), json::array({7})}) {
+  for (const json& id : {json(12.5), json(-1), json(-7), json("7"), json(true), json(nullptr), json(4294967296ull),
+                         json(7.5), json::array({7})}) {
     const auto selected = select_window(json{{"windowId", id}}, eligible);
     ASSERT_FALSE(selected.ok()) << id.dump();
     EXPECT_EQ(reply_text(selected.failure()), kUnavailable);
@@ -131,8 +128,7 @@ TEST(EligibilityAndSelection, SelectionNeedsAnExactUnsigned32BitIdentifier) {
 }
 
 TEST(EligibilityAndSelection, TheFirstWindowWithTheIdentifierIsSelected) {
-  const std::vector<Window> eligible{make_window(7, 42, {0, 0, 10, 10}),
-                                     make_window(7, 43, {5, 5, 20, 20})};
+  const std::vector<Window> eligible{make_window(7, 42, {0, 0, 10, 10}), make_window(7, 43, {5, 5, 20, 20})};
   const auto selected = select_window(json{{"windowId", 7}}, eligible);
   ASSERT_TRUE(selected.ok());
   EXPECT_EQ(selected->owner->pid, 42);
@@ -154,8 +150,7 @@ TEST(EligibilityAndSelection, IneligibleWindowsCannotBeSelected) {
 TEST(EligibilityAndSelection, AWindowBeyondTheFirstHundredCanStillBeSelected) {
   FakePlatform platform;
   std::vector<Window> windows;
-  for (std::uint32_t id = 1; id <= 150; ++id)
-    windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
+  for (std::uint32_t id = 1; id <= 150; ++id) windows.push_back(make_window(id, 42, {0, 0, 50, 50}));
   platform.listing = windows;
   const auto reply = run(platform, "capture", json{{"windowId", 150}});
   ASSERT_TRUE(reply.ok());
@@ -173,7 +168,8 @@ TEST(CaptureSizingAndLimit, TheLongerSideIsAtMost1600Pixels) {
       {{0, 0, 800, 600}, 800, 600},
       {{0, 0, 1000, 3200}, 500, 1600},
       {{0, 0, 1600, 1600}, 1600, 1600},
-      {{0, 0, 1600.9, 900.9}, 1600, 900},  // scale 1600/1600.9; 900.9 × 0.99943… = 900.39…
+      {{0, 0, 1600.9, 900.9}, 1600, 900},  // scale 1600/1600.9; 900.9 × 0.99943… =
+                                           // 900.39…
       {{0, 0, 1000.7, 500.3}, 1000, 500},  // never enlarged; integer parts
       {{0, 0, 2.5, 2.5}, 2, 2},
       {{0, 0, 4000, 1.5}, 1600, 1},  // 1.5 × 0.4 = 0.6, at least 1

@@ -168,8 +168,8 @@ class Platform {
   virtual CompletionPtr<std::vector<Window>> start_shareable_content() = 0;
   // SCScreenshotManager with a filter on the window alone: the captured
   // image (a CGImage).
-  virtual CompletionPtr<NativeHandle> start_capture_image(
-      const Window& window, const CaptureConfiguration& configuration) = 0;
+  virtual CompletionPtr<NativeHandle> start_capture_image(const Window& window,
+                                                          const CaptureConfiguration& configuration) = 0;
   // CGImageGetWidth, CGImageGetHeight, and the image encoded by
   // NSBitmapImageRep as PNG with no properties.
   virtual CapturedImage encode_png(const NativeHandle& image) = 0;
@@ -203,8 +203,7 @@ class Platform {
   // CGEventCreateMouseEvent with the left button; none when it cannot be created.
   virtual std::optional<InputEvent> create_mouse_event(EventType type, Point point) = 0;
   // CGEventCreateKeyboardEvent; none when it cannot be created.
-  virtual std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
-                                                          bool key_down) = 0;
+  virtual std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) = 0;
   // CGEventKeyboardSetUnicodeString with the UTF-16 code units.
   virtual void keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) = 0;
   // CGEventSetIntegerValueField.

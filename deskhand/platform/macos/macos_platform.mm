@@ -54,26 +54,23 @@ Window window_from(SCWindow* window) {
   out.window_id = window.windowID;
   out.layer = window.windowLayer;
   const CGRect frame = window.frame;
-  out.frame = Rect{CGRectGetMinX(frame), CGRectGetMinY(frame), CGRectGetWidth(frame),
-                   CGRectGetHeight(frame)};
+  out.frame = Rect{CGRectGetMinX(frame), CGRectGetMinY(frame), CGRectGetWidth(frame), CGRectGetHeight(frame)};
   if (window.title != nil) out.title = utf8(window.title);
   if (SCRunningApplication* application = window.owningApplication) {
-    out.owner = OwningApplication{application.processID, utf8(application.applicationName),
-                                  utf8(application.bundleIdentifier)};
+    out.owner =
+        OwningApplication{application.processID, utf8(application.applicationName), utf8(application.bundleIdentifier)};
   }
   out.native = owned((__bridge_retained CFTypeRef)window);
   return out;
 }
 
 // What a listing's completion handler delivers: every window, or the error.
-Result<std::vector<Window>> windows_of(SCShareableContent* _Nullable content,
-                                       NSError* _Nullable error) {
+Result<std::vector<Window>> windows_of(SCShareableContent* _Nullable content, NSError* _Nullable error) {
   @autoreleasepool {
     if (error != nil || content == nil) return platform_error(error, "no shareable content");
     NSArray<SCWindow*>* windows = content.windows;
     std::vector<Window> out;
-    for (NSUInteger i = 0; i < windows.count; ++i)
-      out.push_back(window_from([windows objectAtIndex:i]));
+    for (NSUInteger i = 0; i < windows.count; ++i) out.push_back(window_from([windows objectAtIndex:i]));
     return out;
   }
 }
@@ -93,8 +90,8 @@ CGEventField event_field(EventField field) {
 std::optional<AxObject> copy_attribute(const AxObject& element, CFStringRef attribute) {
   if (!element.native) return std::nullopt;
   CFTypeRef value = NULL;
-  const AXError error = AXUIElementCopyAttributeValue(
-      static_cast<AXUIElementRef>(element.native.get()), attribute, &value);
+  const AXError error =
+      AXUIElementCopyAttributeValue(static_cast<AXUIElementRef>(element.native.get()), attribute, &value);
   if (value == NULL) return std::nullopt;
   NativeHandle handle = owned(value);
   if (error != kAXErrorSuccess) return std::nullopt;
@@ -168,19 +165,18 @@ class MacPlatform final : public Platform {
   CompletionPtr<std::vector<Window>> start_shareable_content() override {
     @autoreleasepool {
       auto completion = std::make_shared<Completion<std::vector<Window>>>();
-      [SCShareableContent
-          getShareableContentExcludingDesktopWindows:YES
-                                 onScreenWindowsOnly:YES
-                                   completionHandler:^(SCShareableContent* _Nullable content,
-                                                       NSError* _Nullable error) {
-                                     completion->deliver(windows_of(content, error));
-                                   }];
+      [SCShareableContent getShareableContentExcludingDesktopWindows:YES
+                                                 onScreenWindowsOnly:YES
+                                                   completionHandler:^(SCShareableContent* _Nullable content,
+                                                                       NSError* _Nullable error) {
+                                                     completion->deliver(windows_of(content, error));
+                                                   }];
       return completion;
     }
   }
 
-  CompletionPtr<NativeHandle> start_capture_image(
-      const Window& window, const CaptureConfiguration& configuration) override {
+  CompletionPtr<NativeHandle> start_capture_image(const Window& window,
+                                                  const CaptureConfiguration& configuration) override {
     @autoreleasepool {
       SCWindow* target = (__bridge SCWindow*)window.native.get();
       if (target == nil) {
@@ -195,16 +191,15 @@ class MacPlatform final : public Platform {
         stream.ignoreShadowsSingleWindow = configuration.ignore_shadows_single_window;
         stream.ignoreGlobalClipSingleWindow = configuration.ignore_global_clip_single_window;
         auto completion = std::make_shared<Completion<NativeHandle>>();
-        [SCScreenshotManager
-            captureImageWithFilter:filter
-                     configuration:stream
-                 completionHandler:^(CGImageRef _Nullable image, NSError* _Nullable error) {
-                   if (error != nil || image == NULL) {
-                     completion->deliver(platform_error(error, "no image captured"));
-                   } else {
-                     completion->deliver(owned(CFRetain(image)));
-                   }
-                 }];
+        [SCScreenshotManager captureImageWithFilter:filter
+                                      configuration:stream
+                                  completionHandler:^(CGImageRef _Nullable image, NSError* _Nullable error) {
+                                    if (error != nil || image == NULL) {
+                                      completion->deliver(platform_error(error, "no image captured"));
+                                    } else {
+                                      completion->deliver(owned(CFRetain(image)));
+                                    }
+                                  }];
         return completion;
       }
       return completed<NativeHandle>(PlatformError{"window capture needs macOS 14"});
@@ -219,8 +214,7 @@ class MacPlatform final : public Platform {
       out.pixel_width = CGImageGetWidth(image);
       out.pixel_height = CGImageGetHeight(image);
       NSBitmapImageRep* bitmap = [[NSBitmapImageRep alloc] initWithCGImage:image];
-      NSData* png = [bitmap representationUsingType:NSBitmapImageFileTypePNG
-                                         properties:[NSDictionary dictionary]];
+      NSData* png = [bitmap representationUsingType:NSBitmapImageFileTypePNG properties:[NSDictionary dictionary]];
       if (png != nil) out.png = bytes_of(png);
       return out;
     }
@@ -228,8 +222,7 @@ class MacPlatform final : public Platform {
 
   ActivationAnswer activate_running_application(std::int32_t pid) override {
     @autoreleasepool {
-      NSRunningApplication* application =
-          [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
+      NSRunningApplication* application = [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
       if (application == nil) return ActivationAnswer::no_application;
       BOOL allowed = NO;
       if (@available(macOS 14.0, *)) {
@@ -252,8 +245,7 @@ class MacPlatform final : public Platform {
     AXUIElementRef application = AXUIElementCreateApplication(pid);
     if (application == NULL) return false;
     const NativeHandle element = owned(application);
-    return AXUIElementSetAttributeValue(application, kAXFrontmostAttribute, kCFBooleanTrue) ==
-           kAXErrorSuccess;
+    return AXUIElementSetAttributeValue(application, kAXFrontmostAttribute, kCFBooleanTrue) == kAXErrorSuccess;
   }
 
   std::optional<std::int32_t> frontmost_application_pid() override {
@@ -276,8 +268,7 @@ class MacPlatform final : public Platform {
     if (application == NULL) return std::nullopt;
     const AxObject element{owned(application)};
     auto focused = copy_attribute(element, kAXFocusedWindowAttribute);
-    if (!focused || CFGetTypeID(focused->native.get()) != AXUIElementGetTypeID())
-      return std::nullopt;
+    if (!focused || CFGetTypeID(focused->native.get()) != AXUIElementGetTypeID()) return std::nullopt;
     return focused;
   }
 
@@ -305,10 +296,8 @@ class MacPlatform final : public Platform {
 
   std::optional<InputEvent> create_mouse_event(EventType type, Point point) override {
     if (type != EventType::left_mouse_down && type != EventType::left_mouse_up) return std::nullopt;
-    const CGEventType mouse_type =
-        type == EventType::left_mouse_down ? kCGEventLeftMouseDown : kCGEventLeftMouseUp;
-    CGEventRef event =
-        CGEventCreateMouseEvent(NULL, mouse_type, CGPoint{point.x, point.y}, kCGMouseButtonLeft);
+    const CGEventType mouse_type = type == EventType::left_mouse_down ? kCGEventLeftMouseDown : kCGEventLeftMouseUp;
+    CGEventRef event = CGEventCreateMouseEvent(NULL, mouse_type, CGPoint{point.x, point.y}, kCGMouseButtonLeft);
     if (event == NULL) return std::nullopt;
     InputEvent out;
     out.type = type;
@@ -317,8 +306,7 @@ class MacPlatform final : public Platform {
     return out;
   }
 
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
-                                                  bool key_down) override {
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override {
     CGEventRef event = CGEventCreateKeyboardEvent(NULL, virtual_key, key_down);
     if (event == NULL) return std::nullopt;
     InputEvent out;
@@ -337,8 +325,7 @@ class MacPlatform final : public Platform {
 
   void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) override {
     if (!event.native) return;
-    CGEventSetIntegerValueField(static_cast<CGEventRef>(event.native.get()), event_field(field),
-                                value);
+    CGEventSetIntegerValueField(static_cast<CGEventRef>(event.native.get()), event_field(field), value);
     record_integer_field(event, field, value);
   }
 

@@ -13,9 +13,7 @@ namespace {
 
 using nlohmann::json;
 
-PlatformError invalid(const std::string& what) {
-  return PlatformError{"invalid simulated desktop: " + what};
-}
+PlatformError invalid(const std::string& what) { return PlatformError{"invalid simulated desktop: " + what}; }
 
 // The member, or null when it is missing or JSON null.
 const json* present(const json& object, std::string_view key) {
@@ -87,8 +85,7 @@ Result<SimWindow> read_window(const json& value, std::size_t index) {
     if (name == nullptr || !name->is_string() || bundle == nullptr || !bundle->is_string()) {
       return invalid(what + " has an owner without text \"name\" and \"bundleId\"");
     }
-    out.window.owner =
-        OwningApplication{*pid, name->get<std::string>(), bundle->get<std::string>()};
+    out.window.owner = OwningApplication{*pid, name->get<std::string>(), bundle->get<std::string>()};
   }
   if (const json* png_bytes = present(value, "pngBytes")) {
     const auto v = exact_uint64(png_bytes);
@@ -248,9 +245,8 @@ Result<Desktop> parse_desktop(std::string_view text) {
   Desktop desktop;
   // The windows come before "running", whose default they make.
   using Reader = Result<Done> (*)(const json&, Desktop&);
-  for (const Reader read :
-       {read_session, read_flags, read_windows, read_running, read_frontmost, read_activation,
-        read_focused, read_event_log, read_after_focus_check}) {
+  for (const Reader read : {read_session, read_flags, read_windows, read_running, read_frontmost, read_activation,
+                            read_focused, read_event_log, read_after_focus_check}) {
     if (auto done = read(*parsed, desktop); !done) return done.failure();
   }
   return desktop;
@@ -279,8 +275,7 @@ Focus focused_window_of(const Desktop& desktop, std::int32_t pid) {
   const auto found = desktop.focused.find(pid);
   if (found != desktop.focused.end()) return found->second;
   for (const SimWindow& w : desktop.windows) {
-    if (w.window.owner && w.window.owner->pid == pid)
-      return Focus{FocusKind::frame, w.window.frame};
+    if (w.window.owner && w.window.owner->pid == pid) return Focus{FocusKind::frame, w.window.frame};
   }
   return Focus{FocusKind::none, {}};
 }

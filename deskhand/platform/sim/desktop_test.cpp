@@ -123,8 +123,7 @@ TEST(SimDesktop, RunningFrontmostActivationAndFocus) {
 }
 
 TEST(SimDesktop, AChangeAfterTheFocusCheckReplacesOnlyTheKeysItGives) {
-  auto desktop =
-      parse_desktop(R"({"windows": [{"windowId": 7, "x": 1, "y": 2, "width": 30, "height": 40,
+  auto desktop = parse_desktop(R"({"windows": [{"windowId": 7, "x": 1, "y": 2, "width": 30, "height": 40,
     "owner": {"pid": 42, "name": "A", "bundleId": "a"}}], "frontmost": 42,
     "afterFocusCheck": {"frontmost": 99, "focused": {"42": "none"}}})");
   ASSERT_TRUE(desktop.ok());

@@ -7,8 +7,7 @@
 
 namespace deskhand::sim {
 
-std::optional<std::string> encode_png(std::size_t width, std::size_t height,
-                                      const std::vector<std::uint8_t>& rgb) {
+std::optional<std::string> encode_png(std::size_t width, std::size_t height, const std::vector<std::uint8_t>& rgb) {
   constexpr std::size_t kMaxSide = 1u << 16;
   if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return std::nullopt;
   if (rgb.size() != width * height * 3) return std::nullopt;

@@ -32,8 +32,7 @@ std::optional<Decoded> decode(const std::string& png) {
 }
 
 TEST(EncodePng, RoundTripsThePixels) {
-  const std::vector<std::uint8_t> rgb{255, 0,  0,  0,  255, 0,  0,  0,  255,
-                                      10,  20, 30, 40, 50,  60, 70, 80, 90};
+  const std::vector<std::uint8_t> rgb{255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
   const auto png = encode_png(3, 2, rgb);
   ASSERT_TRUE(png.has_value());
   EXPECT_EQ(png->substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));

@@ -25,13 +25,9 @@ struct SimAx {
   Focus focus;
 };
 
-AxObject make_ax(SimAx::Kind kind, const Focus& focus) {
-  return AxObject{std::make_shared<SimAx>(SimAx{kind, focus})};
-}
+AxObject make_ax(SimAx::Kind kind, const Focus& focus) { return AxObject{std::make_shared<SimAx>(SimAx{kind, focus})}; }
 
-const SimAx* as_sim_ax(const AxObject& object) {
-  return static_cast<const SimAx*>(object.native.get());
-}
+const SimAx* as_sim_ax(const AxObject& object) { return static_cast<const SimAx*>(object.native.get()); }
 
 // What a simulated capture produced: the configured size, the window it
 // shows and the PNG size its description asks for.
@@ -72,8 +68,7 @@ std::string event_log_line(std::int32_t pid, const InputEvent& event) {
   return line.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::vector<std::uint8_t> simulated_pixels(std::size_t width, std::size_t height,
-                                           std::uint32_t window_id) {
+std::vector<std::uint8_t> simulated_pixels(std::size_t width, std::size_t height, std::uint32_t window_id) {
   std::vector<std::uint8_t> rgb(width * height * 3);
   std::size_t at = 0;
   for (std::size_t y = 0; y < height; ++y) {
@@ -132,9 +127,7 @@ bool SimPlatform::write_standard_output(std::string_view bytes) {
   return true;
 }
 
-std::chrono::steady_clock::time_point SimPlatform::now() {
-  return std::chrono::steady_clock::now();
-}
+std::chrono::steady_clock::time_point SimPlatform::now() { return std::chrono::steady_clock::now(); }
 
 std::optional<json> SimPlatform::copy_session_dictionary() { return desktop_.session; }
 
@@ -156,8 +149,8 @@ CompletionPtr<std::vector<Window>> SimPlatform::start_shareable_content() {
   return completed<std::vector<Window>>(std::move(windows));
 }
 
-CompletionPtr<NativeHandle> SimPlatform::start_capture_image(
-    const Window& window, const CaptureConfiguration& configuration) {
+CompletionPtr<NativeHandle> SimPlatform::start_capture_image(const Window& window,
+                                                             const CaptureConfiguration& configuration) {
   if (desktop_.capture_hangs) return std::make_shared<Completion<NativeHandle>>();
   if (desktop_.capture_error) {
     return completed<NativeHandle>(PlatformError{"capturing the window failed"});
@@ -172,8 +165,8 @@ CompletionPtr<NativeHandle> SimPlatform::start_capture_image(
       configuration.height > 65536) {
     return completed<NativeHandle>(PlatformError{"the capture size is not usable"});
   }
-  return completed<NativeHandle>(NativeHandle(std::make_shared<SimImage>(SimImage{
-      configuration.width, configuration.height, window.window_id, sim_window->png_bytes})));
+  return completed<NativeHandle>(NativeHandle(std::make_shared<SimImage>(
+      SimImage{configuration.width, configuration.height, window.window_id, sim_window->png_bytes})));
 }
 
 CapturedImage SimPlatform::encode_png(const NativeHandle& native) {
@@ -182,8 +175,8 @@ CapturedImage SimPlatform::encode_png(const NativeHandle& native) {
   if (image == nullptr) return out;
   out.pixel_width = image->width;
   out.pixel_height = image->height;
-  out.png = sim::encode_png(image->width, image->height,
-                            simulated_pixels(image->width, image->height, image->window_id));
+  out.png =
+      sim::encode_png(image->width, image->height, simulated_pixels(image->width, image->height, image->window_id));
   if (image->png_bytes) {
     // The encoded data takes exactly the size the desktop asks for.
     std::string data = out.png.value_or(std::string());
@@ -222,8 +215,7 @@ std::optional<AxObject> SimPlatform::copy_focused_window(std::int32_t pid) {
 
 std::optional<AxObject> SimPlatform::copy_position(const AxObject& window) {
   const SimAx* ax = as_sim_ax(window);
-  if (ax == nullptr || ax->kind != SimAx::Kind::window ||
-      ax->focus.kind == FocusKind::position_error) {
+  if (ax == nullptr || ax->kind != SimAx::Kind::window || ax->focus.kind == FocusKind::position_error) {
     return std::nullopt;
   }
   return make_ax(SimAx::Kind::position, ax->focus);
@@ -264,8 +256,7 @@ std::optional<InputEvent> SimPlatform::create_mouse_event(EventType type, Point 
   return event;
 }
 
-std::optional<InputEvent> SimPlatform::create_keyboard_event(std::uint16_t virtual_key,
-                                                             bool key_down) {
+std::optional<InputEvent> SimPlatform::create_keyboard_event(std::uint16_t virtual_key, bool key_down) {
   if (desktop_.keyboard_events_fail) return std::nullopt;
   InputEvent event;
   event.type = key_down ? EventType::key_down : EventType::key_up;

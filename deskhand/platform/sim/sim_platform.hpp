@@ -21,8 +21,7 @@ std::string event_log_line(std::int32_t pid, const InputEvent& event);
 
 // The image that a simulated capture shows: a gradient that depends on the
 // window, width × height RGB pixels.
-std::vector<std::uint8_t> simulated_pixels(std::size_t width, std::size_t height,
-                                           std::uint32_t window_id);
+std::vector<std::uint8_t> simulated_pixels(std::size_t width, std::size_t height, std::uint32_t window_id);
 
 class SimPlatform final : public Platform {
  public:
@@ -43,8 +42,8 @@ class SimPlatform final : public Platform {
   // A description with "listHangs" / "captureHangs" gets a completion that is
   // never delivered.
   CompletionPtr<std::vector<Window>> start_shareable_content() override;
-  CompletionPtr<NativeHandle> start_capture_image(
-      const Window& window, const CaptureConfiguration& configuration) override;
+  CompletionPtr<NativeHandle> start_capture_image(const Window& window,
+                                                  const CaptureConfiguration& configuration) override;
   CapturedImage encode_png(const NativeHandle& image) override;
 
   // An application whose "activation" is "ignored" comes forward neither way:
@@ -61,8 +60,7 @@ class SimPlatform final : public Platform {
   std::optional<Size> value_get_size(const AxObject& value) override;
 
   std::optional<InputEvent> create_mouse_event(EventType type, Point point) override;
-  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key,
-                                                  bool key_down) override;
+  std::optional<InputEvent> create_keyboard_event(std::uint16_t virtual_key, bool key_down) override;
   void keyboard_set_unicode_string(InputEvent& event, std::u16string_view text) override;
   void set_integer_value_field(InputEvent& event, EventField field, std::int64_t value) override;
   void post_to_pid(std::int32_t pid, const InputEvent& event) override;

@@ -102,8 +102,7 @@ TEST(SimPlatform, CaptureErrorsAreReported) {
 }
 
 TEST(SimPlatform, ActivationMakesARunningApplicationFrontmostUnlessIgnored) {
-  SimPlatform platform =
-      platform_for(R"({"running": [1, 2, 4], "frontmost": 2, "activation": {"2": "ignored"}})");
+  SimPlatform platform = platform_for(R"({"running": [1, 2, 4], "frontmost": 2, "activation": {"2": "ignored"}})");
   EXPECT_EQ(platform.frontmost_application_pid(), 2);
   EXPECT_EQ(platform.activate_running_application(3), ActivationAnswer::no_application);
   EXPECT_FALSE(platform.set_frontmost_through_accessibility(3));
@@ -119,8 +118,7 @@ TEST(SimPlatform, ActivationMakesARunningApplicationFrontmostUnlessIgnored) {
 }
 
 TEST(SimPlatform, AccessibilityFollowsTheFocusedDescription) {
-  SimPlatform platform =
-      platform_for(R"({"focused": {"1": {"x": 1, "y": 2, "width": 3, "height": 4},
+  SimPlatform platform = platform_for(R"({"focused": {"1": {"x": 1, "y": 2, "width": 3, "height": 4},
     "2": "none", "3": "positionError", "4": "sizeError"}})");
   const auto window = platform.copy_focused_window(1);
   ASSERT_TRUE(window.has_value());
@@ -148,12 +146,9 @@ TEST(SimPlatform, EventLogLines) {
   down.point = {110.5, 220};
   down.click_state = 1;
   down.window_under_pointer = 7;
-  EXPECT_EQ(json::parse(event_log_line(42, down)), (json{{"pid", 42},
-                                                         {"type", "leftMouseDown"},
-                                                         {"x", 110.5},
-                                                         {"y", 220},
-                                                         {"clickState", 1},
-                                                         {"windowId", 7}}));
+  EXPECT_EQ(
+      json::parse(event_log_line(42, down)),
+      (json{{"pid", 42}, {"type", "leftMouseDown"}, {"x", 110.5}, {"y", 220}, {"clickState", 1}, {"windowId", 7}}));
   InputEvent up = down;
   up.type = EventType::left_mouse_up;
   EXPECT_EQ(json::parse(event_log_line(42, up))["type"], "leftMouseUp");
@@ -161,14 +156,12 @@ TEST(SimPlatform, EventLogLines) {
   InputEvent key;
   key.type = EventType::key_down;
   key.key_code = 36;
-  EXPECT_EQ(json::parse(event_log_line(-3, key)),
-            (json{{"pid", -3}, {"type", "keyDown"}, {"keyCode", 36}}));
+  EXPECT_EQ(json::parse(event_log_line(-3, key)), (json{{"pid", -3}, {"type", "keyDown"}, {"keyCode", 36}}));
   key.type = EventType::key_up;
   key.key_code = 0;
   key.text = u"h\u00e9\U0001F600";
-  EXPECT_EQ(
-      json::parse(event_log_line(7, key)),
-      (json{{"pid", 7}, {"type", "keyUp"}, {"keyCode", 0}, {"text", "h\xC3\xA9\xF0\x9F\x98\x80"}}));
+  EXPECT_EQ(json::parse(event_log_line(7, key)),
+            (json{{"pid", 7}, {"type", "keyUp"}, {"keyCode", 0}, {"text", "h\xC3\xA9\xF0\x9F\x98\x80"}}));
   EXPECT_EQ(event_log_line(7, key).find('\n'), std::string::npos);
 }
 
@@ -198,8 +191,7 @@ TEST(SimPlatform, EventFieldsAreKeptOnTheEvent) {
   ASSERT_TRUE(event.has_value());
   platform.set_integer_value_field(*event, EventField::mouse_click_state, 1);
   platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer, 9);
-  platform.set_integer_value_field(
-      *event, EventField::window_under_mouse_pointer_that_can_handle_this_event, 10);
+  platform.set_integer_value_field(*event, EventField::window_under_mouse_pointer_that_can_handle_this_event, 10);
   EXPECT_EQ(event->click_state, 1);
   EXPECT_EQ(event->window_under_pointer, 9);
   EXPECT_EQ(event->window_under_pointer_that_can_handle, 10);
@@ -215,8 +207,7 @@ TEST(SimPlatform, EventsThatCannotBeCreated) {
 }
 
 TEST(SimPlatform, PermissionsAndSession) {
-  SimPlatform platform =
-      platform_for(R"({"session": {"CGSSessionScreenIsLocked": true}, "accessibility": true})");
+  SimPlatform platform = platform_for(R"({"session": {"CGSSessionScreenIsLocked": true}, "accessibility": true})");
   EXPECT_EQ(platform.copy_session_dictionary(), (json{{"CGSSessionScreenIsLocked", true}}));
   EXPECT_FALSE(platform.preflight_screen_capture_access());
   EXPECT_TRUE(platform.is_process_trusted());

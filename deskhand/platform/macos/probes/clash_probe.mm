@@ -14,12 +14,9 @@ BOOL probe(NSRunningApplication* application, NSRunningApplication* source) {
   return [application activateFromApplication:source options:0];
 }
 #elif defined(PROBE_UNGUARDED_PROPERTY)
-void probe(SCStreamConfiguration* configuration) {
-  configuration.ignoreGlobalClipSingleWindow = YES;
-}
+void probe(SCStreamConfiguration* configuration) { configuration.ignoreGlobalClipSingleWindow = YES; }
 #elif defined(PROBE_GUARDED)
-BOOL probe(NSRunningApplication* application, NSRunningApplication* source,
-           SCStreamConfiguration* configuration) {
+BOOL probe(NSRunningApplication* application, NSRunningApplication* source, SCStreamConfiguration* configuration) {
   if (@available(macOS 14.0, *)) {
     configuration.ignoreGlobalClipSingleWindow = YES;
     return [application activateFromApplication:source options:0];

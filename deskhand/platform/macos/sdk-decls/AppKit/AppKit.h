@@ -26,8 +26,7 @@ enum : NSUInteger {
 + (nullable instancetype)runningApplicationWithProcessIdentifier:(pid_t)pid;
 - (BOOL)activateWithOptions:(NSApplicationActivationOptions)options;
 - (BOOL)activateFromApplication:(NSRunningApplication*)application
-                        options:(NSApplicationActivationOptions)options
-    API_AVAILABLE(macos(14.0));
+                        options:(NSApplicationActivationOptions)options API_AVAILABLE(macos(14.0));
 @end
 
 @interface NSWorkspace : NSObject

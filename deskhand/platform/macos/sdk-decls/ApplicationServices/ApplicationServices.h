@@ -45,8 +45,7 @@ CFTypeID AXUIElementGetTypeID(void);
 AXUIElementRef AXUIElementCreateApplication(pid_t pid);
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef _Nullable* _Nonnull value);
-AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
-                                     CFTypeRef value);
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef value);
 
 CFTypeID AXValueGetTypeID(void);
 Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr);

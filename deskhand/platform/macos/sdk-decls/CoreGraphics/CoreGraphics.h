@@ -82,12 +82,9 @@ enum CGEventField : uint32_t {
 typedef enum CGEventField CGEventField;
 
 // CGEvent.h
-CGEventRef _Nullable CGEventCreateMouseEvent(CGEventSourceRef _Nullable source,
-                                             CGEventType mouseType,
-                                             CGPoint mouseCursorPosition,
-                                             CGMouseButton mouseButton);
-CGEventRef _Nullable CGEventCreateKeyboardEvent(CGEventSourceRef _Nullable source,
-                                                CGKeyCode virtualKey, bool keyDown);
+CGEventRef _Nullable CGEventCreateMouseEvent(CGEventSourceRef _Nullable source, CGEventType mouseType,
+                                             CGPoint mouseCursorPosition, CGMouseButton mouseButton);
+CGEventRef _Nullable CGEventCreateKeyboardEvent(CGEventSourceRef _Nullable source, CGKeyCode virtualKey, bool keyDown);
 void CGEventKeyboardSetUnicodeString(CGEventRef _Nullable event, UniCharCount stringLength,
                                      const UniChar* _Nullable unicodeString);
 void CGEventSetIntegerValueField(CGEventRef _Nullable event, CGEventField field, int64_t value);

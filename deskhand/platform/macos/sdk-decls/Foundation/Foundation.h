@@ -73,8 +73,7 @@ extern NSRunLoopMode const NSDefaultRunLoopMode;
 @interface NSFileHandle : NSObject
 @property(class, readonly, strong) NSFileHandle* fileHandleWithStandardInput;
 @property(class, readonly, strong) NSFileHandle* fileHandleWithStandardOutput;
-- (nullable NSData*)readDataUpToLength:(NSUInteger)length
-                                 error:(out NSError**)error API_AVAILABLE(macos(10.15));
+- (nullable NSData*)readDataUpToLength:(NSUInteger)length error:(out NSError**)error API_AVAILABLE(macos(10.15));
 - (BOOL)writeData:(NSData*)data error:(out NSError**)error API_AVAILABLE(macos(10.15));
 @end
 

@@ -27,9 +27,8 @@ API_AVAILABLE(macos(12.3))
 @interface SCShareableContent : NSObject
 + (void)getShareableContentExcludingDesktopWindows:(BOOL)excludeDesktopWindows
                                onScreenWindowsOnly:(BOOL)onScreenWindowsOnly
-                                 completionHandler:
-                                     (void (^)(SCShareableContent* _Nullable shareableContent,
-                                               NSError* _Nullable error))completionHandler;
+                                 completionHandler:(void (^)(SCShareableContent* _Nullable shareableContent,
+                                                             NSError* _Nullable error))completionHandler;
 @property(readonly) NSArray<SCWindow*>* windows;
 @end
 
@@ -51,8 +50,8 @@ API_AVAILABLE(macos(14.0))
 @interface SCScreenshotManager : NSObject
 + (void)captureImageWithFilter:(SCContentFilter*)contentFilter
                  configuration:(SCStreamConfiguration*)config
-             completionHandler:(nullable void (^)(CGImageRef _Nullable sampleBuffer,
-                                                  NSError* _Nullable error))completionHandler;
+             completionHandler:
+                 (nullable void (^)(CGImageRef _Nullable sampleBuffer, NSError* _Nullable error))completionHandler;
 @end
 
 #pragma clang assume_nonnull end

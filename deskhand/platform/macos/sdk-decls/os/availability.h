@@ -6,5 +6,4 @@
 #pragma once
 
 #define __API_AVAILABLE_PLATFORM_macos(version) macos, introduced = version
-#define API_AVAILABLE(platform_version) \
-  __attribute__((availability(__API_AVAILABLE_PLATFORM_##platform_version)))
+#define API_AVAILABLE(platform_version) __attribute__((availability(__API_AVAILABLE_PLATFORM_##platform_version)))
