@@ -93,9 +93,7 @@ std::optional<std::string> spawn_message(const std::vector<ToolCall>& tool_calls
 std::vector<SubAgent> codex_sub_agents(std::vector<SubAgent> defaults, const std::vector<CodexSpawnedLog>& logs,
                                        const std::vector<ToolCall>& tool_calls) {
   for (const CodexSpawnedLog& log : logs) {
-    bool listed = false;
-    for (const SubAgent& a : defaults) listed = listed || a.id == log.session.id;
-    if (listed) continue;
+    if (lists_sub_agent(defaults, log.session.id)) continue;
     SubAgent agent;
     agent.id = log.session.id;
     agent.title = log.session.title;

@@ -126,9 +126,7 @@ std::vector<SubAgent> omp_sub_agents(std::vector<SubAgent> defaults, const std::
     if (name.ends_with(".jsonl")) name.remove_suffix(6);
     SubAgent agent;
     agent.id = s.id.value_or(std::string(name));
-    bool listed = false;
-    for (const SubAgent& a : defaults) listed = listed || a.id == agent.id;
-    if (listed) continue;
+    if (lists_sub_agent(defaults, agent.id)) continue;
     agent.title = std::string(name);
     if (s.first_user_message) agent.prompt = std::string(text::take_chars(*s.first_user_message, text::kPromptChars));
     agent.state = s.yielded || s.exited || s.ends_with_answer ? ActivityState::Finished : ActivityState::Running;

@@ -1,5 +1,7 @@
 #include "parser.hpp"
 
+#include <algorithm>
+
 #include "../classify/activity.hpp"
 #include "../classify/common.hpp"
 #include "../classify/todos.hpp"
@@ -101,6 +103,10 @@ std::vector<SubAgent> default_sub_agents(std::string_view family, const RunArtif
   a.state = ActivityState::Finished;
   a.source = "metadata.json";
   return {a};
+}
+
+bool lists_sub_agent(const std::vector<SubAgent>& agents, std::string_view id) {
+  return std::any_of(agents.begin(), agents.end(), [&](const SubAgent& a) { return a.id == id; });
 }
 
 json::Value default_snapshots(const RunArtifacts& run) {

@@ -85,6 +85,8 @@ std::vector<std::string> parser_lineage(std::string_view family, std::string_vie
 
 // Defaults, callable by parsers that extend them.
 std::vector<SubAgent> default_sub_agents(std::string_view family, const RunArtifacts& run);
+// Whether the list holds a sub-agent with this id already.
+bool lists_sub_agent(const std::vector<SubAgent>& agents, std::string_view id);
 json::Value default_snapshots(const RunArtifacts& run);
 // The snapshots with a harness's own list added under `key`: into them when
 // they are an object, else beside them, which move under "manifest". An empty

@@ -121,9 +121,7 @@ void PiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vecto
 std::vector<SubAgent> PiParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
   std::vector<SubAgent> agents = Parser::sub_agents(run, context);
   for (const SubAgent& agent : own(context).sessions.sub_agents) {
-    bool listed = false;
-    for (const SubAgent& a : agents) listed = listed || a.id == agent.id;
-    if (!listed) agents.push_back(agent);
+    if (!lists_sub_agent(agents, agent.id)) agents.push_back(agent);
   }
   return agents;
 }
