@@ -19,8 +19,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
-declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0
-  [gemini]=0.61.0)
+source bench/common.sh
 version=${versions[$harness]}
 make_run=${MAKE_RUN:-../shared/bench/make_run.py}
 # Gemini chats come from the generator beside this script.
@@ -43,16 +42,7 @@ mapfile -t logs < <(find "$run/snapshots" -type f \( -name '*.jsonl' -o -name '*
      -o -path '*/.gemini/tmp/*/chats/*' \) | sort)
 log_bytes=$(cat "${logs[@]}" | wc -c)
 
-# median wall seconds of K runs of a command (output discarded)
-median() {
-  local times=()
-  for _ in $(seq "$runs"); do
-    local s e
-    s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N)
-    times+=("$(echo "$e - $s" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.4f", m}'
-}
+median() { wall_median "$runs" 4 "$@"; }
 peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}'; }
 
 tracelens=(${build}/bin/tracelens parse-run --input "$run" --harness "$harness" --version "$version")

@@ -19,15 +19,8 @@ while [ $# -gt 0 ]; do
 done
 command -v /usr/bin/time >/dev/null || { echo "/usr/bin/time is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 
-median() {
-  local times=()
-  for _ in $(seq "$runs"); do
-    local s e
-    s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N)
-    times+=("$(echo "$e - $s" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'
-}
+source bench/common.sh
+median() { wall_median "$runs" 3 "$@"; }
 peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}'; }
 
 printf '%8s %12s %10s %10s %10s %10s %9s\n' "MB asked" "db bytes" "messages" "calls" "time s" "peak MB" "peak/db"

@@ -18,8 +18,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
-declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0
-  [gemini]=0.61.0)
+source bench/common.sh
 version=${versions[$harness]}
 bin=$build/bin/tracelens
 cpu() {  # user+sys seconds of one run
@@ -31,7 +30,7 @@ for _ in $(seq "$runs"); do
   plain+=("$(cpu)")
   usage+=("$(cpu --usage)")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+median() { printf '%s\n' "$@" | median_of 3; }
 p=$(median "${plain[@]}") u=$(median "${usage[@]}")
 echo "$harness: without ${plain[*]}"
 echo "$harness: with    ${usage[*]}"

@@ -36,8 +36,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
-declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0
-  [gemini]=0.61.0)
+source bench/common.sh
 bench_dir=${BENCH_DIR:-/tmp/tracelens-floor}
 make_run=${MAKE_RUN:-../shared/bench/make_run.py}
 floor_src=${FLOOR_SRC:-../shared/bench/floor.cpp}
@@ -100,10 +99,7 @@ measure() {
 }
 
 # median FILE COLUMN (1 wall, 2 user, 3 sys, 4 peak KB, 5 faults, 6 CPU)
-median() {
-  awk -v c="$2" '{print $c}' "$1" | sort -g |
-    awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.4f", m}'
-}
+median() { awk -v c="$2" '{print $c}' "$1" | median_of 4; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
 

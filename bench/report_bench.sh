@@ -24,7 +24,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
-declare -A versions=([claude]=2.1.217 [codex]=0.155.0 [cursor]=1.7.0 [opencode]=1.17.3 [pi]=0.73.1 [omp]=15.11.0)
+source bench/common.sh
 version=${versions[$harness]}
 make_run=${MAKE_RUN:-../shared/bench/make_run.py}
 [ -f "$make_run" ] || { echo "make_run.py not found at $make_run (set MAKE_RUN)" >&2; exit 2; }
@@ -55,7 +55,7 @@ stats=()
 for _ in $(seq "$runs"); do
   stats+=("$(/usr/bin/time -f '%e %U %S %M' "$report" "$out/doc.json" 2>&1 >"$out/page.html" | tail -n 1)")
 done
-median() { sort -g | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.3f", m}'; }
+median() { median_of 3; }
 wall=$(printf '%s\n' "${stats[@]}" | awk '{print $1}' | median)
 cpu=$(printf '%s\n' "${stats[@]}" | awk '{print $2 + $3}' | median)
 peak=$(printf '%s\n' "${stats[@]}" | awk '{if ($4 > m) m = $4} END {printf "%.1f", m / 1024}')
