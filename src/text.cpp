@@ -210,11 +210,6 @@ std::size_t ascii_no_cr_run(const char* p, std::size_t n) {
 
 }  // namespace
 
-bool contains(std::string_view hay, std::string_view needle) {
-  if (needle.empty()) return true;
-  return ::memmem(hay.data(), hay.size(), needle.data(), needle.size()) != nullptr;
-}
-
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from) {
   if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
   if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;

@@ -57,9 +57,12 @@ bool lower_starts_with(std::string_view hay, std::string_view needle);
 bool starts_with_any(std::string_view s, std::initializer_list<std::string_view> prefixes);
 bool lower_contains_any(std::string_view hay, std::initializer_list<std::string_view> needles);
 bool lower_starts_with_any(std::string_view hay, std::initializer_list<std::string_view> prefixes);
-// Whether `needle` occurs in `hay`, byte for byte (glibc's memmem, several
-// times faster than std::string_view::find on long texts).
+// Whether `needle` occurs in `hay`, and where it first and last occurs (or
+// npos), byte for byte; on JSON text several times quicker than
+// std::string_view's searches, which stop at every quote.
 bool contains(std::string_view hay, std::string_view needle);
+std::size_t find(std::string_view hay, std::string_view needle);
+std::size_t find_last(std::string_view hay, std::string_view needle);
 // Position of the first ASCII-case-insensitive match, or npos.
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from = 0);
 

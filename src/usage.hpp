@@ -90,13 +90,6 @@ std::optional<std::uint64_t> token_count(std::optional<json::Element> e);
 // below 10^6 dollars; anything else is absent.
 std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 
-// True when `needle` occurs in `text`; quicker on JSON than a search that
-// stops at every occurrence of the needle's first character (a quote).
-bool contains(std::string_view text, std::string_view needle);
-// Where `needle` first and last occurs in `text`, or npos.
-std::size_t find(std::string_view text, std::string_view needle);
-std::size_t find_last(std::string_view text, std::string_view needle);
-
 // Calls fn(line number, parsed line) for each line of a log that `wanted`
 // accepts (given the raw line) and that parses; other lines are never
 // parsed, so that reading usage costs little beside the parse.
@@ -118,7 +111,7 @@ void for_each_marked_line(const TextArtifact& log, json::DocParser& parser,
       log, parser,
       [&](std::string_view raw) {
         for (std::string_view m : markers) {
-          if (contains(raw, m)) return true;
+          if (text::contains(raw, m)) return true;
         }
         return false;
       },

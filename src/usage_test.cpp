@@ -262,33 +262,6 @@ TEST(UsageSummary, TotalsSaturateInsteadOfOverflowing) {
 namespace tl {
 namespace {
 
-TEST(UsageSearch, AgreesWithThePlainSearchEverywhere) {
-  // Texts of many lengths with the needle (and near misses) at every place
-  // around the sixteen- and sixty-four-byte blocks.
-  const std::string needle = "usage\":";
-  for (std::size_t size = 0; size < 150; ++size) {
-    for (std::size_t at = 0; at + needle.size() <= size; at += 7) {
-      std::string text(size, 'x');
-      for (std::size_t k = 0; k < size; k += 5) text[k] = k % 2 ? 'u' : ':';
-      text.replace(at, needle.size(), needle);
-      if (at + 2 * needle.size() + 3 <= size) text.replace(size - needle.size(), needle.size(), needle);
-      const std::string_view t = text;
-      ASSERT_EQ(find(t, needle), t.find(needle)) << size << " " << at;
-      ASSERT_EQ(find_last(t, needle), t.rfind(needle)) << size << " " << at;
-      ASSERT_TRUE(contains(t, needle));
-    }
-    const std::string plain(size, 'u');
-    ASSERT_EQ(find_last(plain, needle), std::string_view::npos);
-    ASSERT_FALSE(contains(plain, needle));
-  }
-}
-
-}  // namespace
-}  // namespace tl
-
-namespace tl {
-namespace {
-
 TEST(UsageDocument, OnlyWithTheFlagAndNeverOnTheMissingPath) {
   Args args{"/nonexistent", "pi", "0.73.1"};
   EXPECT_FALSE(parse_with_registry(args).usage);

@@ -120,13 +120,13 @@ std::optional<UsageLine> read_line_ends(std::string_view raw, std::size_t usage_
                                         std::string& scratch) {
   // The searches look for needles whose first and last bytes are rare
   // together, and check the quote before them.
-  const std::size_t message_key = find(raw.substr(0, usage_at), "message\":");
+  const std::size_t message_key = text::find(raw.substr(0, usage_at), "message\":");
   if (message_key == std::string_view::npos || message_key == 0 || raw[message_key - 1] != '"') return std::nullopt;
   const std::size_t message_at = message_key - 1;
   std::size_t open = message_key + 9;
   while (open < usage_at && (raw[open] == ' ' || raw[open] == '\t')) ++open;
   if (open >= usage_at || raw[open] != '{') return std::nullopt;
-  const std::size_t content_key = find(raw.substr(open, usage_at - open), "content\":");
+  const std::size_t content_key = text::find(raw.substr(open, usage_at - open), "content\":");
   if (content_key == std::string_view::npos || raw[open + content_key - 1] != '"') return std::nullopt;
   const std::size_t content_at = content_key - 1;
   // The members before the cut, closed into an object of their own.
@@ -179,7 +179,7 @@ UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Messag
     text::LineReader lines(log->text);
     std::string_view raw;
     while (lines.next(raw)) {
-      std::size_t usage_at = find_last(raw, "usage\":");
+      std::size_t usage_at = text::find_last(raw, "usage\":");
       if (usage_at != std::string_view::npos && (usage_at == 0 || raw[usage_at - 1] != '"')) {
         usage_at = std::string_view::npos;  // a key such as "lastUsage"
       }

@@ -57,7 +57,8 @@ bool is_new(const Totals& now, const Totals& before) {
 // that matter name their kind within their first bytes.
 bool wanted(std::string_view raw) {
   const std::string_view head = raw.substr(0, 256);
-  return contains(head, "\"token_count\"") || contains(head, "\"turn_context\"") || contains(head, "\"session_meta\"");
+  return text::contains(head, "\"token_count\"") || text::contains(head, "\"turn_context\"") ||
+         text::contains(head, "\"session_meta\"");
 }
 
 struct Session {

@@ -119,7 +119,7 @@ void add_listed(Replay& replay, json::Element list, std::uint64_t line) {
 std::optional<std::string_view> plain_record_id(std::string_view line) {
   constexpr std::string_view kStart = "{\"id\":\"";
   if (!line.starts_with(kStart)) return std::nullopt;
-  if (!contains(line.substr(0, 160), "\"type\":\"user\"")) return std::nullopt;
+  if (!text::contains(line.substr(0, 160), "\"type\":\"user\"")) return std::nullopt;
   const std::size_t end = line.find('"', kStart.size());
   if (end == std::string_view::npos) return std::nullopt;
   std::string_view id = line.substr(kStart.size(), end - kStart.size());
@@ -139,9 +139,9 @@ std::optional<json::Element> record_head(std::string_view raw, json::DocParser& 
   if (id_end == std::string_view::npos || raw.substr(0, id_end).find('\\') != std::string_view::npos) {
     return std::nullopt;
   }
-  const std::size_t calls = find(raw, "toolCalls\":");
+  const std::size_t calls = text::find(raw, "toolCalls\":");
   if (calls == std::string_view::npos || calls == 0 || raw[calls - 1] != '"') return std::nullopt;
-  const std::size_t tokens = find_last(raw.substr(0, calls), "tokens\":");
+  const std::size_t tokens = text::find_last(raw.substr(0, calls), "tokens\":");
   if (tokens == std::string_view::npos || tokens <= id_end || raw[tokens - 1] != '"') return std::nullopt;
   std::string_view members = text::trim_end(raw.substr(tokens - 1, calls - tokens));
   if (!members.ends_with(',')) return std::nullopt;
@@ -175,7 +175,7 @@ ChatUsage replay_jsonl(const TextArtifact& log, json::DocParser& parser) {
       continue;
     }
     // Only a $set's session id and message list matter.
-    if (raw.starts_with("{\"$set\":") && !contains(raw, "messages\":") && !contains(raw, "sessionId\":")) {
+    if (raw.starts_with("{\"$set\":") && !text::contains(raw, "messages\":") && !text::contains(raw, "sessionId\":")) {
       first = false;
       continue;
     }

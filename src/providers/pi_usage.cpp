@@ -24,7 +24,9 @@ std::string_view file_stem(std::string_view path) {
 }
 
 // The session header, written with its type first, and the lines with usage.
-bool wanted(std::string_view raw) { return raw.starts_with("{\"type\":\"session\"") || contains(raw, "\"usage\""); }
+bool wanted(std::string_view raw) {
+  return raw.starts_with("{\"type\":\"session\"") || text::contains(raw, "\"usage\"");
+}
 
 // True when a tool result's details hold a usage object somewhere below.
 bool holds_usage(json::Element e, int depth) {
