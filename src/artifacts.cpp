@@ -250,6 +250,79 @@ const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifa
   return scratch;
 }
 
+void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
+                        const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
+                        std::size_t window) {
+  if (artifact.file.empty() || run.prepare_log != nullptr) {
+    fn(log_text(run, artifact, scratch), 1);
+    return;
+  }
+  scratch.path = artifact.path;
+  std::string& piece = scratch.text;
+  piece.clear();
+  auto unreadable = [&] {
+    piece.clear();
+    json::pad(piece);
+    fn(scratch, 1);
+  };
+  Fd f;
+  std::uint64_t length = 0;
+  if (!open_regular(artifact.file, f, length)) return unreadable();
+  const std::uint64_t readable = readable_log_bytes(f.fd, length);
+  if (::lseek(f.fd, 0, SEEK_SET) != 0) return unreadable();
+  std::uint64_t left = readable;
+  std::uint64_t line = 1;
+  window = std::max<std::size_t>(window, 1);
+  std::string carry;  // the start of a line that the window cut
+  bool first = true;
+  while (true) {
+    const std::size_t have = piece.size();
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, window > have ? window - have : 0));
+    piece.reserve(have + want + json::kPadding);
+    piece.resize(have + want);
+    std::uint64_t got = 0;
+    const bool ok = read_up_to(f.fd, piece.data() + have, want, got);
+    piece.resize(have + static_cast<std::size_t>(got));
+    left -= got;
+    if (!ok) {
+      // A log that cannot be read to its end keeps the pieces already read.
+      if (first) unreadable();
+      return;
+    }
+    const bool end = left == 0 || got < want;  // a log that shrank ends early
+    std::size_t cut = piece.size();
+    if (end) {
+      if (readable < length) {
+        // The block before a hole or the limit ends with its last whole line.
+        const std::size_t lf = piece.rfind('\n');
+        cut = lf == std::string::npos ? 0 : lf + 1;
+      }
+    } else {
+      const std::size_t lf = piece.rfind('\n');
+      // One line fills the window, or the first piece would not hold the
+      // start that the binary test looks at: read on.
+      if (lf == std::string::npos || want == 0 || (first && lf + 1 < kBinaryProbe)) {
+        window *= 2;
+        continue;
+      }
+      cut = lf + 1;
+    }
+    if (first) {
+      // The binary test looks at the start of the text, as log_text's does.
+      if (has_nul(std::string_view(piece).substr(0, std::min(cut, kBinaryProbe)))) return unreadable();
+      first = false;
+    }
+    carry.assign(piece, cut, std::string::npos);
+    piece.resize(cut);
+    const auto lines = static_cast<std::uint64_t>(std::count(piece.begin(), piece.end(), '\n'));
+    text::repair_utf8_in_place(piece);
+    json::pad(piece);
+    if (!fn(scratch, line) || end) return;
+    line += lines;
+    piece.assign(carry);
+  }
+}
+
 namespace {
 
 // Whether the session log at `path` would be read as text: it opens, and

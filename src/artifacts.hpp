@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -57,6 +58,19 @@ bool read_log_into(const std::string& path, std::string& out);
 // holding the log as read now and prepared by the run's `prepare_log`. One
 // scratch artifact serves log after log, so its buffer is allocated once.
 const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch);
+// How much of a session log for_each_log_piece reads at a time (a line
+// longer than this is read whole).
+inline constexpr std::size_t kLogWindow = 8u << 20;
+// The session log a window at a time, for a reader that takes it line by
+// line: fn(piece, first_line) gets consecutive runs of whole lines (the last
+// may lack its line feed), prepared as log_text prepares them and padded,
+// with the number of the piece's first line, until it returns false.
+// Together the pieces are the text that log_text gives, so only one window
+// of a long log is in memory at a time. A text held in memory, and a log
+// that the run's prepare_log rewrites, come as one piece.
+void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
+                        const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
+                        std::size_t window = kLogWindow);
 // How many leading bytes of an open log are read: its length, at most
 // kLogLimit, and no further than its first hole.
 std::uint64_t readable_log_bytes(int fd, std::uint64_t length);

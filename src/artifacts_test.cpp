@@ -94,6 +94,67 @@ TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text.size(), 300000u);
 }
 
+// A log read a window at a time gives, piece after piece, exactly the text
+// that reading it whole gives, each piece whole lines numbered from where
+// the last one stopped: at every window size, with lines longer than the
+// window, carriage returns, invalid UTF-8, a missing last line feed, and a
+// last line that a hole cuts.
+TEST_F(RunDir, ALogReadByWindowsGivesTheWholeTextInWholeLines) {
+  const std::string log = "snapshots/x/home/.gemini/tmp/w/chats/s.jsonl";
+  const std::string texts[] = {
+      "",
+      "\n\n",
+      "{\"a\":1}\n{\"b\":2}\n",
+      "{\"a\":1}\r\n\r\n{\"long\":\"" + std::string(40, 'x') + "\"}\r\n{\"c\":\"\xff\xc3\"}\n\xe2\x82",
+      "no line feed at all, and longer than the window",
+  };
+  for (const std::string& content : texts) {
+    for (bool hole : {false, true}) {
+      write(log, content);
+      if (hole) fs::resize_file(root_ / log, (1ull << 20) + content.size());
+      RunArtifacts run = load_run(root());
+      ASSERT_EQ(run.texts.size(), 1u);
+      TextArtifact whole_buffer;
+      const std::string whole = log_text(run, run.texts[0], whole_buffer).text;
+      for (std::size_t window : {1u, 2u, 3u, 7u, 16u, 1000u}) {
+        std::string joined;
+        std::uint64_t expected_line = 1;
+        TextArtifact scratch;
+        for_each_log_piece(
+            run, run.texts[0], scratch,
+            [&](const TextArtifact& piece, std::uint64_t first_line) {
+              EXPECT_EQ(piece.path, log);
+              EXPECT_EQ(first_line, expected_line) << window;
+              EXPECT_TRUE(joined.empty() || joined.back() == '\n') << window;
+              joined += piece.text;
+              expected_line += static_cast<std::uint64_t>(std::count(piece.text.begin(), piece.text.end(), '\n'));
+              return true;
+            },
+            window);
+        EXPECT_EQ(joined, whole) << "window " << window << " hole " << hole << " text " << content;
+      }
+    }
+  }
+  // The first piece holds at least the start that the binary test reads;
+  // the reader may stop after any piece.
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += std::string(99, 'x') + "\n";
+  write(log, lines);
+  RunArtifacts run = load_run(root());
+  TextArtifact scratch;
+  std::vector<std::size_t> sizes;
+  for_each_log_piece(
+      run, run.texts[0], scratch,
+      [&](const TextArtifact& piece, std::uint64_t) {
+        sizes.push_back(piece.text.size());
+        return sizes.size() < 2;
+      },
+      1000);
+  ASSERT_EQ(sizes.size(), 2u);
+  EXPECT_GE(sizes[0], 8192u);
+  EXPECT_EQ(sizes[1] % 100, 0u);  // whole lines
+}
+
 // Session logs are read when a step reads them, through one reused buffer,
 // and prepared as they are read; a log that starts binary is left out.
 TEST_F(RunDir, SessionLogsAreReadWhenReadAndPreparedEachTime) {

@@ -331,11 +331,14 @@ void add_listed(RecordList& records, json::Element list, const std::string& path
   }
 }
 
-Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
+// A JSONL chat replayed line by line.
+struct JsonlReplay {
+  std::string path;
   Replay replay;
   RecordList records;
   bool first = true;
-  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+
+  void line(std::uint64_t number, const json::Element* parsed) {
     if (parsed == nullptr) return;
     std::optional<json::Element> rewind, id, set, session_id, kind, messages;
     if (!json::read_fields(*parsed, {{"$rewindTo", &rewind},
@@ -353,7 +356,7 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
       return;
     }
     if (id && json::is_string(*id)) {
-      records.upsert(*json::as_string(*id), read_record(*parsed, artifact.path, number));
+      records.upsert(*json::as_string(*id), read_record(*parsed, path, number));
       return;
     }
     if (set && json::is_object(*set)) {
@@ -362,7 +365,7 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
       if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
         // The whole list is replaced (a resumed or rolled-back chat).
         records.clear();
-        add_listed(records, *list, artifact.path, number);
+        add_listed(records, *list, path, number);
       }
       return;
     }
@@ -373,12 +376,23 @@ Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
       set_string(replay.kind, kind);
       if (replay.header_line == 0) replay.header_line = number;
       if (first_record && messages && json::is_array(*messages)) {
-        add_listed(records, *messages, artifact.path, number);
+        add_listed(records, *messages, path, number);
       }
     }
+  }
+
+  Replay take() {
+    replay.records = records.take();
+    return std::move(replay);
+  }
+};
+
+Replay replay_jsonl(const TextArtifact& artifact, json::DocParser& parser) {
+  JsonlReplay replay{artifact.path, {}, {}, true};
+  json::for_each_line(artifact.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+    replay.line(number, parsed);
   });
-  replay.records = records.take();
-  return replay;
+  return replay.take();
 }
 
 // A chat written as one object: its messages in array order, each with the
@@ -422,7 +436,8 @@ Replay replay_object(const TextArtifact& artifact, json::DocParser& parser) {
 
 // A chat is one JSON object (up to 0.38, pretty-printed) unless its first
 // non-blank line is a JSON value by itself.
-bool is_single_object(const TextArtifact& artifact, json::DocParser& parser) {
+// Nothing when the text has no such line.
+std::optional<bool> single_object_start(const TextArtifact& artifact, json::DocParser& parser) {
   text::LineReader lines(artifact.text);
   std::string_view line;
   while (lines.next(line)) {
@@ -430,7 +445,7 @@ bool is_single_object(const TextArtifact& artifact, json::DocParser& parser) {
     if (parser.parse(line, &artifact.text)) return false;
     return text::trim(line) == "{" || text::ascii_lower(artifact.path).ends_with(".json");
   }
-  return false;
+  return std::nullopt;
 }
 
 // ---- putting a chat together ------------------------------------------------
@@ -503,16 +518,44 @@ std::string launch_title(const GeminiLaunch* launch) {
 
 }  // namespace
 
-GeminiChat read_gemini_chat(const TextArtifact& artifact) {
+namespace {
+
+GeminiChat chat_of(const std::string& path, Replay replay) {
   GeminiChat chat;
-  chat.path = artifact.path;
-  json::DocParser parser;
-  Replay replay = is_single_object(artifact, parser) ? replay_object(artifact, parser) : replay_jsonl(artifact, parser);
+  chat.path = path;
   chat.session_id = std::move(replay.session_id);
   chat.kind = std::move(replay.kind);
   chat.header_line = replay.header_line;
   assemble_chat(chat, replay.records);
   return chat;
+}
+
+}  // namespace
+
+GeminiChat read_gemini_chat(const TextArtifact& artifact) {
+  json::DocParser parser;
+  return chat_of(artifact.path, single_object_start(artifact, parser).value_or(false) ? replay_object(artifact, parser)
+                                                                                      : replay_jsonl(artifact, parser));
+}
+
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer) {
+  // A JSONL chat is replayed a window of lines at a time; a chat written as
+  // one object is read whole.
+  json::DocParser parser;
+  std::optional<JsonlReplay> jsonl;
+  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    if (!jsonl) {
+      const std::optional<bool> single = single_object_start(piece, parser);
+      if (single.value_or(true)) return false;
+      jsonl.emplace(JsonlReplay{piece.path, {}, {}, true});
+    }
+    json::for_each_line(piece.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      jsonl->line(first_line - 1 + number, parsed);
+    });
+    return true;
+  });
+  if (!jsonl) return read_gemini_chat(log_text(run, log, buffer));
+  return chat_of(log.path, jsonl->take());
 }
 
 bool is_gemini_sub_agent_chat(const GeminiChat& chat) {
@@ -529,7 +572,7 @@ std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run) {
   for (const TextArtifact* t : texts) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(t->path).ends_with(".json") && paths.count(t->path + "l") != 0) continue;
-    GeminiChat chat = read_gemini_chat(log_text(run, *t, log_buffer));
+    GeminiChat chat = read_gemini_log(run, *t, log_buffer);
     (is_gemini_sub_agent_chat(chat) ? sub_chats : main_chats).push_back(std::move(chat));
   }
   for (GeminiChat& c : sub_chats) main_chats.push_back(std::move(c));

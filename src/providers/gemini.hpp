@@ -50,6 +50,8 @@ struct GeminiChat {
 
 // Replays one chat (single object or JSONL) and reads its records.
 GeminiChat read_gemini_chat(const TextArtifact& artifact);
+// The same for a chat of the run, read through `buffer` (see log_text).
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer);
 
 // A sub-agent's chat: its kind is "subagent" or it sits in a folder below
 // chats/ (chats/<parent session id>/<agent id>.jsonl).
