@@ -253,7 +253,7 @@ const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifa
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
                         std::size_t window) {
-  if (artifact.file.empty() || run.prepare_log != nullptr) {
+  if (artifact.file.empty() || (run.prepare_log != nullptr && !run.prepare_log_by_lines)) {
     fn(log_text(run, artifact, scratch), 1);
     return;
   }
@@ -317,6 +317,7 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, T
     const auto lines = static_cast<std::uint64_t>(std::count(piece.begin(), piece.end(), '\n'));
     text::repair_utf8_in_place(piece);
     json::pad(piece);
+    if (run.prepare_log != nullptr) run.prepare_log(scratch);
     if (!fn(scratch, line) || end) return;
     line += lines;
     piece.assign(carry);

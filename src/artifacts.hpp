@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "artifacts_sqlite.hpp"
+#include "json.hpp"
 #include "json_value.hpp"
 #include "model.hpp"
 
@@ -35,6 +36,9 @@ struct RunArtifacts {
   std::vector<DatabaseArtifact> databases;
   // How the parser rewrites a session log once it is read; none by default.
   void (*prepare_log)(TextArtifact& log) = nullptr;
+  // True when that preparation rewrites each line on its own, so that it
+  // may be applied to a run of whole lines at a time.
+  bool prepare_log_by_lines = false;
 };
 
 inline constexpr std::uint64_t kFileWindow = 262144;
@@ -67,10 +71,20 @@ inline constexpr std::size_t kLogWindow = 8u << 20;
 // with the number of the piece's first line, until it returns false.
 // Together the pieces are the text that log_text gives, so only one window
 // of a long log is in memory at a time. A text held in memory, and a log
-// that the run's prepare_log rewrites, come as one piece.
+// whose preparation needs it whole, come as one piece.
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
                         std::size_t window = kLogWindow);
+// Every line of a session log, a window at a time, each parsed once:
+// fn(number, raw, parsed) as json::for_each_line gives them.
+template <typename Fn>
+void for_each_log_line(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer, json::DocParser& parser,
+                       Fn&& fn) {
+  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    json::for_each_line(piece.text, parser, fn, first_line);
+    return true;
+  });
+}
 // How many leading bytes of an open log are read: its length, at most
 // kLogLimit, and no further than its first hole.
 std::uint64_t readable_log_bytes(int fd, std::uint64_t length);

@@ -48,13 +48,15 @@ class DocParser {
 // Splits `text` into lines (see text::LineReader) and parses each once,
 // calling fn(number, raw, parsed) with `parsed` null for a line that is not
 // one JSON value. Every reader of a log goes through here.
+// Lines are numbered from `first_line`, for a text that is a piece of a
+// longer one.
 template <typename Fn>
-void for_each_line(const std::string& text, DocParser& parser, Fn&& fn) {
+void for_each_line(const std::string& text, DocParser& parser, Fn&& fn, std::uint64_t first_line = 1) {
   text::LineReader lines(text);
   std::string_view raw;
   while (lines.next(raw)) {
     auto parsed = parser.parse(raw, &text);
-    fn(lines.number(), raw, parsed ? &*parsed : static_cast<const Element*>(nullptr));
+    fn(first_line - 1 + lines.number(), raw, parsed ? &*parsed : static_cast<const Element*>(nullptr));
   }
 }
 

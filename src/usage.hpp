@@ -90,32 +90,22 @@ std::optional<std::uint64_t> token_count(std::optional<json::Element> e);
 // below 10^6 dollars; anything else is absent.
 std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 
-// Calls fn(line number, parsed line) for each line of a log that `wanted`
-// accepts (given the raw line) and that parses; other lines are never
-// parsed, so that reading usage costs little beside the parse.
+// Calls fn(line number, parsed line) for each line of a session log that
+// `wanted` accepts (given the raw line) and that parses, reading the log a
+// window at a time through `buffer`; other lines are never parsed, so that
+// reading usage costs little beside the parse.
 template <typename Wanted, typename Fn>
-void for_each_wanted_line(const TextArtifact& log, json::DocParser& parser, Wanted&& wanted, Fn&& fn) {
-  text::LineReader lines(log.text);
-  std::string_view raw;
-  while (lines.next(raw)) {
-    if (!wanted(raw)) continue;
-    if (auto parsed = parser.parse(raw, &log.text)) fn(lines.number(), *parsed);
-  }
-}
-
-// The same for the lines that contain one of `markers`.
-template <typename Fn>
-void for_each_marked_line(const TextArtifact& log, json::DocParser& parser,
-                          std::initializer_list<std::string_view> markers, Fn&& fn) {
-  for_each_wanted_line(
-      log, parser,
-      [&](std::string_view raw) {
-        for (std::string_view m : markers) {
-          if (text::contains(raw, m)) return true;
-        }
-        return false;
-      },
-      fn);
+void for_each_wanted_line(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer,
+                          json::DocParser& parser, Wanted&& wanted, Fn&& fn) {
+  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    text::LineReader lines(piece.text);
+    std::string_view raw;
+    while (lines.next(raw)) {
+      if (!wanted(raw)) continue;
+      if (auto parsed = parser.parse(raw, &piece.text)) fn(first_line - 1 + lines.number(), *parsed);
+    }
+    return true;
+  });
 }
 
 // "path:line".

@@ -124,24 +124,28 @@ bool scanned_artifact(std::string_view family, std::string_view path) {
   return in_family_home(family, path) && !is_source_code(path);
 }
 
-// The checklist scan and then the error scan of one text, read in one pass:
-// each stops where it would stop alone.
-void scan_artifact(const TextArtifact& artifact, CommonParse& out) {
+// The checklist scan and then the error scan of one text, read in one pass
+// (a session log a window of lines at a time): each stops where it would
+// stop alone.
+void scan_artifact(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer, CommonParse& out) {
   ToolErrorScanner errors;
   bool todos_open = true;
   bool errors_open = true;
-  text::LineReader lines(artifact.text);
-  std::string_view line;
-  while ((todos_open || errors_open) && lines.next(line)) {
-    if (todos_open && todo_from_line(artifact.path, lines.number(), line, out.todos) &&
-        out.todos.size() >= kTodoScanLimit) {
-      todos_open = false;
+  for_each_log_piece(run, artifact, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    text::LineReader lines(piece.text);
+    std::string_view line;
+    while ((todos_open || errors_open) && lines.next(line)) {
+      const std::uint64_t number = first_line - 1 + lines.number();
+      if (todos_open && todo_from_line(artifact.path, number, line, out.todos) && out.todos.size() >= kTodoScanLimit) {
+        todos_open = false;
+      }
+      if (errors_open) {
+        errors.line(artifact.path, number, line, out.tool_errors);
+        errors_open = out.tool_errors.size() < kToolErrorScanLimit;
+      }
     }
-    if (errors_open) {
-      errors.line(artifact.path, lines.number(), line, out.tool_errors);
-      errors_open = out.tool_errors.size() < kToolErrorScanLimit;
-    }
-  }
+    return todos_open || errors_open;
+  });
 }
 
 void reduce_tool_errors(std::vector<ToolError>& errors) {
@@ -170,9 +174,9 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   read_terminal(run.terminal, transcript_mode, out);
   if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
   parse_tool_errors("terminal.log", run.terminal, out.tool_errors);
-  TextArtifact scratch;
+  TextArtifact buffer;
   for (const auto& artifact : run.texts) {
-    if (scanned_artifact(family, artifact.path)) scan_artifact(log_text(run, artifact, scratch), out);
+    if (scanned_artifact(family, artifact.path)) scan_artifact(run, artifact, buffer, out);
   }
   reduce_tool_errors(out.tool_errors);
   dedupe_todos(out.todos);

@@ -79,7 +79,10 @@ void prepare_claude_log(TextArtifact& log) {
 
 RunArtifacts ClaudeParser::prepare_artifacts(RunArtifacts run) const {
   for (TextArtifact& artifact : run.texts) prepare_claude_log(artifact);
+  // Only the lines that mention a queued command change, so a long
+  // transcript may be prepared a window of lines at a time.
   run.prepare_log = &prepare_claude_log;
+  run.prepare_log_by_lines = true;
   return run;
 }
 
@@ -226,16 +229,16 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const Clau
   ClaudeTranscriptScan scan;
   json::DocParser parser;
   TextArtifact scratch;
-  for (const TextArtifact* log : provider_transcripts(run, "claude")) {
-    const TextArtifact* t = &log_text(run, *log, scratch);
+  for (const TextArtifact* t : provider_transcripts(run, "claude")) {
     JsonlMessageReader reader(t->path, lists.messages, lists.tool_calls, lists.todos);
-    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
-      reader.line(number, raw, parsed);
-      if (parsed == nullptr || is_api_request_line(*parsed)) return;
-      scan_title_line(scan.title, *parsed);
-      scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
-      track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
-    });
+    for_each_log_line(run, *t, scratch, parser,
+                      [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+                        reader.line(number, raw, parsed);
+                        if (parsed == nullptr || is_api_request_line(*parsed)) return;
+                        scan_title_line(scan.title, *parsed);
+                        scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
+                        track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
+                      });
     reader.finish();
   }
   return scan;

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "../test_runs.hpp"
 
@@ -63,6 +68,59 @@ TEST(ClaudeQueuedPrompts, RewrittenTranscriptHasLineFeedEndsOnly) {
   // A carriage return that ends the text goes too; one of two before a line
   // feed stays.
   EXPECT_EQ(rewrite_queued_prompts(kQueued + "\nx\r\r\nlast\r"), kQueuedRewritten + "\nx\r\nlast\n");
+}
+
+// A long transcript is prepared a window of lines at a time: whatever the
+// window, its lines are those of the transcript prepared whole.
+TEST(ClaudeQueuedPrompts, PreparedByWindowsGivesTheLinesOfThePreparedWhole) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("claude-windows-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string file = (dir / "s.jsonl").string();
+  // Queued prompts before and after the first window's 8 KiB; CRLF ends, an
+  // empty line, and a last line without its line feed.
+  std::string filler;
+  for (int i = 0; i < 400; ++i) filler += "{\"f\":\"" + std::string(90, 'x') + "\"}\r\n";
+  std::ofstream(file, std::ios::binary) << "{\"a\":1}\r\n"
+                                        << kQueued << "\r\n\r\n"
+                                        << filler << kQueued << "\n"
+                                        << filler << kQueued << "\nlast";
+  RunArtifacts run = parser().prepare_artifacts(RunArtifacts{});
+  TextArtifact log;
+  log.path = kPath;
+  log.file = file;
+  auto lines_of = [](std::string_view text) {
+    std::vector<std::string> out;
+    text::LineReader reader(text);
+    std::string_view line;
+    while (reader.next(line)) out.emplace_back(line);
+    return out;
+  };
+  TextArtifact whole_buffer;
+  const std::vector<std::string> whole = lines_of(log_text(run, log, whole_buffer).text);
+  ASSERT_EQ(whole.size(), 806u);
+  EXPECT_EQ(whole[1], kQueuedRewritten);
+  EXPECT_EQ(whole[403], kQueuedRewritten);
+  EXPECT_EQ(whole[804], kQueuedRewritten);
+  EXPECT_EQ(whole[805], "last");
+  for (std::size_t window : {1u, 5u, 64u, 300u, 100000u}) {
+    std::vector<std::string> joined;
+    TextArtifact buffer;
+    int pieces = 0;
+    for_each_log_piece(
+        run, log, buffer,
+        [&](const TextArtifact& piece, std::uint64_t) {
+          ++pieces;
+          for (std::string& line : lines_of(piece.text)) joined.push_back(std::move(line));
+          return true;
+        },
+        window);
+    EXPECT_EQ(joined, whole) << window;
+    if (window < 10000) {
+      EXPECT_GT(pieces, 2) << window;
+    }
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ClaudeQueuedPrompts, PrepareTouchesOnlyProjectTranscriptsThatMentionQueuedCommands) {

@@ -76,13 +76,12 @@ UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message
   bool unlisted = false;
   json::DocParser parser;
   TextArtifact log_buffer;
-  for (const TextArtifact* listed : provider_transcripts(run, "codex")) {
-    const TextArtifact* log = &log_text(run, *listed, log_buffer);
+  for (const TextArtifact* log : provider_transcripts(run, "codex")) {
     // Counts above any session_meta belong to the file itself.
     std::string session_key = "file:" + log->path;
     std::optional<std::string> model;
     std::optional<std::string> provider;
-    for_each_wanted_line(*log, parser, wanted, [&](std::uint64_t line, json::Element v) {
+    for_each_wanted_line(run, *log, log_buffer, parser, wanted, [&](std::uint64_t line, json::Element v) {
       auto type = json::string_member(v, "type");
       auto payload = json::member(v, "payload");
       if (!type || !payload) return;

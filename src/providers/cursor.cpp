@@ -424,12 +424,12 @@ void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::v
   std::vector<SubAgent>& launched = own(context).launched;
   json::DocParser parser;
   TextArtifact scratch;
-  for (const TextArtifact* log : provider_transcripts(run, "cursor")) {
-    const TextArtifact* t = &log_text(run, *log, scratch);
+  for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
     TranscriptReader reader(t->path, messages, tool_calls, todos, launched);
-    json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-      if (parsed) reader.line(number, *parsed);
-    });
+    for_each_log_line(run, *t, scratch, parser,
+                      [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+                        if (parsed) reader.line(number, *parsed);
+                      });
   }
 }
 

@@ -33,8 +33,9 @@ std::optional<std::vector<TodoItem>> todo_list(json::Element message, std::strin
 
 }  // namespace
 
-OmpSession read_omp_session(const TextArtifact& artifact, std::vector<Message>& messages,
-                            std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) {
+OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+                            std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                            std::vector<TodoItem>& todos) {
   OmpSession session;
   session.path = artifact.path;
   const std::size_t first_message = messages.size();
@@ -42,51 +43,51 @@ OmpSession read_omp_session(const TextArtifact& artifact, std::vector<Message>& 
   std::unordered_set<std::string> results;
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::DocParser parser;
-  json::for_each_line(artifact.text, parser,
-                      [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
-                        reader.line(number, raw, line);
-                        if (line == nullptr) return;
-                        auto type = json::string_member(*line, "type");
-                        if (!type) return;
-                        if (*type == "session") {
-                          if (session.session_line == 0) {
-                            session.session_line = number;
-                            if (auto id = json::string_member(*line, "id")) session.id = std::string(*id);
-                            session.sub_agent = json::string_member(*line, "parentSession").has_value();
-                          }
-                        } else if (*type == "title" || *type == "title_change") {
-                          if (auto title = json::string_member(*line, "title")) {
-                            std::string_view t = text::trim(*title);
-                            if (!t.empty()) session.title = std::string(t);
-                          }
-                        } else if (*type == "custom") {
-                          if (json::string_is(json::string_member(*line, "customType"), "session_exit"))
-                            session.exited = true;
-                        } else if (*type == "message") {
-                          auto message = json::member(*line, "message");
-                          if (!message) return;
-                          auto role = json::string_member(*message, "role");
-                          if (!role) return;
-                          bool calls = false;
-                          auto content = json::member(*message, "content");
-                          if (auto blocks = content ? json::as_array(*content) : std::nullopt) {
-                            for (json::Element block : *blocks) {
-                              if (!json::string_is(json::string_member(block, "type"), "toolCall")) continue;
-                              calls = true;
-                              auto id = json::string_member(block, "id");
-                              if (id && json::string_is(json::string_member(block, "name"), "yield"))
-                                yield_calls.insert(std::string(*id));
-                            }
-                          }
-                          session.ends_with_answer = *role == "assistant" && !calls;
-                          if (*role != "toolResult") return;
-                          if (auto id = json::string_member(*message, "toolCallId")) results.insert(std::string(*id));
-                          if (json::string_is(json::string_member(*message, "toolName"), "todo")) {
-                            if (auto list = todo_list(*message, text::source_of(artifact.path, number)))
-                              session.todos = std::move(list);
+  for_each_log_line(run, artifact, buffer, parser,
+                    [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
+                      reader.line(number, raw, line);
+                      if (line == nullptr) return;
+                      auto type = json::string_member(*line, "type");
+                      if (!type) return;
+                      if (*type == "session") {
+                        if (session.session_line == 0) {
+                          session.session_line = number;
+                          if (auto id = json::string_member(*line, "id")) session.id = std::string(*id);
+                          session.sub_agent = json::string_member(*line, "parentSession").has_value();
+                        }
+                      } else if (*type == "title" || *type == "title_change") {
+                        if (auto title = json::string_member(*line, "title")) {
+                          std::string_view t = text::trim(*title);
+                          if (!t.empty()) session.title = std::string(t);
+                        }
+                      } else if (*type == "custom") {
+                        if (json::string_is(json::string_member(*line, "customType"), "session_exit"))
+                          session.exited = true;
+                      } else if (*type == "message") {
+                        auto message = json::member(*line, "message");
+                        if (!message) return;
+                        auto role = json::string_member(*message, "role");
+                        if (!role) return;
+                        bool calls = false;
+                        auto content = json::member(*message, "content");
+                        if (auto blocks = content ? json::as_array(*content) : std::nullopt) {
+                          for (json::Element block : *blocks) {
+                            if (!json::string_is(json::string_member(block, "type"), "toolCall")) continue;
+                            calls = true;
+                            auto id = json::string_member(block, "id");
+                            if (id && json::string_is(json::string_member(block, "name"), "yield"))
+                              yield_calls.insert(std::string(*id));
                           }
                         }
-                      });
+                        session.ends_with_answer = *role == "assistant" && !calls;
+                        if (*role != "toolResult") return;
+                        if (auto id = json::string_member(*message, "toolCallId")) results.insert(std::string(*id));
+                        if (json::string_is(json::string_member(*message, "toolName"), "todo")) {
+                          if (auto list = todo_list(*message, text::source_of(artifact.path, number)))
+                            session.todos = std::move(list);
+                        }
+                      }
+                    });
   reader.finish();
   for (const std::string& id : yield_calls) session.yielded = session.yielded || results.contains(id);
   for (std::size_t i = first_message; i < messages.size(); ++i) {
@@ -141,7 +142,7 @@ void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, std::vect
   std::vector<OmpSession>& sessions = own(context).sessions;
   TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "omp")) {
-    sessions.push_back(read_omp_session(log_text(run, *t, scratch), messages, tool_calls, todos));
+    sessions.push_back(read_omp_session(run, *t, scratch, messages, tool_calls, todos));
   }
   if (auto list = omp_todos(sessions)) {
     for (TodoItem& todo : *list) {

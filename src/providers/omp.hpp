@@ -35,8 +35,9 @@ struct OmpSession {
 
 // Reads one session file: its messages, calls and todos through the generic
 // reader into the lists, the rest into the result.
-OmpSession read_omp_session(const TextArtifact& artifact, std::vector<Message>& messages,
-                            std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos);
+OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+                            std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                            std::vector<TodoItem>& todos);
 
 // The run's todo list: the last todo list of a main session, else of a
 // sub-agent session; none when no session used the todo tool.

@@ -80,26 +80,27 @@ void add_sub_agents(json::Element message, json::Element details, std::string_vi
 
 }  // namespace
 
-void read_pi_session(const TextArtifact& artifact, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                     std::vector<TodoItem>& todos, PiSessions& sessions) {
+void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+                     std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
+                     PiSessions& sessions) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::DocParser parser;
-  json::for_each_line(artifact.text, parser,
-                      [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
-                        reader.line(number, raw, line);
-                        if (line == nullptr || !json::string_is(json::string_member(*line, "type"), "message")) return;
-                        auto message = json::member(*line, "message");
-                        if (!message || !json::string_is(json::string_member(*message, "role"), "toolResult")) return;
-                        auto tool = json::string_member(*message, "toolName");
-                        auto details = json::member(*message, "details");
-                        if (!tool || !details || !json::is_object(*details)) return;
-                        const std::string source = text::source_of(artifact.path, number);
-                        if (*tool == "todo") {
-                          if (auto list = todo_list(*details, source)) sessions.todos = std::move(list);
-                        } else if (*tool == "subagent") {
-                          add_sub_agents(*message, *details, source, sessions.sub_agents);
-                        }
-                      });
+  for_each_log_line(run, artifact, buffer, parser,
+                    [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
+                      reader.line(number, raw, line);
+                      if (line == nullptr || !json::string_is(json::string_member(*line, "type"), "message")) return;
+                      auto message = json::member(*line, "message");
+                      if (!message || !json::string_is(json::string_member(*message, "role"), "toolResult")) return;
+                      auto tool = json::string_member(*message, "toolName");
+                      auto details = json::member(*message, "details");
+                      if (!tool || !details || !json::is_object(*details)) return;
+                      const std::string source = text::source_of(artifact.path, number);
+                      if (*tool == "todo") {
+                        if (auto list = todo_list(*details, source)) sessions.todos = std::move(list);
+                      } else if (*tool == "subagent") {
+                        add_sub_agents(*message, *details, source, sessions.sub_agents);
+                      }
+                    });
   reader.finish();
 }
 
@@ -108,7 +109,7 @@ void PiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vecto
   PiSessions& sessions = own(context).sessions;
   TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "pi")) {
-    read_pi_session(log_text(run, *t, scratch), messages, tool_calls, todos, sessions);
+    read_pi_session(run, *t, scratch, messages, tool_calls, todos, sessions);
   }
   if (sessions.todos) {
     for (TodoItem todo : *sessions.todos) {

@@ -23,8 +23,9 @@ struct PiSessions {
 
 // Reads one session file: its messages, calls and todos through the generic
 // reader into the lists, the extensions' records into `sessions`.
-void read_pi_session(const TextArtifact& artifact, std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                     std::vector<TodoItem>& todos, PiSessions& sessions);
+void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+                     std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
+                     PiSessions& sessions);
 
 struct PiParseContext : ParseContext {
   PiSessions sessions;

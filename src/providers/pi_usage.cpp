@@ -51,11 +51,10 @@ UsageReading read_usage(const RunArtifacts& run, std::string_view family, const 
   bool unlisted = false;
   json::DocParser parser;
   TextArtifact log_buffer;
-  for (const TextArtifact* listed : provider_transcripts(run, family)) {
-    const TextArtifact* log = &log_text(run, *listed, log_buffer);
+  for (const TextArtifact* log : provider_transcripts(run, family)) {
     std::optional<std::string> agent;
     bool spawned = false;
-    for_each_wanted_line(*log, parser, wanted, [&](std::uint64_t line, json::Element v) {
+    for_each_wanted_line(run, *log, log_buffer, parser, wanted, [&](std::uint64_t line, json::Element v) {
       auto type = json::string_member(v, "type");
       if (type == "session") {
         // A sub-agent's session names its parent session.
