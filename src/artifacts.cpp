@@ -314,7 +314,7 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, T
     }
     carry.assign(piece, cut, std::string::npos);
     piece.resize(cut);
-    const auto lines = static_cast<std::uint64_t>(std::count(piece.begin(), piece.end(), '\n'));
+    const std::uint64_t lines = text::count_line_feeds(piece);
     text::repair_utf8_in_place(piece);
     json::pad(piece);
     if (run.prepare_log != nullptr) run.prepare_log(scratch);

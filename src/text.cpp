@@ -210,6 +210,19 @@ std::size_t ascii_no_cr_run(const char* p, std::size_t n) {
 
 }  // namespace
 
+std::size_t count_line_feeds(std::string_view s) {
+  std::size_t n = 0;
+  const char* p = s.data();
+  const char* end = p + s.size();
+  while (p < end) {
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    if (lf == nullptr) break;
+    ++n;
+    p = static_cast<const char*>(lf) + 1;
+  }
+  return n;
+}
+
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from) {
   if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
   if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;

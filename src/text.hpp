@@ -66,6 +66,8 @@ std::size_t find_last(std::string_view hay, std::string_view needle);
 // Position of the first ASCII-case-insensitive match, or npos.
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from = 0);
 
+// Number of line feeds (memchr from one to the next: quick on long lines).
+std::size_t count_line_feeds(std::string_view s);
 // Number of Unicode scalar values.
 std::size_t char_count(std::string_view s);
 // The first `n` scalar values.
