@@ -242,7 +242,10 @@ std::optional<std::string> read_complete_text(const std::string& path) {
   return bytes;
 }
 
-const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch) {
+namespace {
+
+// The text of one artifact as a reader reads it, without its watcher.
+const TextArtifact& read_whole(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch) {
   if (artifact.file.empty()) return artifact;
   scratch.path = artifact.path;
   if (!read_log_into(artifact.file, scratch.text)) json::pad(scratch.text);
@@ -250,12 +253,26 @@ const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifa
   return scratch;
 }
 
-void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
-                        const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
-                        std::size_t window) {
+}  // namespace
+
+const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader) {
+  const TextArtifact& text = read_whole(run, artifact, reader.buffer);
+  if (reader.watcher != nullptr) {
+    reader.watcher->begin(artifact);
+    reader.watcher->piece(text, 1);
+    reader.watcher->end(true);
+  }
+  return text;
+}
+
+namespace {
+
+// for_each_log_piece without the watcher: true when the reader read to the end.
+bool read_pieces(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
+                 const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
+                 std::size_t window) {
   if (artifact.file.empty() || (run.prepare_log != nullptr && !run.prepare_log_by_lines)) {
-    fn(log_text(run, artifact, scratch), 1);
-    return;
+    return fn(read_whole(run, artifact, scratch), 1);
   }
   scratch.path = artifact.path;
   std::string& piece = scratch.text;
@@ -263,7 +280,7 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, T
   auto unreadable = [&] {
     piece.clear();
     json::pad(piece);
-    fn(scratch, 1);
+    return fn(scratch, 1);
   };
   Fd f;
   std::uint64_t length = 0;
@@ -286,8 +303,7 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, T
     left -= got;
     if (!ok) {
       // A log that cannot be read to its end keeps the pieces already read.
-      if (first) unreadable();
-      return;
+      return first ? unreadable() : true;
     }
     const bool end = left == 0 || got < want;  // a log that shrank ends early
     std::size_t cut = piece.size();
@@ -318,10 +334,32 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, T
     text::repair_utf8_in_place(piece);
     json::pad(piece);
     if (run.prepare_log != nullptr) run.prepare_log(scratch);
-    if (!fn(scratch, line) || end) return;
+    if (!fn(scratch, line)) return false;
+    if (end) return true;
     line += lines;
     piece.assign(carry);
   }
+}
+
+}  // namespace
+
+void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
+                        const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
+                        std::size_t window) {
+  LogWatcher* watcher = reader.watcher;
+  if (watcher == nullptr) {
+    read_pieces(run, artifact, reader.buffer, fn, window);
+    return;
+  }
+  watcher->begin(artifact);
+  const bool complete = read_pieces(
+      run, artifact, reader.buffer,
+      [&](const TextArtifact& piece, std::uint64_t first_line) {
+        watcher->piece(piece, first_line);
+        return fn(piece, first_line);
+      },
+      window);
+  watcher->end(complete);
 }
 
 namespace {

@@ -55,13 +55,32 @@ std::optional<std::string> read_text_window(const std::string& path, std::uint64
 // file: the hole reads as NUL bytes), only up to the last line that ends
 // before the limit or the hole.
 std::optional<std::string> read_complete_text(const std::string& path);
+// Sees every piece of text that a reader reads through a LogReader, so that
+// a second reader (the evidence scan that every parse makes) rides along on
+// the first one's reading instead of reading the logs again.
+struct LogWatcher {
+  virtual ~LogWatcher() = default;
+  // A text's reading starts; its pieces follow in order; `complete` tells
+  // whether the reader read it to its end.
+  virtual void begin(const TextArtifact& artifact) = 0;
+  virtual void piece(const TextArtifact& piece, std::uint64_t first_line) = 0;
+  virtual void end(bool complete) = 0;
+};
+
+// What a reader of session logs reads them through: one buffer that serves
+// log after log, and the watcher of what it reads, if any.
+struct LogReader {
+  TextArtifact buffer;
+  LogWatcher* watcher = nullptr;
+};
+
 // Reads the session log at `path` as read_complete_text does, into `out`,
 // whose buffer is reused. False (and `out` empty) when it cannot be read.
 bool read_log_into(const std::string& path, std::string& out);
-// The artifact with its text: itself when it holds its text, else `scratch`
-// holding the log as read now and prepared by the run's `prepare_log`. One
-// scratch artifact serves log after log, so its buffer is allocated once.
-const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch);
+// The artifact with its text: itself when it holds its text, else the
+// reader's buffer holding the log as read now and prepared by the run's
+// `prepare_log`.
+const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader);
 // How much of a session log for_each_log_piece reads at a time (a line
 // longer than this is read whole).
 inline constexpr std::size_t kLogWindow = 8u << 20;
@@ -72,15 +91,15 @@ inline constexpr std::size_t kLogWindow = 8u << 20;
 // Together the pieces are the text that log_text gives, so only one window
 // of a long log is in memory at a time. A text held in memory, and a log
 // whose preparation needs it whole, come as one piece.
-void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
+void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
                         std::size_t window = kLogWindow);
 // Every line of a session log, a window at a time, each parsed once:
 // fn(number, raw, parsed) as json::for_each_line gives them.
 template <typename Fn>
-void for_each_log_line(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer, json::DocParser& parser,
+void for_each_log_line(const RunArtifacts& run, const TextArtifact& log, LogReader& reader, json::DocParser& parser,
                        Fn&& fn) {
-  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+  for_each_log_piece(run, log, reader, [&](const TextArtifact& piece, std::uint64_t first_line) {
     json::for_each_line(piece.text, parser, fn, first_line);
     return true;
   });

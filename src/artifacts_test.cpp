@@ -90,7 +90,7 @@ TEST_F(RunDir, OversizeOrdinaryFilesAreLeftOutButHarnessLogsAreReadWhole) {
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 1u);
   EXPECT_EQ(run.texts[0].path, "snapshots/x/home/.claude/projects/p/s.jsonl");
-  TextArtifact scratch;
+  LogReader scratch;
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text.size(), 300000u);
 }
 
@@ -114,12 +114,12 @@ TEST_F(RunDir, ALogReadByWindowsGivesTheWholeTextInWholeLines) {
       if (hole) fs::resize_file(root_ / log, (1ull << 20) + content.size());
       RunArtifacts run = load_run(root());
       ASSERT_EQ(run.texts.size(), 1u);
-      TextArtifact whole_buffer;
+      LogReader whole_buffer;
       const std::string whole = log_text(run, run.texts[0], whole_buffer).text;
       for (std::size_t window : {1u, 2u, 3u, 7u, 16u, 1000u}) {
         std::string joined;
         std::uint64_t expected_line = 1;
-        TextArtifact scratch;
+        LogReader scratch;
         for_each_log_piece(
             run, run.texts[0], scratch,
             [&](const TextArtifact& piece, std::uint64_t first_line) {
@@ -141,7 +141,7 @@ TEST_F(RunDir, ALogReadByWindowsGivesTheWholeTextInWholeLines) {
   for (int i = 0; i < 300; ++i) lines += std::string(99, 'x') + "\n";
   write(log, lines);
   RunArtifacts run = load_run(root());
-  TextArtifact scratch;
+  LogReader scratch;
   std::vector<std::size_t> sizes;
   for_each_log_piece(
       run, run.texts[0], scratch,
@@ -164,10 +164,10 @@ TEST_F(RunDir, SessionLogsAreReadWhenReadAndPreparedEachTime) {
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 2u);
   EXPECT_EQ(run.texts[0].text, "");
-  TextArtifact scratch;
+  LogReader scratch;
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n");
   EXPECT_EQ(log_text(run, run.texts[1], scratch).path, "snapshots/x/home/.claude/projects/p/b.jsonl");
-  EXPECT_EQ(scratch.text, "{\"b\":2}\n");
+  EXPECT_EQ(scratch.buffer.text, "{\"b\":2}\n");
   run.prepare_log = [](TextArtifact& log) { log.text += "!"; };
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n!");
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n!");  // read afresh, prepared once
@@ -186,7 +186,7 @@ TEST_F(RunDir, ASparseLogIsReadUpToItsHoleInWholeLines) {
   fs::resize_file(root_ / log, 1ull << 36);
   RunArtifacts run = load_run(root());
   ASSERT_EQ(run.texts.size(), 1u);
-  TextArtifact scratch;
+  LogReader scratch;
   EXPECT_EQ(log_text(run, run.texts[0], scratch).text, "{\"a\":1}\n");
   // A log without a hole is read to its end, the last line too.
   write(log, "{\"a\":1}\n{\"b\":");

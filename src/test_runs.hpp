@@ -79,7 +79,8 @@ struct Enriched {
 // Runs `enrich` as the generic parse does, on lists that start as `start`.
 inline Enriched enrich(const Parser& parser, const RunArtifacts& run, Lists start = {}) {
   Enriched out{parser.new_context(), std::move(start)};
-  parser.enrich(run, *out.context, out.lists.messages, out.lists.calls, out.lists.todos);
+  LogReader logs;
+  parser.enrich(run, *out.context, logs, out.lists.messages, out.lists.calls, out.lists.todos);
   return out;
 }
 

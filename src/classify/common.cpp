@@ -1,5 +1,6 @@
 // The harness-independent evidence of every parse: terminal and screen
 // captures and harness files, with tool-error and todo reduction.
+#include <functional>
 #include <span>
 #include <unordered_map>
 
@@ -10,6 +11,39 @@
 #include "todos.hpp"
 
 namespace tl {
+
+// The checklist scan and then the error scan of one text, read in one pass,
+// a piece at a time: each stops where it would stop alone.
+class TextScan {
+ public:
+  explicit TextScan(std::string_view path) : path_(path) {}
+  // False once neither scan wants more lines.
+  bool piece(std::string_view text, std::uint64_t first_line) {
+    text::LineReader lines(text);
+    std::string_view line;
+    while (open() && lines.next(line)) {
+      const std::uint64_t number = first_line - 1 + lines.number();
+      if (todos_open_ && todo_from_line(path_, number, line, found_.todos) &&
+          found_.todos.size() >= kTodoScanLimit) {
+        todos_open_ = false;
+      }
+      if (errors_open_) {
+        errors_.line(path_, number, line, found_.tool_errors);
+        errors_open_ = found_.tool_errors.size() < kToolErrorScanLimit;
+      }
+    }
+    return open();
+  }
+  bool open() const { return todos_open_ || errors_open_; }
+  TextEvidence take() { return std::move(found_); }
+
+ private:
+  std::string path_;
+  ToolErrorScanner errors_;
+  bool todos_open_ = true;
+  bool errors_open_ = true;
+  TextEvidence found_;
+};
 
 namespace {
 
@@ -124,28 +158,28 @@ bool scanned_artifact(std::string_view family, std::string_view path) {
   return in_family_home(family, path) && !is_source_code(path);
 }
 
-// The checklist scan and then the error scan of one text, read in one pass
-// (a session log a window of lines at a time): each stops where it would
-// stop alone.
-void scan_artifact(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer, CommonParse& out) {
-  ToolErrorScanner errors;
-  bool todos_open = true;
-  bool errors_open = true;
-  for_each_log_piece(run, artifact, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
-    text::LineReader lines(piece.text);
-    std::string_view line;
-    while ((todos_open || errors_open) && lines.next(line)) {
-      const std::uint64_t number = first_line - 1 + lines.number();
-      if (todos_open && todo_from_line(artifact.path, number, line, out.todos) && out.todos.size() >= kTodoScanLimit) {
-        todos_open = false;
-      }
-      if (errors_open) {
-        errors.line(artifact.path, number, line, out.tool_errors);
-        errors_open = out.tool_errors.size() < kToolErrorScanLimit;
-      }
-    }
-    return todos_open || errors_open;
+TextEvidence scan_text(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader) {
+  TextScan scan(artifact.path);
+  for_each_log_piece(run, artifact, reader, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    return scan.piece(piece.text, first_line);
   });
+  return scan.take();
+}
+
+// Adds one text's findings to the run's, as scanning it after the texts
+// before it would have: each scan stops once the run's list is full, but
+// only after the text's first finding.
+void add_text_evidence(TextEvidence found, CommonParse& out) {
+  for (TodoItem& todo : found.todos) {
+    todo.position = out.todos.size();
+    out.todos.push_back(std::move(todo));
+    if (out.todos.size() >= kTodoScanLimit) break;
+  }
+  for (ToolError& error : found.tool_errors) {
+    error.position = out.tool_errors.size();
+    out.tool_errors.push_back(std::move(error));
+    if (out.tool_errors.size() >= kToolErrorScanLimit) break;
+  }
 }
 
 void reduce_tool_errors(std::vector<ToolError>& errors) {
@@ -166,7 +200,39 @@ void reduce_tool_errors(std::vector<ToolError>& errors) {
 
 }  // namespace
 
-CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
+EvidenceScan::EvidenceScan(const RunArtifacts& run, std::string_view family)
+    : run_(run), family_(family), found_(run.texts.size()) {}
+
+EvidenceScan::~EvidenceScan() = default;
+
+void EvidenceScan::begin(const TextArtifact& artifact) {
+  current_.reset();
+  scan_.reset();
+  // Only the run's own texts are watched (a caller may read any text).
+  const std::less<const TextArtifact*> before;
+  if (run_.texts.empty() || before(&artifact, run_.texts.data()) ||
+      !before(&artifact, run_.texts.data() + run_.texts.size())) {
+    return;
+  }
+  const auto index = static_cast<std::size_t>(&artifact - run_.texts.data());
+  if (found_[index] || !scanned_artifact(family_, artifact.path)) return;
+  current_ = index;
+  scan_ = std::make_unique<TextScan>(artifact.path);
+}
+
+void EvidenceScan::piece(const TextArtifact& piece, std::uint64_t first_line) {
+  if (scan_ && scan_->open()) scan_->piece(piece.text, first_line);
+}
+
+void EvidenceScan::end(bool complete) {
+  // A text read only in part is scanned again, whole, when the evidence is
+  // put together.
+  if (complete && current_ && scan_) found_[*current_] = scan_->take();
+  current_.reset();
+  scan_.reset();
+}
+
+CommonParse terminal_evidence(const RunArtifacts& run, std::string_view family) {
   CommonParse out;
   const HarnessDefinition* harness = find_harness(family);
   const bool transcript_mode =
@@ -174,12 +240,25 @@ CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   read_terminal(run.terminal, transcript_mode, out);
   if (transcript_mode) parse_todos("terminal.log", run.terminal, out.todos);
   parse_tool_errors("terminal.log", run.terminal, out.tool_errors);
-  TextArtifact buffer;
-  for (const auto& artifact : run.texts) {
-    if (scanned_artifact(family, artifact.path)) scan_artifact(run, artifact, buffer, out);
+  return out;
+}
+
+void add_text_evidence(const RunArtifacts& run, std::string_view family, EvidenceScan& scan, CommonParse& out) {
+  LogReader reader;
+  for (std::size_t i = 0; i < run.texts.size(); ++i) {
+    const TextArtifact& artifact = run.texts[i];
+    if (!scanned_artifact(family, artifact.path)) continue;
+    std::optional<TextEvidence>& found = scan.found_[i];
+    add_text_evidence(found ? std::move(*found) : scan_text(run, artifact, reader), out);
   }
   reduce_tool_errors(out.tool_errors);
   dedupe_todos(out.todos);
+}
+
+CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
+  CommonParse out = terminal_evidence(run, family);
+  EvidenceScan scan(run, family);
+  add_text_evidence(run, family, scan, out);
   return out;
 }
 

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "activity.hpp"
 #include "common.hpp"
@@ -200,6 +204,71 @@ TEST(CommonPipeline, ToolErrorReduction) {
   EXPECT_EQ(dup.tool_errors[0].source, "terminal.log:3");
   EXPECT_EQ(dup.tool_errors[0].position, 0u);
   EXPECT_EQ(dup.tool_errors[1].position, 1u);
+}
+
+// A text's scans stop once the run's lists are full, but only after that
+// text's first finding: 120 checklist lines and 60 error lines in one
+// screen, then one of each in the next.
+TEST(CommonPipeline, ScanLimitsHoldAcrossTexts) {
+  std::string first;
+  for (int i = 1; i <= 60; ++i) first += "- [ ] step " + std::to_string(i) + "\nerror: disk full\n";
+  for (int i = 61; i <= 120; ++i) first += "- [ ] step " + std::to_string(i) + "\n";
+  CommonParse c = common_parse(run_of("", {TextArtifact{"screens/a.txt", first},
+                                           TextArtifact{"screens/b.txt", "- [x] last\nerror: no network\n"}}),
+                               "pi");
+  ASSERT_EQ(c.todos.size(), 101u);
+  EXPECT_EQ(c.todos[99].content, "step 100");
+  EXPECT_EQ(c.todos[100].content, "last");
+  EXPECT_EQ(c.todos[100].source, "screens/b.txt:1");
+  // Fifty "disk full" lines (the last on line 100), then b's first error.
+  ASSERT_EQ(c.tool_errors.size(), 2u);
+  EXPECT_EQ(c.tool_errors[0].source, "screens/a.txt:100");
+  EXPECT_EQ(c.tool_errors[1].source, "screens/b.txt:2");
+}
+
+// A log that the harness's reader reads to its end is scanned as it is read
+// and not read again; one read only in part is read again, whole.
+TEST(CommonPipeline, TextsScannedAlongTheHarnessReading) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("evidence-scan-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto log_file = [&](const std::string& name, const std::string& text) {
+    std::ofstream((dir / name).string(), std::ios::binary) << text;
+    TextArtifact t;
+    t.path = "snapshots/s/home/.claude/projects/p/" + name;
+    t.file = (dir / name).string();
+    return t;
+  };
+  std::string long_log;
+  for (int i = 0; i < 400; ++i)
+    long_log += "{\"n\":" + std::to_string(i) + ",\"pad\":\"" + std::string(40, 'x') + "\"}\n";
+  long_log += "- [ ] from the read log\nerror: from the read log\n";
+  RunArtifacts run = run_of("", {log_file("a.jsonl", long_log), log_file("b.jsonl", "- [ ] from the cut log\n"),
+                                 TextArtifact{"screens/s.txt", "error: on screen\n"}});
+  const CommonParse whole = common_parse(run, "claude");
+  ASSERT_EQ(whole.todos.size(), 2u);
+  ASSERT_EQ(whole.tool_errors.size(), 2u);
+
+  EvidenceScan scan(run, "claude");
+  LogReader reader{{}, &scan};
+  int pieces = 0;
+  for_each_log_piece(
+      run, run.texts[0], reader, [&](const TextArtifact&, std::uint64_t) { return ++pieces > 0; }, 1000);
+  EXPECT_GT(pieces, 1);
+  for_each_log_piece(run, run.texts[1], reader, [](const TextArtifact&, std::uint64_t) { return false; });
+  std::filesystem::remove(dir / "a.jsonl");  // scanned already: not read again
+  CommonParse watched;
+  add_text_evidence(run, "claude", scan, watched);
+  ASSERT_EQ(watched.todos.size(), 2u);
+  ASSERT_EQ(watched.tool_errors.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(watched.todos[i].content, whole.todos[i].content);
+    EXPECT_EQ(watched.todos[i].source, whole.todos[i].source);
+    EXPECT_EQ(watched.tool_errors[i].source, whole.tool_errors[i].source);
+  }
+  EXPECT_EQ(watched.todos[0].source, "snapshots/s/home/.claude/projects/p/a.jsonl:401");
+  EXPECT_EQ(watched.todos[1].source, "snapshots/s/home/.claude/projects/p/b.jsonl:1");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -225,13 +225,12 @@ const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
 
 // ---- one pass over the transcripts -----------------------------------------
 
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists& lists) {
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists) {
   ClaudeTranscriptScan scan;
   json::DocParser parser;
-  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
     JsonlMessageReader reader(t->path, lists.messages, lists.tool_calls, lists.todos);
-    for_each_log_line(run, *t, scratch, parser,
+    for_each_log_line(run, *t, logs, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
                         reader.line(number, raw, parsed);
                         if (parsed == nullptr || is_api_request_line(*parsed)) return;
@@ -246,12 +245,11 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const Clau
 
 // ---- hooks ------------------------------------------------------------------
 
-void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
-  own(context).scan = scan_claude_transcripts(run, ClaudeMessageLists{messages, tool_calls, todos});
-  TextArtifact log_buffer;
+  own(context).scan = scan_claude_transcripts(run, logs, ClaudeMessageLists{messages, tool_calls, todos});
   for (const TextArtifact* listed : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
-    const TextArtifact& t = log_text(run, *listed, log_buffer);
+    const TextArtifact& t = log_text(run, *listed, logs);
     parse_jsonl_messages(t, messages, tool_calls, todos);
     parse_structured_todos(t, todos);
   }

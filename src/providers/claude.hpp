@@ -90,7 +90,7 @@ struct ClaudeMessageLists {
 
 // Reads every Claude transcript of the run once: each line is parsed once and
 // fed to the JSONL message reader (into `lists`) and to the scanners.
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, const ClaudeMessageLists& lists);
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists);
 
 // What `enrich` read for the later hooks.
 struct ClaudeParseContext : ParseContext {
@@ -104,7 +104,7 @@ class ClaudeParser : public ParserWithContext<ClaudeParseContext> {
   Activity classify_activity(const RunArtifacts& run, const ParseContext& context, const std::vector<Message>& messages,
                              const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                              const std::vector<ToolCall>& tool_calls) const override;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;

@@ -265,7 +265,7 @@ void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element l
 std::vector<SubAgent> claude_sub_agents(const RunArtifacts& run) {
   ClaudeSubAgentTracker tracker;
   json::DocParser parser;
-  TextArtifact scratch;
+  LogReader scratch;
   for (const TextArtifact* log : provider_transcripts(run, "claude")) {
     const TextArtifact* t = &log_text(run, *log, scratch);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {

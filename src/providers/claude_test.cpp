@@ -96,7 +96,7 @@ TEST(ClaudeQueuedPrompts, PreparedByWindowsGivesTheLinesOfThePreparedWhole) {
     while (reader.next(line)) out.emplace_back(line);
     return out;
   };
-  TextArtifact whole_buffer;
+  LogReader whole_buffer;
   const std::vector<std::string> whole = lines_of(log_text(run, log, whole_buffer).text);
   ASSERT_EQ(whole.size(), 806u);
   EXPECT_EQ(whole[1], kQueuedRewritten);
@@ -105,7 +105,7 @@ TEST(ClaudeQueuedPrompts, PreparedByWindowsGivesTheLinesOfThePreparedWhole) {
   EXPECT_EQ(whole[805], "last");
   for (std::size_t window : {1u, 5u, 64u, 300u, 100000u}) {
     std::vector<std::string> joined;
-    TextArtifact buffer;
+    LogReader buffer;
     int pieces = 0;
     for_each_log_piece(
         run, log, buffer,

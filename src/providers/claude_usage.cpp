@@ -172,7 +172,7 @@ UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Messag
   std::vector<std::pair<std::string, std::vector<HarnessModelCost>>> session_costs;
   json::DocParser parser;
   std::string scratch;
-  TextArtifact log_buffer;
+  LogReader log_buffer;
   for (const TextArtifact* log : provider_transcripts(run, "claude")) {
     const std::optional<std::string> agent = sub_agent_of(log->path, sub_agents);
     for_each_log_piece(run, *log, log_buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {

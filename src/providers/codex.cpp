@@ -252,7 +252,7 @@ RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   return run;
 }
 
-void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   // Every line is parsed once and handed to the generic reader (writing to
   // the shared lists), the event reader (writing to lists of its own that are
@@ -264,9 +264,8 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, std::ve
   std::vector<Message> event_messages;
   std::vector<ToolCall> event_calls;
   std::vector<CodexSpawnedLog> spawned;
-  TextArtifact scratch;
   for (const TextArtifact* listed : provider_transcripts(run, "codex")) {
-    const TextArtifact* artifact = &log_text(run, *listed, scratch);
+    const TextArtifact* artifact = &log_text(run, *listed, logs);
     std::optional<CodexSessionRecord> session =
         find_codex_session_record(artifact->text, artifact->path, parser, kAgentPathLines);
     std::optional<std::string_view> agent_path;

@@ -117,7 +117,7 @@ class CodexParser : public ParserWithContext<CodexParseContext> {
   Activity classify_activity(const RunArtifacts& run, const ParseContext& context, const std::vector<Message>& messages,
                              const std::vector<Approval>& approvals, const std::vector<ToolError>& tool_errors,
                              const std::vector<ToolCall>& tool_calls) const override;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;

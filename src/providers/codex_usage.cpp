@@ -75,7 +75,7 @@ UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message
   std::unordered_map<std::string, Session> sessions;
   bool unlisted = false;
   json::DocParser parser;
-  TextArtifact log_buffer;
+  LogReader log_buffer;
   for (const TextArtifact* log : provider_transcripts(run, "codex")) {
     // Counts above any session_meta belong to the file itself.
     std::string session_key = "file:" + log->path;

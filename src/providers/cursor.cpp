@@ -419,14 +419,13 @@ std::string_view cursor_todo_state(std::optional<std::string_view> status) {
   return state == "cancelled" ? "done" : state;
 }
 
-void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   std::vector<SubAgent>& launched = own(context).launched;
   json::DocParser parser;
-  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
     TranscriptReader reader(t->path, messages, tool_calls, todos, launched);
-    for_each_log_line(run, *t, scratch, parser,
+    for_each_log_line(run, *t, logs, parser,
                       [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
                         if (parsed) reader.line(number, *parsed);
                       });

@@ -22,7 +22,7 @@ class CursorParser : public ParserWithContext<CursorParseContext> {
  public:
   CursorParser(std::string label, ParserResolution resolution)
       : ParserWithContext("cursor", std::move(label), resolution) {}
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::vector<Provenance> provenance() const override;

@@ -538,12 +538,12 @@ GeminiChat read_gemini_chat(const TextArtifact& artifact) {
                                                                                       : replay_jsonl(artifact, parser));
 }
 
-GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer) {
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs) {
   // A JSONL chat is replayed a window of lines at a time; a chat written as
   // one object is read whole.
   json::DocParser parser;
   std::optional<JsonlReplay> jsonl;
-  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
+  for_each_log_piece(run, log, logs, [&](const TextArtifact& piece, std::uint64_t first_line) {
     if (!jsonl) {
       const std::optional<bool> single = single_object_start(piece, parser);
       if (single.value_or(true)) return false;
@@ -554,7 +554,7 @@ GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, Tex
     });
     return true;
   });
-  if (!jsonl) return read_gemini_chat(log_text(run, log, buffer));
+  if (!jsonl) return read_gemini_chat(log_text(run, log, logs));
   return chat_of(log.path, jsonl->take());
 }
 
@@ -562,17 +562,16 @@ bool is_gemini_sub_agent_chat(const GeminiChat& chat) {
   return (chat.kind && *chat.kind == "subagent") || chat_folder(chat.path).has_value();
 }
 
-std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run) {
+std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs) {
   const std::vector<const TextArtifact*> texts = provider_transcripts(run, "gemini");
   std::unordered_set<std::string_view> paths;
   for (const TextArtifact* t : texts) paths.insert(t->path);
   std::vector<GeminiChat> main_chats;
   std::vector<GeminiChat> sub_chats;
-  TextArtifact log_buffer;
   for (const TextArtifact* t : texts) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(t->path).ends_with(".json") && paths.count(t->path + "l") != 0) continue;
-    GeminiChat chat = read_gemini_log(run, *t, log_buffer);
+    GeminiChat chat = read_gemini_log(run, *t, logs);
     (is_gemini_sub_agent_chat(chat) ? sub_chats : main_chats).push_back(std::move(chat));
   }
   for (GeminiChat& c : sub_chats) main_chats.push_back(std::move(c));
@@ -718,10 +717,10 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   return agents;
 }
 
-void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                           std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   std::vector<GeminiChat>& chats = own(context).chats;
-  chats = read_gemini_chats(run);
+  chats = read_gemini_chats(run, logs);
   append_gemini_records(chats, messages, tool_calls, todos);
 }
 

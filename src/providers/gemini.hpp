@@ -51,7 +51,7 @@ struct GeminiChat {
 // Replays one chat (single object or JSONL) and reads its records.
 GeminiChat read_gemini_chat(const TextArtifact& artifact);
 // The same for a chat of the run, read through `buffer` (see log_text).
-GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, TextArtifact& buffer);
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs);
 
 // A sub-agent's chat: its kind is "subagent" or it sits in a folder below
 // chats/ (chats/<parent session id>/<agent id>.jsonl).
@@ -60,7 +60,7 @@ bool is_gemini_sub_agent_chat(const GeminiChat& chat);
 // Every Gemini chat of the run in reading order: the main chats, then the
 // sub-agent chats, each in run order. A ".json" chat is left out when the run
 // also holds the ".jsonl" chat that the CLI migrated it into.
-std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run);
+std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs);
 
 // Appends the chats' messages and tool calls to the lists, in reading order,
 // and the todo list of the last write_todos call (of a main chat when any main
@@ -80,7 +80,7 @@ struct GeminiParseContext : ParseContext {
 class GeminiParser : public ParserWithContext<GeminiParseContext> {
  public:
   using ParserWithContext::ParserWithContext;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
 };

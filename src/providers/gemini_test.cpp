@@ -185,7 +185,8 @@ TEST(GeminiObject, AMigratedChatIsReadOnceAndMainChatsComeFirst) {
       {dir + "session-1.jsonl",
        lines_of({R"({"sessionId":"abc","projectHash":"h"})", R"({"id":"m","type":"user","content":"hi"})"})},
   });
-  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  LogReader logs;
+  std::vector<GeminiChat> chats = read_gemini_chats(run, logs);
   ASSERT_EQ(chats.size(), 2u);
   EXPECT_EQ(chats[0].path, dir + "session-1.jsonl");
   EXPECT_EQ(chats[1].path, dir + "abc/agent.jsonl");
@@ -220,7 +221,8 @@ TEST(GeminiSubAgents, ChatsMatchTheirLaunchingCalls) {
            R"({"id":"g4","type":"gemini","content":"","toolCalls":[{"id":"d1","name":"codebase_investigator","description":"Delegating to agent 'codebase_investigator'","status":"executing","args":{"request":"map the code"}}]})",
        })},
   });
-  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  LogReader logs;
+  std::vector<GeminiChat> chats = read_gemini_chats(run, logs);
   std::vector<SubAgent> agents = gemini_sub_agents(chats);
   std::vector<std::string> got;
   for (const SubAgent& a : agents) {
@@ -260,7 +262,8 @@ TEST(GeminiSubAgents, EachLaunchIsClaimedOnceInChatOrder) {
       {dir + "session-1.jsonl", lines_of({R"({"sessionId":"p1","projectHash":"h"})", launch("l1", "a2", "same"),
                                           launch("l2", "", "same"), launch("l3", "a4", "other")})},
   });
-  std::vector<GeminiChat> chats = read_gemini_chats(run);
+  LogReader logs;
+  std::vector<GeminiChat> chats = read_gemini_chats(run, logs);
   std::vector<std::string> got;
   for (const SubAgent& a : gemini_sub_agents(chats)) got.push_back(a.id + "|" + a.source.substr(dir.size()));
   EXPECT_EQ(got, (std::vector<std::string>{"a1|session-1.jsonl:2", "a2|session-1.jsonl:3", "a3|p1/a3.jsonl:1",

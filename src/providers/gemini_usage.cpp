@@ -241,7 +241,7 @@ UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Messag
   std::unordered_map<std::string_view, bool> paths;
   for (const TextArtifact* t : logs) paths.emplace(t->path, true);
   json::DocParser parser;
-  TextArtifact log_buffer;
+  LogReader log_buffer;
   for (const TextArtifact* listed : logs) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(listed->path).ends_with(".json") && paths.count(listed->path + "l") != 0) continue;

@@ -33,7 +33,7 @@ std::optional<std::vector<TodoItem>> todo_list(json::Element message, std::strin
 
 }  // namespace
 
-OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                             std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                             std::vector<TodoItem>& todos) {
   OmpSession session;
@@ -43,7 +43,7 @@ OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifac
   std::unordered_set<std::string> results;
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::DocParser parser;
-  for_each_log_line(run, artifact, buffer, parser,
+  for_each_log_line(run, artifact, logs, parser,
                     [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
                       reader.line(number, raw, line);
                       if (line == nullptr) return;
@@ -137,12 +137,11 @@ std::vector<SubAgent> omp_sub_agents(std::vector<SubAgent> defaults, const std::
   return defaults;
 }
 
-void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                        std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   std::vector<OmpSession>& sessions = own(context).sessions;
-  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "omp")) {
-    sessions.push_back(read_omp_session(run, *t, scratch, messages, tool_calls, todos));
+    sessions.push_back(read_omp_session(run, *t, logs, messages, tool_calls, todos));
   }
   if (auto list = omp_todos(sessions)) {
     for (TodoItem& todo : *list) {

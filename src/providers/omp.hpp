@@ -35,7 +35,7 @@ struct OmpSession {
 
 // Reads one session file: its messages, calls and todos through the generic
 // reader into the lists, the rest into the result.
-OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                             std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                             std::vector<TodoItem>& todos);
 
@@ -54,7 +54,7 @@ struct OmpParseContext : ParseContext {
 class OmpParser : public ParserWithContext<OmpParseContext> {
  public:
   using ParserWithContext::ParserWithContext;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;

@@ -158,13 +158,12 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
 // the rest to the generic JSONL reader; then the store's sessions, the
 // terminal capture when there is no transcript and no database message, and
 // the runtime logs.
-void OpencodeParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void OpencodeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                             std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   const std::vector<const TextArtifact*> transcripts = provider_transcripts(run, "opencode");
   std::vector<const TextArtifact*> jsonl;
-  const std::vector<OpencodeJsonStore> stores = collect_opencode_json_stores(run, transcripts, jsonl);
-  TextArtifact log_buffer;
-  for (const TextArtifact* t : jsonl) parse_jsonl_messages(log_text(run, *t, log_buffer), messages, tool_calls, todos);
+  const std::vector<OpencodeJsonStore> stores = collect_opencode_json_stores(run, logs, transcripts, jsonl);
+  for (const TextArtifact* t : jsonl) parse_jsonl_messages(log_text(run, *t, logs), messages, tool_calls, todos);
   OpencodeStoreSummary summary = append_opencode_store(stores, run.databases, messages, tool_calls, todos);
   if (transcripts.empty() && !summary.database_messages) read_opencode_terminal(run.terminal, messages, tool_calls);
   for (const TextArtifact* log : opencode_runtime_logs(run)) read_opencode_runtime_log(*log, tool_calls);

@@ -21,7 +21,7 @@ struct OpencodeParseContext : ParseContext {
 class OpencodeParser : public ParserWithContext<OpencodeParseContext> {
  public:
   using ParserWithContext::ParserWithContext;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;

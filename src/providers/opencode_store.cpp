@@ -404,17 +404,16 @@ OpencodePart opencode_part(json::Element object, std::string id) {
   return p;
 }
 
-std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run,
+std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run, LogReader& logs,
                                                             const std::vector<const TextArtifact*>& transcripts,
                                                             std::vector<const TextArtifact*>& others) {
   std::vector<OpencodeJsonStore> stores;
   json::DocParser parser;
-  TextArtifact log_buffer;
   for (const TextArtifact* t : transcripts) {
     auto where = opencode_store_path(t->path);
     std::optional<json::Element> value;
     if (where) {
-      const TextArtifact& log = log_text(run, *t, log_buffer);
+      const TextArtifact& log = log_text(run, *t, logs);
       value = parser.parse(log.text, &log.text);
     }
     bool store_file = false;

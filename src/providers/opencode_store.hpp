@@ -105,7 +105,7 @@ struct OpencodeJsonStore {
 // is a store file when its path has the store's layout and it holds one JSON
 // value, an array for a todo file and otherwise an object that is not a
 // transcript line (one with both "role" and "content").
-std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run,
+std::vector<OpencodeJsonStore> collect_opencode_json_stores(const RunArtifacts& run, LogReader& logs,
                                                             const std::vector<const TextArtifact*>& transcripts,
                                                             std::vector<const TextArtifact*>& others);
 

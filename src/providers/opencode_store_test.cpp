@@ -39,7 +39,8 @@ Read read(const RunArtifacts& run) {
   for (const TextArtifact& t : run.texts) transcripts.push_back(&t);
   Read r;
   std::vector<const TextArtifact*> others;
-  auto stores = collect_opencode_json_stores(run, transcripts, others);
+  LogReader logs;
+  auto stores = collect_opencode_json_stores(run, logs, transcripts, others);
   for (const TextArtifact* t : others) r.others.push_back(t->path);
   r.summary = append_opencode_store(stores, run.databases, r.messages, r.calls, r.todos);
   return r;

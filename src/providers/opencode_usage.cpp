@@ -78,7 +78,7 @@ UsageReading read_opencode_usage(const RunArtifacts& run, const std::vector<Mess
       stored.push_back(std::move(m));
     }
   }
-  TextArtifact log_buffer;
+  LogReader log_buffer;
   for (const TextArtifact* listed : provider_transcripts(run, "opencode")) {
     auto where = opencode_store_path(listed->path);
     if (!where || (where->kind != OpencodeStoreKind::Message && where->kind != OpencodeStoreKind::Session)) continue;

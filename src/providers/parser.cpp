@@ -12,18 +12,69 @@
 
 namespace tl {
 
+namespace {
+
+// What holds the place of the texts' evidence in the todo list while the
+// harness's logs are read: no reader makes a todo at this position.
+constexpr std::size_t kMarkPosition = static_cast<std::size_t>(-1);
+
+TodoItem evidence_mark() {
+  TodoItem mark;
+  mark.position = kMarkPosition;
+  return mark;
+}
+
+// Puts the texts' evidence where reading them before the harness's logs
+// would have put it: their todos in place of the mark, after the terminal's
+// and before the harness's, and their tool errors after the terminal's. A
+// harness that started its todo list afresh (a Cursor TodoWrite replaces
+// every todo before it) took the mark, and with it the texts' todos.
+void put_text_evidence(const RunArtifacts& run, std::string_view family, EvidenceScan& scan, std::size_t mark,
+                       CommonParse& evidence) {
+  std::vector<TodoItem>& todos = evidence.todos;
+  const bool kept = mark < todos.size() && todos[mark].position == kMarkPosition;
+  CommonParse texts;
+  texts.tool_errors = std::move(evidence.tool_errors);
+  std::vector<TodoItem> harness;
+  if (kept) {
+    harness.assign(std::make_move_iterator(todos.begin() + static_cast<std::ptrdiff_t>(mark) + 1),
+                   std::make_move_iterator(todos.end()));
+    todos.resize(mark);
+    texts.todos = std::move(todos);
+  }
+  add_text_evidence(run, family, scan, texts);
+  evidence.tool_errors = std::move(texts.tool_errors);
+  if (!kept) return;
+  todos = std::move(texts.todos);
+  for (TodoItem& todo : harness) {
+    todo.position = todos.size();
+    todos.push_back(std::move(todo));
+  }
+}
+
+}  // namespace
+
 // The order of every parse, each step once: load and prepare the run; the
 // evidence any harness leaves (terminal, screens, harness files); the
 // harness's own logs; todos without duplicates; the activity; the user turns;
 // then sub-agents, snapshots and title. The activity is decided only once the
 // harness's logs have been read, and the turns only once the activity is known.
+// Each log is read once: the evidence scan watches the harness's reader and
+// sees every log as it reads it, and reads only what the harness does not.
 ParserOutput Parser::parse(const Args& args) const {
   const HarnessDefinition* harness = find_harness(family());
   const RunArtifacts run = prepare_artifacts(
       load_run(args.input, harness != nullptr ? harness->databases : std::span<const DatabaseRule>()));
-  CommonParse evidence = common_parse(run, family());
+  CommonParse evidence = terminal_evidence(run, family());
+  EvidenceScan scan(run, family());
+  LogReader logs{{}, &scan};
   const std::unique_ptr<ParseContext> context = new_context();
-  enrich(run, *context, evidence.messages, evidence.tool_calls, evidence.todos);
+  // The texts' evidence is complete only once the harness's reader has read
+  // its logs, so a mark holds its place in the todo list meanwhile.
+  const std::size_t mark = evidence.todos.size();
+  evidence.todos.push_back(evidence_mark());
+  enrich(run, *context, logs, evidence.messages, evidence.tool_calls, evidence.todos);
+  put_text_evidence(run, family(), scan, mark, evidence);
   dedupe_todos(evidence.todos);
   Activity activity = classify_activity(run, *context, evidence.messages, evidence.approvals, evidence.tool_errors,
                                         evidence.tool_calls);
@@ -76,7 +127,7 @@ Activity Parser::classify_activity(const RunArtifacts& run, const ParseContext&,
   return tl::classify_activity(run, messages, approvals, tool_errors, tool_calls);
 }
 
-void Parser::enrich(const RunArtifacts&, ParseContext&, std::vector<Message>&, std::vector<ToolCall>&,
+void Parser::enrich(const RunArtifacts&, ParseContext&, LogReader&, std::vector<Message>&, std::vector<ToolCall>&,
                     std::vector<TodoItem>&) const {}
 
 std::vector<SubAgent> Parser::sub_agents(const RunArtifacts& run, const ParseContext&) const {

@@ -43,7 +43,7 @@ class Parser {
                                      const std::vector<Message>& messages, const std::vector<Approval>& approvals,
                                      const std::vector<ToolError>& tool_errors,
                                      const std::vector<ToolCall>& tool_calls) const;
-  virtual void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  virtual void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const;
   virtual std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const;
   virtual std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const;

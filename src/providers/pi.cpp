@@ -80,12 +80,12 @@ void add_sub_agents(json::Element message, json::Element details, std::string_vi
 
 }  // namespace
 
-void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                      std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
                      PiSessions& sessions) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::DocParser parser;
-  for_each_log_line(run, artifact, buffer, parser,
+  for_each_log_line(run, artifact, logs, parser,
                     [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
                       reader.line(number, raw, line);
                       if (line == nullptr || !json::string_is(json::string_member(*line, "type"), "message")) return;
@@ -104,12 +104,11 @@ void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, Text
   reader.finish();
 }
 
-void PiParser::enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+void PiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
   PiSessions& sessions = own(context).sessions;
-  TextArtifact scratch;
   for (const TextArtifact* t : provider_transcripts(run, "pi")) {
-    read_pi_session(run, *t, scratch, messages, tool_calls, todos, sessions);
+    read_pi_session(run, *t, logs, messages, tool_calls, todos, sessions);
   }
   if (sessions.todos) {
     for (TodoItem todo : *sessions.todos) {

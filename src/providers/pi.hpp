@@ -23,7 +23,7 @@ struct PiSessions {
 
 // Reads one session file: its messages, calls and todos through the generic
 // reader into the lists, the extensions' records into `sessions`.
-void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& buffer,
+void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                      std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
                      PiSessions& sessions);
 
@@ -34,7 +34,7 @@ struct PiParseContext : ParseContext {
 class PiParser : public ParserWithContext<PiParseContext> {
  public:
   using ParserWithContext::ParserWithContext;
-  void enrich(const RunArtifacts& run, ParseContext& context, std::vector<Message>& messages,
+  void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
 };

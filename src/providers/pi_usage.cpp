@@ -50,7 +50,7 @@ UsageReading read_usage(const RunArtifacts& run, std::string_view family, const 
   bool details_usage = false;
   bool unlisted = false;
   json::DocParser parser;
-  TextArtifact log_buffer;
+  LogReader log_buffer;
   for (const TextArtifact* log : provider_transcripts(run, family)) {
     std::optional<std::string> agent;
     bool spawned = false;
