@@ -95,8 +95,8 @@ std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 // window at a time through `buffer`; other lines are never parsed, so that
 // reading usage costs little beside the parse.
 template <typename Wanted, typename Fn>
-void for_each_wanted_line(const RunArtifacts& run, const TextArtifact& log, LogReader& buffer,
-                          json::DocParser& parser, Wanted&& wanted, Fn&& fn) {
+void for_each_wanted_line(const RunArtifacts& run, const TextArtifact& log, LogReader& buffer, json::DocParser& parser,
+                          Wanted&& wanted, Fn&& fn) {
   for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
     text::LineReader lines(piece.text);
     std::string_view raw;

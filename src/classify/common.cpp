@@ -23,8 +23,7 @@ class TextScan {
     std::string_view line;
     while (open() && lines.next(line)) {
       const std::uint64_t number = first_line - 1 + lines.number();
-      if (todos_open_ && todo_from_line(path_, number, line, found_.todos) &&
-          found_.todos.size() >= kTodoScanLimit) {
+      if (todos_open_ && todo_from_line(path_, number, line, found_.todos) && found_.todos.size() >= kTodoScanLimit) {
         todos_open_ = false;
       }
       if (errors_open_) {

@@ -42,8 +42,7 @@ class EvidenceScan final : public LogWatcher {
   void end(bool complete) override;
 
  private:
-  friend void add_text_evidence(const RunArtifacts& run, std::string_view family, EvidenceScan& scan,
-                                CommonParse& out);
+  friend void add_text_evidence(const RunArtifacts& run, std::string_view family, EvidenceScan& scan, CommonParse& out);
   const RunArtifacts& run_;
   std::string family_;
   std::vector<std::optional<TextEvidence>> found_;  // by index in run.texts

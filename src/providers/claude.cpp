@@ -225,7 +225,8 @@ const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
 
 // ---- one pass over the transcripts -----------------------------------------
 
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists) {
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs,
+                                             const ClaudeMessageLists& lists) {
   ClaudeTranscriptScan scan;
   json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
@@ -245,8 +246,9 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader&
 
 // ---- hooks ------------------------------------------------------------------
 
-void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
-                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
+                          std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                          std::vector<TodoItem>& todos) const {
   own(context).scan = scan_claude_transcripts(run, logs, ClaudeMessageLists{messages, tool_calls, todos});
   for (const TextArtifact* listed : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
     const TextArtifact& t = log_text(run, *listed, logs);

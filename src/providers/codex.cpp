@@ -252,8 +252,9 @@ RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   return run;
 }
 
-void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
-                         std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
+                         std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                         std::vector<TodoItem>& todos) const {
   // Every line is parsed once and handed to the generic reader (writing to
   // the shared lists), the event reader (writing to lists of its own that are
   // appended after the file, exactly as if it had read the file second) and

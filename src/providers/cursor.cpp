@@ -419,16 +419,16 @@ std::string_view cursor_todo_state(std::optional<std::string_view> status) {
   return state == "cancelled" ? "done" : state;
 }
 
-void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
-                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+void CursorParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
+                          std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                          std::vector<TodoItem>& todos) const {
   std::vector<SubAgent>& launched = own(context).launched;
   json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "cursor")) {
     TranscriptReader reader(t->path, messages, tool_calls, todos, launched);
-    for_each_log_line(run, *t, logs, parser,
-                      [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-                        if (parsed) reader.line(number, *parsed);
-                      });
+    for_each_log_line(run, *t, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      if (parsed) reader.line(number, *parsed);
+    });
   }
 }
 

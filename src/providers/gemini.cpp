@@ -717,8 +717,9 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
   return agents;
 }
 
-void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
-                          std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
+                          std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                          std::vector<TodoItem>& todos) const {
   std::vector<GeminiChat>& chats = own(context).chats;
   chats = read_gemini_chats(run, logs);
   append_gemini_records(chats, messages, tool_calls, todos);

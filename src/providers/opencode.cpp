@@ -158,8 +158,9 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
 // the rest to the generic JSONL reader; then the store's sessions, the
 // terminal capture when there is no transcript and no database message, and
 // the runtime logs.
-void OpencodeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
-                            std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
+void OpencodeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
+                            std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
+                            std::vector<TodoItem>& todos) const {
   const std::vector<const TextArtifact*> transcripts = provider_transcripts(run, "opencode");
   std::vector<const TextArtifact*> jsonl;
   const std::vector<OpencodeJsonStore> stores = collect_opencode_json_stores(run, logs, transcripts, jsonl);
