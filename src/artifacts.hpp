@@ -83,7 +83,7 @@ bool read_log_into(const std::string& path, std::string& out);
 const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader);
 // How much of a session log for_each_log_piece reads at a time (a line
 // longer than this is read whole).
-inline constexpr std::size_t kLogWindow = 8u << 20;
+inline constexpr std::size_t kLogWindow = 2u << 20;
 // The session log a window at a time, for a reader that takes it line by
 // line: fn(piece, first_line) gets consecutive runs of whole lines (the last
 // may lack its line feed), prepared as log_text prepares them and padded,
