@@ -155,6 +155,64 @@ TEST(Compact, CollapsesWhitespaceAndCuts) {
             "a b");
 }
 
+// compact, character by character as its rules say: every whitespace run
+// is one space (none at either end), and the text is cut after max_chars
+// characters with an ellipsis when a visible character would follow.
+std::string compact_by_characters(std::string_view s, std::size_t max_chars) {
+  std::string out;
+  std::size_t count = 0;
+  bool pending_space = false;
+  for (std::size_t pos = 0; pos < s.size();) {
+    const std::size_t start = pos;
+    if (is_space(decode(s, pos))) {
+      pending_space = count > 0;
+      continue;
+    }
+    if (pending_space) {
+      if (count == max_chars) return out + "\xE2\x80\xA6";
+      out.push_back(' ');
+      ++count;
+      pending_space = false;
+    }
+    if (count == max_chars) return out + "\xE2\x80\xA6";
+    out.append(s.substr(start, pos - start));
+    ++count;
+  }
+  return out;
+}
+
+TEST(Compact, AgreesWithTheCharacterByCharacterRules) {
+  // Visible ASCII, ASCII controls, whitespace (ASCII and Unicode), other
+  // characters of two to four bytes, invalid and cut sequences.
+  const std::string_view pieces[] = {"a",
+                                     "Zq",
+                                     " ",
+                                     "\t\n",
+                                     "\x01",
+                                     "\x7F",
+                                     "\xC3\xA9",
+                                     "\xE6\x9D\xB1",
+                                     "\xF0\x9F\x99\x82",
+                                     "\xC2\xA0",
+                                     "\xE3\x80\x80",
+                                     "\xE2\x80\x83",
+                                     "\xC2\x85",
+                                     "\xFF",
+                                     "\xC3",
+                                     "\xE2\x80",
+                                     "abcdefghijklmnopqrstuvwxyz0123456789"};
+  std::uint32_t seed = 7;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const std::uint32_t n = next() % 12;
+    for (std::uint32_t k = 0; k < n; ++k) text += pieces[(next() >> 8) % std::size(pieces)];
+    for (std::size_t max_chars : {0u, 1u, 2u, 3u, 7u, 40u}) {
+      ASSERT_EQ(compact(text, max_chars), compact_by_characters(text, max_chars)) << max_chars << " [" << text << "]";
+    }
+  }
+}
+
 TEST(Chars, CountAndTakeScalarValues) {
   EXPECT_EQ(char_count("a\xC3\xA9\xF0\x9F\x99\x82"), 3u);
   EXPECT_EQ(take_chars("a\xC3\xA9\xF0\x9F\x99\x82", 2), "a\xC3\xA9");
