@@ -2,13 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <unordered_set>
 
@@ -30,21 +30,6 @@ std::string join(const std::string& dir, const std::string& name) {
 std::string slashes(std::string s) {
   std::replace(s.begin(), s.end(), '\\', '/');
   return s;
-}
-
-// A large buffer is backed by huge pages where the system offers them, so
-// that filling it costs a few page faults instead of thousands.
-void advise_huge_pages(std::string& buffer) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = 2u << 20;
-  if (buffer.capacity() < 2 * kHuge) return;
-  auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
-  std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  std::uintptr_t last = (begin + buffer.capacity()) & ~(kHuge - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)buffer;
-#endif
 }
 
 bool has_nul(std::string_view bytes) { return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr; }
@@ -130,7 +115,6 @@ bool append_read(int fd, std::uint64_t expected, std::uint64_t limit, std::strin
   constexpr std::size_t kStep = 1 << 18;
   static const std::unique_ptr<char[]> step(new char[kStep]);
   out.reserve(out.size() + static_cast<std::size_t>(std::min(expected, limit)) + json::kPadding);
-  advise_huge_pages(out);
   std::uint64_t got = 0;
   while (got < limit) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit - got, kStep));
@@ -194,66 +178,123 @@ std::uint64_t readable_log_bytes(int fd, std::uint64_t length) {
   return readable;
 }
 
-bool read_log_into(const std::string& path, std::string& out) {
-  out.clear();
+namespace {
+
+// A window that takes a whole log at once.
+constexpr std::size_t kWholeLog = std::numeric_limits<std::size_t>::max();
+
+// Reads the log at `path` into `buffer` a window of whole lines at a time,
+// calling fn(first_line) with each window in the buffer (UTF-8 repaired and
+// padded) until fn returns false; together the windows are the log up to the
+// per-log limit, in whole lines before a hole or the limit. The first window
+// always holds the start that the binary test reads. False, and fn not
+// called, when the log cannot be opened, its start holds a NUL byte or its
+// first read fails; a later read error ends the log where it stands.
+bool read_windows(const std::string& path, std::string& buffer, std::size_t window,
+                  const std::function<bool(std::uint64_t first_line)>& fn) {
+  buffer.clear();
   Fd f;
   std::uint64_t length = 0;
   if (!open_regular(path, f, length)) return false;
   // The length read before reading bounds what is read, so a file that grows
-  // meanwhile cannot make the read endless; a log beyond the per-log limit
-  // or with a hole is read up to there, in whole lines.
+  // meanwhile cannot make the read endless.
   const std::uint64_t readable = readable_log_bytes(f.fd, length);
   if (::lseek(f.fd, 0, SEEK_SET) != 0) return false;
-  bool read = false;
-  if (out.capacity() >= readable + json::kPadding) {
-    // A buffer already used for a longer log is filled in place: it was
-    // touched before, so clearing it first costs little.
-    out.resize(static_cast<std::size_t>(readable));
+  std::uint64_t left = readable;
+  std::uint64_t line = 1;
+  window = std::max<std::size_t>(window, 1);
+  std::string carry;  // the start of a line that the window cut
+  bool first = true;
+  while (true) {
+    const std::size_t have = buffer.size();
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, window > have ? window - have : 0));
+    if (buffer.capacity() < have + want + json::kPadding) {
+      // Room for an eighth more, so that the next log or window, often of
+      // about the same length, fits in the same buffer.
+      buffer.reserve(have + want + want / 8 + json::kPadding);
+    }
+    buffer.resize(have + want);
     std::uint64_t got = 0;
-    read = read_up_to(f.fd, out.data(), readable, got);
-    out.resize(static_cast<std::size_t>(got));
-  } else {
-    // Room for an eighth more, so that the next log, often of about the
-    // same length, fits in the same buffer.
-    out.reserve(static_cast<std::size_t>(readable + readable / 8) + json::kPadding);
-    read = append_read(f.fd, readable, readable, out);
+    const bool ok = read_up_to(f.fd, buffer.data() + have, want, got);
+    buffer.resize(have + static_cast<std::size_t>(got));
+    left -= got;
+    if (!ok) {
+      buffer.clear();
+      return !first;
+    }
+    const bool end = left == 0 || got < want;  // a log that shrank ends early
+    std::size_t cut = buffer.size();
+    if (end) {
+      if (readable < length) {
+        // The block before a hole or the limit ends with its last whole line.
+        const std::size_t lf = buffer.rfind('\n');
+        cut = lf == std::string::npos ? 0 : lf + 1;
+      }
+    } else {
+      const std::size_t lf = buffer.rfind('\n');
+      // One line fills the window, or the first window would not hold the
+      // start that the binary test looks at: read on.
+      if (lf == std::string::npos || want == 0 || (first && lf + 1 < kBinaryProbe)) {
+        window = window > kWholeLog / 2 ? kWholeLog : window * 2;
+        continue;
+      }
+      cut = lf + 1;
+    }
+    if (first) {
+      if (has_nul(std::string_view(buffer).substr(0, std::min(cut, kBinaryProbe)))) {
+        buffer.clear();
+        return false;
+      }
+      first = false;
+    }
+    carry.assign(buffer, cut, std::string::npos);
+    buffer.resize(cut);
+    const std::uint64_t lines = text::count_line_feeds(buffer);
+    text::repair_utf8_in_place(buffer);
+    json::pad(buffer);
+    if (!fn(line) || end) return true;
+    line += lines;
+    buffer.assign(carry);
   }
-  if (!read) {
-    out.clear();
-    return false;
-  }
-  if (readable < length) {
-    // The block before a hole is padded with NUL bytes after the last line.
-    const std::size_t last_line_end = out.rfind('\n');
-    out.resize(last_line_end == std::string::npos ? 0 : last_line_end + 1);
-  }
-  if (has_nul(std::string_view(out).substr(0, kBinaryProbe))) {
-    out.clear();
-    return false;
-  }
-  text::repair_utf8_in_place(out);
-  json::pad(out);
-  return true;
 }
-
-std::optional<std::string> read_complete_text(const std::string& path) {
-  std::string bytes;
-  if (!read_log_into(path, bytes)) return std::nullopt;
-  return bytes;
-}
-
-namespace {
 
 // The text of one artifact as a reader reads it, without its watcher.
 const TextArtifact& read_whole(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch) {
   if (artifact.file.empty()) return artifact;
   scratch.path = artifact.path;
-  if (!read_log_into(artifact.file, scratch.text)) json::pad(scratch.text);
+  if (!read_windows(artifact.file, scratch.text, kWholeLog, [](std::uint64_t) { return true; })) {
+    json::pad(scratch.text);
+  }
   if (run.prepare_log != nullptr) run.prepare_log(scratch);
   return scratch;
 }
 
+// for_each_log_piece without the watcher: true when the reader read to the end.
+bool read_pieces(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
+                 const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
+                 std::size_t window) {
+  if (artifact.file.empty() || (run.prepare_log != nullptr && !run.prepare_log_by_lines)) {
+    return fn(read_whole(run, artifact, scratch), 1);
+  }
+  scratch.path = artifact.path;
+  bool complete = true;
+  const bool read = read_windows(artifact.file, scratch.text, window, [&](std::uint64_t first_line) {
+    if (run.prepare_log != nullptr) run.prepare_log(scratch);
+    complete = fn(scratch, first_line);
+    return complete;
+  });
+  if (read) return complete;
+  json::pad(scratch.text);  // a log that cannot be read is one empty piece
+  return fn(scratch, 1);
+}
+
 }  // namespace
+
+std::optional<std::string> read_complete_text(const std::string& path) {
+  std::string bytes;
+  if (!read_windows(path, bytes, kWholeLog, [](std::uint64_t) { return true; })) return std::nullopt;
+  return bytes;
+}
 
 const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader) {
   const TextArtifact& text = read_whole(run, artifact, reader.buffer);
@@ -264,84 +305,6 @@ const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifa
   }
   return text;
 }
-
-namespace {
-
-// for_each_log_piece without the watcher: true when the reader read to the end.
-bool read_pieces(const RunArtifacts& run, const TextArtifact& artifact, TextArtifact& scratch,
-                 const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
-                 std::size_t window) {
-  if (artifact.file.empty() || (run.prepare_log != nullptr && !run.prepare_log_by_lines)) {
-    return fn(read_whole(run, artifact, scratch), 1);
-  }
-  scratch.path = artifact.path;
-  std::string& piece = scratch.text;
-  piece.clear();
-  auto unreadable = [&] {
-    piece.clear();
-    json::pad(piece);
-    return fn(scratch, 1);
-  };
-  Fd f;
-  std::uint64_t length = 0;
-  if (!open_regular(artifact.file, f, length)) return unreadable();
-  const std::uint64_t readable = readable_log_bytes(f.fd, length);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0) return unreadable();
-  std::uint64_t left = readable;
-  std::uint64_t line = 1;
-  window = std::max<std::size_t>(window, 1);
-  std::string carry;  // the start of a line that the window cut
-  bool first = true;
-  while (true) {
-    const std::size_t have = piece.size();
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, window > have ? window - have : 0));
-    piece.reserve(have + want + json::kPadding);
-    piece.resize(have + want);
-    std::uint64_t got = 0;
-    const bool ok = read_up_to(f.fd, piece.data() + have, want, got);
-    piece.resize(have + static_cast<std::size_t>(got));
-    left -= got;
-    if (!ok) {
-      // A log that cannot be read to its end keeps the pieces already read.
-      return first ? unreadable() : true;
-    }
-    const bool end = left == 0 || got < want;  // a log that shrank ends early
-    std::size_t cut = piece.size();
-    if (end) {
-      if (readable < length) {
-        // The block before a hole or the limit ends with its last whole line.
-        const std::size_t lf = piece.rfind('\n');
-        cut = lf == std::string::npos ? 0 : lf + 1;
-      }
-    } else {
-      const std::size_t lf = piece.rfind('\n');
-      // One line fills the window, or the first piece would not hold the
-      // start that the binary test looks at: read on.
-      if (lf == std::string::npos || want == 0 || (first && lf + 1 < kBinaryProbe)) {
-        window *= 2;
-        continue;
-      }
-      cut = lf + 1;
-    }
-    if (first) {
-      // The binary test looks at the start of the text, as log_text's does.
-      if (has_nul(std::string_view(piece).substr(0, std::min(cut, kBinaryProbe)))) return unreadable();
-      first = false;
-    }
-    carry.assign(piece, cut, std::string::npos);
-    piece.resize(cut);
-    const std::uint64_t lines = text::count_line_feeds(piece);
-    text::repair_utf8_in_place(piece);
-    json::pad(piece);
-    if (run.prepare_log != nullptr) run.prepare_log(scratch);
-    if (!fn(scratch, line)) return false;
-    if (end) return true;
-    line += lines;
-    piece.assign(carry);
-  }
-}
-
-}  // namespace
 
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,

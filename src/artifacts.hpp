@@ -74,9 +74,6 @@ struct LogReader {
   LogWatcher* watcher = nullptr;
 };
 
-// Reads the session log at `path` as read_complete_text does, into `out`,
-// whose buffer is reused. False (and `out` empty) when it cannot be read.
-bool read_log_into(const std::string& path, std::string& out);
 // The artifact with its text: itself when it holds its text, else the
 // reader's buffer holding the log as read now and prepared by the run's
 // `prepare_log`.

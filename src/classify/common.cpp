@@ -168,7 +168,7 @@ TextEvidence scan_text(const RunArtifacts& run, const TextArtifact& artifact, Lo
 // Adds one text's findings to the run's, as scanning it after the texts
 // before it would have: each scan stops once the run's list is full, but
 // only after the text's first finding.
-void add_text_evidence(TextEvidence found, CommonParse& out) {
+void append_text_evidence(TextEvidence found, CommonParse& out) {
   for (TodoItem& todo : found.todos) {
     todo.position = out.todos.size();
     out.todos.push_back(std::move(todo));
@@ -248,7 +248,7 @@ void add_text_evidence(const RunArtifacts& run, std::string_view family, Evidenc
     const TextArtifact& artifact = run.texts[i];
     if (!scanned_artifact(family, artifact.path)) continue;
     std::optional<TextEvidence>& found = scan.found_[i];
-    add_text_evidence(found ? std::move(*found) : scan_text(run, artifact, reader), out);
+    append_text_evidence(found ? std::move(*found) : scan_text(run, artifact, reader), out);
   }
   reduce_tool_errors(out.tool_errors);
   dedupe_todos(out.todos);
