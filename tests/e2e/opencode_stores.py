@@ -107,3 +107,12 @@ def import_json_store(db_path, storage):
                        (sid, t["content"], t["status"], t["priority"], position, now, now))
     db.commit()
     db.close()
+
+
+def write_both_stores(run, run_id):
+    """A home holding 1.1.65's JSON store and a database that imported it at
+    1.2's first start and then recorded 1.19.5's sessions."""
+    write_run(run, run_id, "OpenCode JSON store and the database that imported it")
+    copy_json_store(run)
+    copy_sqlite_store(run)
+    import_json_store(os.path.join(data_dir(run), "opencode.db"), os.path.join(data_dir(run), "storage"))

@@ -7,8 +7,4 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspa
 import opencode_stores as s
 
 s.require_samples()
-run = sys.argv[1]
-s.write_run(run, "usage-opencode-both-stores", "OpenCode JSON store and the database that imported it")
-s.copy_json_store(run)
-s.copy_sqlite_store(run)
-s.import_json_store(os.path.join(s.data_dir(run), "opencode.db"), os.path.join(s.data_dir(run), "storage"))
+s.write_both_stores(sys.argv[1], "usage-opencode-both-stores")
