@@ -97,14 +97,9 @@ std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 template <typename Wanted, typename Fn>
 void for_each_wanted_line(const RunArtifacts& run, const TextArtifact& log, LogReader& buffer, json::DocParser& parser,
                           Wanted&& wanted, Fn&& fn) {
-  for_each_log_piece(run, log, buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
-    text::LineReader lines(piece.text);
-    std::string_view raw;
-    while (lines.next(raw)) {
-      if (!wanted(raw)) continue;
-      if (auto parsed = parser.parse(raw, &piece.text)) fn(first_line - 1 + lines.number(), *parsed);
-    }
-    return true;
+  for_each_log_raw_line(run, log, buffer, [&](std::uint64_t number, std::string_view raw, const std::string& window) {
+    if (!wanted(raw)) return;
+    if (auto parsed = parser.parse(raw, &window)) fn(number, *parsed);
   });
 }
 

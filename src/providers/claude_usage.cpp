@@ -175,64 +175,60 @@ UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Messag
   LogReader log_buffer;
   for (const TextArtifact* log : provider_transcripts(run, "claude")) {
     const std::optional<std::string> agent = sub_agent_of(log->path, sub_agents);
-    for_each_log_piece(run, *log, log_buffer, [&](const TextArtifact& piece, std::uint64_t first_line) {
-      text::LineReader lines(piece.text);
-      std::string_view raw;
-      while (lines.next(raw)) {
-        std::size_t usage_at = text::find_last(raw, "usage\":");
-        if (usage_at != std::string_view::npos && (usage_at == 0 || raw[usage_at - 1] != '"')) {
-          usage_at = std::string_view::npos;  // a key such as "lastUsage"
-        }
-        if (usage_at != std::string_view::npos) --usage_at;
-        // Claude Code writes a cost-state line's type first.
-        if (usage_at == std::string_view::npos && !raw.starts_with("{\"type\":\"cost-state\"")) continue;
-        std::optional<UsageLine> v;
-        if (usage_at != std::string_view::npos) v = read_line_ends(raw, usage_at, parser, scratch);
-        if (!v) {
-          auto whole = parser.parse(raw, &piece.text);
-          if (!whole) continue;
-          v = read_line(*whole);
-        }
-        if (v->type == "cost-state") {
-          if (!v->session_id || !v->model_costs) continue;
-          auto known = std::find_if(session_costs.begin(), session_costs.end(),
-                                    [&](const auto& s) { return s.first == *v->session_id; });
-          if (known != session_costs.end()) {
-            known->second = std::move(*v->model_costs);
-          } else {
-            session_costs.emplace_back(std::move(*v->session_id), std::move(*v->model_costs));
-          }
-          continue;
-        }
-        if (v->type != "assistant" || !v->usage) continue;
-        UsageResponse r;
-        r.model = v->model.value_or("");
-        r.tokens = *v->usage;
-        r.source = line_source(log->path, first_line - 1 + lines.number());
-        r.sub_agent_id = agent;
-        if (!v->message_id) {
-          reading.responses.push_back(std::move(r));
-          continue;
-        }
-        std::string key = std::move(*v->message_id);
-        if (v->request_id) {
-          key.push_back('\x1f');
-          key.append(*v->request_id);
-        }
-        auto [it, fresh] = by_response.emplace(std::move(key), reading.responses.size());
-        if (fresh) {
-          reading.responses.push_back(std::move(r));
-          continue;
-        }
-        // The last line read gives the figures; the response stays where it
-        // was first written (a resumed session's copy is not a new turn).
-        UsageResponse& first = reading.responses[it->second];
-        r.source = std::move(first.source);
-        r.sub_agent_id = std::move(first.sub_agent_id);
-        first = std::move(r);
+    auto read_line_of_log = [&](std::uint64_t number, std::string_view raw, const std::string& window) {
+      std::size_t usage_at = text::find_last(raw, "usage\":");
+      if (usage_at != std::string_view::npos && (usage_at == 0 || raw[usage_at - 1] != '"')) {
+        usage_at = std::string_view::npos;  // a key such as "lastUsage"
       }
-      return true;
-    });
+      if (usage_at != std::string_view::npos) --usage_at;
+      // Claude Code writes a cost-state line's type first.
+      if (usage_at == std::string_view::npos && !raw.starts_with("{\"type\":\"cost-state\"")) return;
+      std::optional<UsageLine> v;
+      if (usage_at != std::string_view::npos) v = read_line_ends(raw, usage_at, parser, scratch);
+      if (!v) {
+        auto whole = parser.parse(raw, &window);
+        if (!whole) return;
+        v = read_line(*whole);
+      }
+      if (v->type == "cost-state") {
+        if (!v->session_id || !v->model_costs) return;
+        auto known = std::find_if(session_costs.begin(), session_costs.end(),
+                                  [&](const auto& s) { return s.first == *v->session_id; });
+        if (known != session_costs.end()) {
+          known->second = std::move(*v->model_costs);
+        } else {
+          session_costs.emplace_back(std::move(*v->session_id), std::move(*v->model_costs));
+        }
+        return;
+      }
+      if (v->type != "assistant" || !v->usage) return;
+      UsageResponse r;
+      r.model = v->model.value_or("");
+      r.tokens = *v->usage;
+      r.source = line_source(log->path, number);
+      r.sub_agent_id = agent;
+      if (!v->message_id) {
+        reading.responses.push_back(std::move(r));
+        return;
+      }
+      std::string key = std::move(*v->message_id);
+      if (v->request_id) {
+        key.push_back('\x1f');
+        key.append(*v->request_id);
+      }
+      auto [it, fresh] = by_response.emplace(std::move(key), reading.responses.size());
+      if (fresh) {
+        reading.responses.push_back(std::move(r));
+        return;
+      }
+      // The last line read gives the figures; the response stays where it
+      // was first written (a resumed session's copy is not a new turn).
+      UsageResponse& first = reading.responses[it->second];
+      r.source = std::move(first.source);
+      r.sub_agent_id = std::move(first.sub_agent_id);
+      first = std::move(r);
+    };
+    for_each_log_raw_line(run, *log, log_buffer, read_line_of_log);
   }
   for (auto& [id, costs] : session_costs) {
     for (HarnessModelCost& c : costs) reading.model_costs.push_back(std::move(c));
