@@ -191,9 +191,24 @@ bool needs_full_lowering(std::string_view hay, std::string_view needle) {
 
 using simd::v16;
 
-// Length of the run of ASCII bytes other than whitespace and control bytes.
-std::size_t plain_ascii_run(const char* p, std::size_t n) {
-  return simd::run_until(p, n, [](v16 v) { return (v <= simd::splat(0x20)) | (v >= simd::splat(0x7F)); });
+// Length of the run of visible ASCII bytes and of single spaces that each
+// stand before one, from a visible byte at `p` (at most `n` bytes).
+std::size_t plain_words_run(const char* p, std::size_t n) {
+  auto visible = [](v16 v) { return (v > simd::splat(0x20)) & (v < simd::splat(0x7F)); };
+  std::size_t i = 0;
+  for (; i + 17 <= n; i += 16) {
+    const v16 v = simd::load(p + i);
+    const auto keep = visible(v) | ((v == simd::splat(' ')) & visible(simd::load(p + i + 1)));
+    const auto stop = ~keep;
+    if (simd::any(stop)) return i + simd::first(stop);
+  }
+  auto visible_byte = [](char c) { return c > 0x20 && c < 0x7F; };
+  for (; i < n; ++i) {
+    if (visible_byte(p[i])) continue;
+    if (p[i] == ' ' && i + 1 < n && visible_byte(p[i + 1])) continue;
+    break;
+  }
+  return i;
 }
 
 bool imatch_at(const char* p, std::string_view needle) {
@@ -236,19 +251,32 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
   const v16 middle = simd::splat(static_cast<unsigned char>(needle[mid] | 0x20));
   const v16 last = simd::splat(static_cast<unsigned char>(needle[k - 1] | 0x20));
   const v16 fold = simd::splat(0x20);
-  while (i + 16 <= last_start + 1) {
-    v16 a = simd::load(hay.data() + i) | fold;
-    v16 b = simd::load(hay.data() + i + k - 1) | fold;
-    auto hit = (a == first) & (b == last);
-    if (simd::any(hit)) {
-      hit &= (simd::load(hay.data() + i + mid) | fold) == middle;
-      while (simd::any(hit)) {
-        std::size_t lane = simd::first(hit);
-        if (imatch_at(hay.data() + i + lane, needle)) return i + lane;
-        hit[lane] = 0;
-      }
+  const char* p = hay.data();
+  auto block = [&](std::size_t at) {
+    return ((simd::load(p + at) | fold) == first) & ((simd::load(p + at + mid) | fold) == middle) &
+           ((simd::load(p + at + k - 1) | fold) == last);
+  };
+  auto confirm = [&](std::size_t at, auto hit) -> std::size_t {
+    while (simd::any(hit)) {
+      const std::size_t lane = simd::first(hit);
+      if (imatch_at(p + at + lane, needle)) return at + lane;
+      hit[lane] = 0;
     }
-    i += 16;
+    return std::string_view::npos;
+  };
+  // Four blocks are tested together: candidates that match three bytes of
+  // the needle are rare.
+  for (; i + 64 <= last_start + 1; i += 64) {
+    const auto b0 = block(i), b1 = block(i + 16), b2 = block(i + 32), b3 = block(i + 48);
+    if (!simd::any(b0 | b1 | b2 | b3)) continue;
+    for (std::size_t q = 0; q < 4; ++q) {
+      const std::size_t at = confirm(i + 16 * q, q == 0 ? b0 : q == 1 ? b1 : q == 2 ? b2 : b3);
+      if (at != std::string_view::npos) return at;
+    }
+  }
+  for (; i + 16 <= last_start + 1; i += 16) {
+    const std::size_t at = confirm(i, block(i));
+    if (at != std::string_view::npos) return at;
   }
   for (; i <= last_start; ++i) {
     if (imatch_at(hay.data() + i, needle)) return i;
@@ -345,26 +373,26 @@ std::string truncate_readable(std::string_view s, std::size_t max_chars) {
   }
   std::string out;
   out.reserve(std::min(s.size() - pos, max_chars * 4) + 4);
+  // s[from, pos) goes out unchanged; only a carriage return is rewritten.
+  std::size_t from = pos;
   std::size_t copied = 0;
   while (copied < max_chars && pos < s.size()) {
     char c = s[pos];
     if (c == '\r') {
-      out.push_back('\n');
+      out.append(s.data() + from, pos - from).push_back('\n');
       pos += (pos + 1 < s.size() && s[pos + 1] == '\n') ? 2u : 1u;
+      from = pos;
       ++copied;
     } else if (static_cast<unsigned char>(c) < 0x80) {
       std::size_t run = ascii_no_cr_run(s.data() + pos, std::min(s.size() - pos, max_chars - copied));
-      out.append(s.data() + pos, run);
       pos += run;
       copied += run;
     } else {
-      std::size_t next = pos;
-      decode(s, next);
-      out.append(s.data() + pos, next - pos);
-      pos = next;
+      decode(s, pos);
       ++copied;
     }
   }
+  out.append(s.data() + from, pos - from);
   if (pos >= s.size()) {
     out.resize(trim_end(out).size());
     return out;
@@ -418,49 +446,47 @@ std::string collapse_spaces(std::string_view s) {
 std::string compact(std::string_view s, std::size_t max_chars) {
   std::string out;
   out.reserve(std::min(s.size(), max_chars * 4 + 4));
-  std::size_t count = 0;
+  // The output is the input but for its whitespace runs: s[from, pos) goes
+  // out unchanged and is copied when a run must be rewritten or dropped.
+  std::size_t from = 0;
   std::size_t pos = 0;
-  bool pending_space = false;
+  std::size_t count = 0;  // characters in the output so far, or in s[from, pos)
+  auto cut = [&](std::size_t at) { return out.append(s.data() + from, at - from).append(kEllipsis); };
   while (pos < s.size()) {
-    std::size_t start = pos;
-    unsigned char b = static_cast<unsigned char>(s[pos]);
-    bool space;
+    const unsigned char b = static_cast<unsigned char>(s[pos]);
     if (b > 0x20 && b < 0x7F) {
-      // A run of visible ASCII is copied at once.
-      if (pending_space) {
-        if (count == max_chars) return out.append(kEllipsis);
-        out.push_back(' ');
-        ++count;
-        pending_space = false;
-      }
-      std::size_t room = max_chars - count;
-      std::size_t run = plain_ascii_run(s.data() + pos, std::min(s.size() - pos, room + 1));
-      if (run > room) return out.append(s.data() + pos, room).append(kEllipsis);
-      out.append(s.data() + pos, run);
+      // Visible ASCII with single spaces between its words stays as it is.
+      const std::size_t room = max_chars - count;
+      const std::size_t run = plain_words_run(s.data() + pos, std::min(s.size() - pos, room + 1));
+      if (run > room) return cut(pos + room);
       count += run;
       pos += run;
       continue;
     }
-    if (b < 0x80) {
-      space = is_space(b);
-      ++pos;
-    } else {
-      space = is_space(decode(s, pos));
-    }
-    if (space) {
-      pending_space = count > 0;
+    std::size_t next = pos;
+    if (!is_space(b < 0x80 ? static_cast<char32_t>(s[next++]) : decode(s, next))) {
+      if (count == max_chars) return cut(pos);
+      ++count;
+      pos = next;
       continue;
     }
-    if (pending_space) {
-      if (count == max_chars) return out.append(kEllipsis);
-      out.push_back(' ');
-      ++count;
-      pending_space = false;
+    std::size_t end = next;
+    for (std::size_t after = end; end < s.size() && is_space(decode(s, after)); after = end) end = after;
+    if (end == s.size()) break;  // trailing whitespace is dropped
+    if (count == 0) {            // leading whitespace is dropped
+      from = pos = end;
+      continue;
     }
-    if (count == max_chars) return out.append(kEllipsis);
-    out.append(s.data() + start, pos - start);
+    // A run between two characters is one space.
+    if (count == max_chars) return cut(pos);
     ++count;
+    if (end - pos != 1 || b != ' ') {
+      out.append(s.data() + from, pos - from).push_back(' ');
+      from = end;
+    }
+    pos = end;
   }
+  out.append(s.data() + from, pos - from);
   return out;
 }
 

@@ -182,8 +182,9 @@ std::string compact_by_characters(std::string_view s, std::size_t max_chars) {
 }
 
 TEST(Compact, AgreesWithTheCharacterByCharacterRules) {
-  // Visible ASCII, ASCII controls, whitespace (ASCII and Unicode), other
-  // characters of two to four bytes, invalid and cut sequences.
+  // Visible ASCII (alone and as words between single spaces), ASCII
+  // controls, whitespace (ASCII and Unicode), other characters of two to
+  // four bytes, invalid and cut sequences.
   const std::string_view pieces[] = {"a",
                                      "Zq",
                                      " ",
@@ -200,7 +201,9 @@ TEST(Compact, AgreesWithTheCharacterByCharacterRules) {
                                      "\xFF",
                                      "\xC3",
                                      "\xE2\x80",
-                                     "abcdefghijklmnopqrstuvwxyz0123456789"};
+                                     "abcdefghijklmnopqrstuvwxyz0123456789",
+                                     "lorem ipsum dolor sit amet, consectetur adipiscing elit",
+                                     "x  y "};
   std::uint32_t seed = 7;
   auto next = [&] { return seed = seed * 1103515245u + 12345u; };
   for (int round = 0; round < 3000; ++round) {

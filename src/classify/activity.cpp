@@ -134,8 +134,7 @@ void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::st
   // A structured tool output needs "response_item" and "_call_output" in the
   // line, unless escapes hide them.
   bool maybe_output =
-      (line.find("_call_output") != std::string_view::npos && line.find("response_item") != std::string_view::npos) ||
-      line.find("\\u") != std::string_view::npos;
+      (text::contains(line, "_call_output") && text::contains(line, "response_item")) || text::contains(line, "\\u");
   bool provider = looks_provider_api_error_raw(line);
   if (!maybe_output && !provider) return;
   auto parsed = parser_.parse(line);

@@ -169,17 +169,14 @@ std::optional<std::pair<std::string_view, std::uint64_t>> source_location(std::s
   std::size_t last = source.rfind(':');
   if (last == std::string_view::npos) return std::nullopt;
   std::string_view before = source.substr(0, last);
-  std::size_t second = before.rfind(':');
-  if (second != std::string_view::npos) {
-    std::string_view marker = before.substr(second + 1);
-    if (marker == "TodoWrite" || marker == "plan") {
-      std::string_view rest = before.substr(0, second);
-      std::size_t third = rest.rfind(':');
-      if (third == std::string_view::npos) return std::nullopt;
-      auto line = parse_line_number(rest.substr(third + 1));
-      if (!line) return std::nullopt;
-      return std::make_pair(rest.substr(0, third), *line);
-    }
+  for (std::string_view marker : {":TodoWrite", ":plan"}) {
+    if (!before.ends_with(marker)) continue;
+    std::string_view rest = before.substr(0, before.size() - marker.size());
+    std::size_t third = rest.rfind(':');
+    if (third == std::string_view::npos) return std::nullopt;
+    auto line = parse_line_number(rest.substr(third + 1));
+    if (!line) return std::nullopt;
+    return std::make_pair(rest.substr(0, third), *line);
   }
   auto line = parse_line_number(source.substr(last + 1));
   if (!line) return std::nullopt;
