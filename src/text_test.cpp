@@ -88,6 +88,12 @@ TEST(CaseMapping, LowerContainsMatchesTheLoweredText) {
     EXPECT_EQ(ifind_ascii(h, "needl"), at);
   }
   EXPECT_EQ(ifind_ascii(hay, "needl"), std::string_view::npos);
+  // A candidate that matches the first, middle and last bytes only is passed
+  // over for a match in a later block; a search from past a match finds the next.
+  std::string decoy = hay;
+  decoy.replace(3, 5, "nAeBl").replace(50, 5, "NEEDL").replace(90, 5, "needl");
+  EXPECT_EQ(ifind_ascii(decoy, "needl"), 50u);
+  EXPECT_EQ(ifind_ascii(decoy, "needl", 51), 90u);
   // Folding 0x20 must not confuse "@" with "`" in confirmed matches.
   EXPECT_EQ(ifind_ascii(std::string(40, '`') + "@a", "@a"), 40u);
 }
