@@ -214,7 +214,7 @@ std::optional<std::string> detail::terminal_abort_source(std::string_view termin
   return answer;
 }
 
-std::optional<std::string> detail::terminal_tool_error_source(const std::vector<Message>& messages,
+std::optional<std::string> detail::terminal_tool_error_source(const LatestLines& latest,
                                                               const std::vector<ToolError>& tool_errors,
                                                               const std::vector<ToolCall>& tool_calls) {
   for (auto it = tool_calls.rbegin(); it != tool_calls.rend(); ++it) {
@@ -223,7 +223,6 @@ std::optional<std::string> detail::terminal_tool_error_source(const std::vector<
   for (auto it = tool_errors.rbegin(); it != tool_errors.rend(); ++it) {
     if (!source_location(it->source)) return it->source;
   }
-  LatestLines latest = latest_activity_lines(messages, tool_calls);
   std::optional<std::string> answer;
   for (const auto& c : tool_calls) {
     if (c.is_error && is_fresh(c.source, latest)) answer = c.source;
@@ -286,7 +285,7 @@ Activity classify_activity(const RunArtifacts& run, const std::vector<Message>& 
   if (text::lower_contains(run.terminal, "esc to interrupt") || text::lower_contains(run.terminal, "working")) {
     return activity(ActivityState::Running, "assistant-tool-use", "terminal indicates active work", "terminal.log");
   }
-  if (auto evidence = terminal_tool_error_source(messages, tool_errors, tool_calls)) {
+  if (auto evidence = terminal_tool_error_source(latest, tool_errors, tool_calls)) {
     return activity(ActivityState::Failed, "assistant-error", "tool error evidence", std::move(*evidence));
   }
   return activity(ActivityState::Unknown, "unknown", "no strong lifecycle signal", std::nullopt);

@@ -197,20 +197,23 @@ TEST(Freshness, AbortEvidence) {
 }
 
 TEST(Freshness, ToolErrorEvidence) {
-  std::vector<Message> messages = {msg("assistant", "r.jsonl:10")};
-  std::vector<ToolCall> calls = {call("Bash", "r.jsonl:4", true)};
+  // The latest lines hold views of the records they were made from.
+  const std::vector<Message> messages = {msg("assistant", "r.jsonl:10")};
+  const std::vector<ToolCall> seen = {call("Bash", "r.jsonl:4", true)};
+  const LatestLines latest = latest_activity_lines(messages, seen);
+  std::vector<ToolCall> calls = seen;
   std::vector<ToolError> errors = {{0, "e", "terminal.log:3"}, {1, "old", "r.jsonl:2"}};
-  EXPECT_EQ(terminal_tool_error_source(messages, errors, calls), "terminal.log:3");
+  EXPECT_EQ(terminal_tool_error_source(latest, errors, calls), "terminal.log:3");
   errors.pop_back();
   errors.push_back({1, "new", "r.jsonl:12"});
-  EXPECT_EQ(terminal_tool_error_source(messages, errors, calls), "r.jsonl:12");
+  EXPECT_EQ(terminal_tool_error_source(latest, errors, calls), "r.jsonl:12");
   // A source without a line is evidence whatever its age; calls first.
   calls.push_back(call("x", "bare-path", true));
   errors.push_back({2, "bare", "other"});
-  EXPECT_EQ(terminal_tool_error_source(messages, errors, calls), "bare-path");
+  EXPECT_EQ(terminal_tool_error_source(latest, errors, calls), "bare-path");
   calls.pop_back();
-  EXPECT_EQ(terminal_tool_error_source(messages, errors, calls), "other");
-  EXPECT_EQ(terminal_tool_error_source(messages, {}, {call("Bash", "r.jsonl:4", true)}), std::nullopt);
+  EXPECT_EQ(terminal_tool_error_source(latest, errors, calls), "other");
+  EXPECT_EQ(terminal_tool_error_source(latest, {}, {call("Bash", "r.jsonl:4", true)}), std::nullopt);
 }
 
 RunArtifacts run_with(std::string manifest, std::string terminal = "") {

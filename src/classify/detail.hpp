@@ -39,7 +39,7 @@ using LatestLines = std::unordered_map<std::string_view, std::uint64_t>;
 LatestLines latest_activity_lines(const std::vector<Message>& messages, const std::vector<ToolCall>& tool_calls);
 std::optional<std::string> terminal_abort_source(std::string_view terminal, const LatestLines& latest,
                                                  const std::vector<ToolCall>& tool_calls);
-std::optional<std::string> terminal_tool_error_source(const std::vector<Message>& messages,
+std::optional<std::string> terminal_tool_error_source(const LatestLines& latest,
                                                       const std::vector<ToolError>& tool_errors,
                                                       const std::vector<ToolCall>& tool_calls);
 
