@@ -183,6 +183,15 @@ namespace {
 // A window that takes a whole log at once.
 constexpr std::size_t kWholeLog = std::numeric_limits<std::size_t>::max();
 
+// Opens the session log at `path` at its start, with its length and how much
+// of it is read. The length read before reading bounds what is read, so a
+// file that grows meanwhile cannot make the read endless.
+bool open_log(const std::string& path, Fd& f, std::uint64_t& length, std::uint64_t& readable) {
+  if (!open_regular(path, f, length)) return false;
+  readable = readable_log_bytes(f.fd, length);
+  return ::lseek(f.fd, 0, SEEK_SET) == 0;
+}
+
 // Reads the log at `path` into `buffer` a window of whole lines at a time,
 // calling fn(first_line) with each window in the buffer (UTF-8 repaired and
 // padded) until fn returns false; together the windows are the log up to the
@@ -195,11 +204,8 @@ bool read_windows(const std::string& path, std::string& buffer, std::size_t wind
   buffer.clear();
   Fd f;
   std::uint64_t length = 0;
-  if (!open_regular(path, f, length)) return false;
-  // The length read before reading bounds what is read, so a file that grows
-  // meanwhile cannot make the read endless.
-  const std::uint64_t readable = readable_log_bytes(f.fd, length);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0) return false;
+  std::uint64_t readable = 0;
+  if (!open_log(path, f, length, readable)) return false;
   std::uint64_t left = readable;
   std::uint64_t line = 1;
   window = std::max<std::size_t>(window, 1);
@@ -332,9 +338,8 @@ namespace {
 bool readable_log(const std::string& path) {
   Fd f;
   std::uint64_t length = 0;
-  if (!open_regular(path, f, length)) return false;
-  const std::uint64_t readable = readable_log_bytes(f.fd, length);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0) return false;
+  std::uint64_t readable = 0;
+  if (!open_log(path, f, length, readable)) return false;
   char probe[kBinaryProbe];
   std::uint64_t got = 0;
   if (!read_up_to(f.fd, probe, std::min<std::uint64_t>(readable, sizeof probe), got)) return false;
