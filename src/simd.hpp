@@ -62,4 +62,37 @@ inline std::size_t run_until(const char* p, std::size_t n, Stop stop) {
   return n;
 }
 
+// The first of the places [from, places) that `match(at)` confirms among the
+// candidates that `block(at)` marks (the lane mask of the sixteen places from
+// `at`), or `places` when there is none. Four blocks are tested together, as
+// candidates are rare; the last places, fewer than sixteen, all go to `match`.
+template <typename Block, typename Match>
+inline std::size_t first_place(std::size_t from, std::size_t places, Block block, Match match) {
+  auto confirm = [&](std::size_t at, auto hits) {
+    while (any(hits)) {
+      const std::size_t lane = first(hits);
+      if (match(at + lane)) return at + lane;
+      hits[lane] = 0;
+    }
+    return places;
+  };
+  std::size_t i = from;
+  for (; i + 64 <= places; i += 64) {
+    const auto b0 = block(i), b1 = block(i + 16), b2 = block(i + 32), b3 = block(i + 48);
+    if (!any(b0 | b1 | b2 | b3)) continue;
+    std::size_t at = confirm(i, b0);
+    if (at == places) at = confirm(i + 16, b1);
+    if (at == places) at = confirm(i + 32, b2);
+    if (at == places) at = confirm(i + 48, b3);
+    if (at != places) return at;
+  }
+  for (; i + 16 <= places; i += 16) {
+    if (const std::size_t at = confirm(i, block(i)); at != places) return at;
+  }
+  for (; i < places; ++i) {
+    if (match(i)) return i;
+  }
+  return places;
+}
+
 }  // namespace tl::simd

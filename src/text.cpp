@@ -243,8 +243,7 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
   if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
   const std::size_t k = needle.size();
   const std::size_t mid = k / 2;
-  const std::size_t last_start = hay.size() - k;
-  std::size_t i = from;
+  const std::size_t places = hay.size() - k + 1;
   // Candidates must match the first, middle and last needle bytes, each
   // folded with 0x20; they are then confirmed byte by byte.
   const v16 first = simd::splat(static_cast<unsigned char>(needle[0] | 0x20));
@@ -256,32 +255,9 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
     return ((simd::load(p + at) | fold) == first) & ((simd::load(p + at + mid) | fold) == middle) &
            ((simd::load(p + at + k - 1) | fold) == last);
   };
-  auto confirm = [&](std::size_t at, auto hit) -> std::size_t {
-    while (simd::any(hit)) {
-      const std::size_t lane = simd::first(hit);
-      if (imatch_at(p + at + lane, needle)) return at + lane;
-      hit[lane] = 0;
-    }
-    return std::string_view::npos;
-  };
-  // Four blocks are tested together: candidates that match three bytes of
-  // the needle are rare.
-  for (; i + 64 <= last_start + 1; i += 64) {
-    const auto b0 = block(i), b1 = block(i + 16), b2 = block(i + 32), b3 = block(i + 48);
-    if (!simd::any(b0 | b1 | b2 | b3)) continue;
-    for (std::size_t q = 0; q < 4; ++q) {
-      const std::size_t at = confirm(i + 16 * q, q == 0 ? b0 : q == 1 ? b1 : q == 2 ? b2 : b3);
-      if (at != std::string_view::npos) return at;
-    }
-  }
-  for (; i + 16 <= last_start + 1; i += 16) {
-    const std::size_t at = confirm(i, block(i));
-    if (at != std::string_view::npos) return at;
-  }
-  for (; i <= last_start; ++i) {
-    if (imatch_at(hay.data() + i, needle)) return i;
-  }
-  return std::string_view::npos;
+  const std::size_t at =
+      simd::first_place(from, places, block, [&](std::size_t place) { return imatch_at(p + place, needle); });
+  return at == places ? std::string_view::npos : at;
 }
 
 bool lower_contains(std::string_view hay, std::string_view needle) {
