@@ -327,8 +327,7 @@ bool LineReader::next(std::string_view& line) {
 
 std::uint64_t LineCounter::line_at(std::size_t offset) {
   offset = std::min(offset, text_.size());
-  line_ += static_cast<std::uint64_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                                                 text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  line_ += count_line_feeds(text_.substr(pos_, offset - pos_));
   pos_ = offset;
   return line_;
 }
