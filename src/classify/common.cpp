@@ -251,13 +251,13 @@ void add_text_evidence(const RunArtifacts& run, std::string_view family, Evidenc
     append_text_evidence(found ? std::move(*found) : scan_text(run, artifact, reader), out);
   }
   reduce_tool_errors(out.tool_errors);
-  dedupe_todos(out.todos);
 }
 
 CommonParse common_parse(const RunArtifacts& run, std::string_view family) {
   CommonParse out = terminal_evidence(run, family);
   EvidenceScan scan(run, family);
   add_text_evidence(run, family, scan, out);
+  dedupe_todos(out.todos);
   return out;
 }
 

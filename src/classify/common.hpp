@@ -55,11 +55,11 @@ class EvidenceScan final : public LogWatcher {
 // harness has no terminal reading of its own.
 CommonParse terminal_evidence(const RunArtifacts& run, std::string_view family);
 // Adds the evidence in the run's texts (screens and harness files), in path
-// order: what `scan` saw, and every other text read now; then the todo list
-// loses its duplicates and the tool-error list is reduced to its distinct
-// errors.
+// order: what `scan` saw, and every other text read now; then the tool-error
+// list is reduced to its distinct errors. The todo list keeps its duplicates
+// for the caller to drop once every todo is in.
 void add_text_evidence(const RunArtifacts& run, std::string_view family, EvidenceScan& scan, CommonParse& out);
-// Both at once.
+// Both at once, with the todo list without duplicates.
 CommonParse common_parse(const RunArtifacts& run, std::string_view family);
 
 }  // namespace tl
