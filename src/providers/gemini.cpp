@@ -434,10 +434,9 @@ Replay replay_object(const TextArtifact& artifact, json::DocParser& parser) {
   return replay;
 }
 
-// A chat is one JSON object (up to 0.38, pretty-printed) unless its first
-// non-blank line is a JSON value by itself.
-// Nothing when the text has no such line.
-std::optional<bool> single_object_start(const TextArtifact& artifact, json::DocParser& parser) {
+}  // namespace
+
+std::optional<bool> gemini_single_object(const TextArtifact& artifact, json::DocParser& parser) {
   text::LineReader lines(artifact.text);
   std::string_view line;
   while (lines.next(line)) {
@@ -447,6 +446,8 @@ std::optional<bool> single_object_start(const TextArtifact& artifact, json::DocP
   }
   return std::nullopt;
 }
+
+namespace {
 
 // ---- putting a chat together ------------------------------------------------
 
@@ -534,8 +535,9 @@ GeminiChat chat_of(const std::string& path, Replay replay) {
 
 GeminiChat read_gemini_chat(const TextArtifact& artifact) {
   json::DocParser parser;
-  return chat_of(artifact.path, single_object_start(artifact, parser).value_or(false) ? replay_object(artifact, parser)
-                                                                                      : replay_jsonl(artifact, parser));
+  return chat_of(artifact.path, gemini_single_object(artifact, parser).value_or(false)
+                                    ? replay_object(artifact, parser)
+                                    : replay_jsonl(artifact, parser));
 }
 
 GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs) {
@@ -545,13 +547,14 @@ GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, Log
   std::optional<JsonlReplay> jsonl;
   for_each_log_piece(run, log, logs, [&](const TextArtifact& piece, std::uint64_t first_line) {
     if (!jsonl) {
-      const std::optional<bool> single = single_object_start(piece, parser);
+      const std::optional<bool> single = gemini_single_object(piece, parser);
       if (single.value_or(true)) return false;
       jsonl.emplace(JsonlReplay{piece.path, {}, {}, true});
     }
-    json::for_each_line(piece.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-      jsonl->line(first_line - 1 + number, parsed);
-    });
+    json::for_each_line(
+        piece.text, parser,
+        [&](std::uint64_t number, std::string_view, const json::Element* parsed) { jsonl->line(number, parsed); },
+        first_line);
     return true;
   });
   if (!jsonl) return read_gemini_chat(log_text(run, log, logs));

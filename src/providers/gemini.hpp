@@ -48,9 +48,13 @@ struct GeminiChat {
   std::optional<std::string> first_user_text;
 };
 
+// Whether a chat is written as one JSON object (up to 0.38, pretty-printed)
+// rather than as JSONL: it is unless its first non-blank line is a JSON value
+// by itself. Nothing when the text has no such line.
+std::optional<bool> gemini_single_object(const TextArtifact& artifact, json::DocParser& parser);
 // Replays one chat (single object or JSONL) and reads its records.
 GeminiChat read_gemini_chat(const TextArtifact& artifact);
-// The same for a chat of the run, read through `buffer` (see log_text).
+// The same for a chat of the run, read through `logs` (see log_text).
 GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs);
 
 // A sub-agent's chat: its kind is "subagent" or it sits in a folder below

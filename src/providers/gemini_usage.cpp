@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "../artifacts.hpp"
+#include "gemini.hpp"
 
 namespace tl {
 
@@ -214,17 +215,6 @@ ChatUsage replay_object(const TextArtifact& log, json::DocParser& parser) {
   return chat;
 }
 
-bool is_single_object(const TextArtifact& log, json::DocParser& parser) {
-  text::LineReader lines(log.text);
-  std::string_view line;
-  while (lines.next(line)) {
-    if (text::is_blank(line)) continue;
-    if (parser.parse(line, &log.text)) return false;
-    return text::trim(line) == "{" || text::ascii_lower(log.path).ends_with(".json");
-  }
-  return false;
-}
-
 std::string_view file_stem(std::string_view path) {
   std::size_t slash = path.rfind('/');
   std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -246,7 +236,8 @@ UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Messag
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(listed->path).ends_with(".json") && paths.count(listed->path + "l") != 0) continue;
     const TextArtifact* log = &log_text(run, *listed, log_buffer);
-    ChatUsage chat = is_single_object(*log, parser) ? replay_object(*log, parser) : replay_jsonl(*log, parser);
+    ChatUsage chat =
+        gemini_single_object(*log, parser).value_or(false) ? replay_object(*log, parser) : replay_jsonl(*log, parser);
     std::optional<std::string> agent = known_sub_agent(sub_agents, chat.session_id.value_or(""));
     if (!agent) agent = known_sub_agent(sub_agents, file_stem(log->path));
     for (const auto& [id, r] : chat.replay.records()) {
