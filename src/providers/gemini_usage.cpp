@@ -215,13 +215,6 @@ ChatUsage replay_object(const TextArtifact& log, json::DocParser& parser) {
   return chat;
 }
 
-std::string_view file_stem(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? name : name.substr(0, dot);
-}
-
 }  // namespace
 
 UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Message>&,
@@ -239,7 +232,7 @@ UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Messag
     ChatUsage chat =
         gemini_single_object(*log, parser).value_or(false) ? replay_object(*log, parser) : replay_jsonl(*log, parser);
     std::optional<std::string> agent = known_sub_agent(sub_agents, chat.session_id.value_or(""));
-    if (!agent) agent = known_sub_agent(sub_agents, file_stem(log->path));
+    if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(log->path));
     for (const auto& [id, r] : chat.replay.records()) {
       if (!r.tokens) continue;
       UsageResponse u;

@@ -16,13 +16,6 @@ namespace tl {
 
 namespace {
 
-std::string_view file_stem(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? name : name.substr(0, dot);
-}
-
 // The session header, written with its type first, and the lines with usage.
 bool wanted(std::string_view raw) {
   return raw.starts_with("{\"type\":\"session\"") || text::contains(raw, "\"usage\"");
@@ -61,7 +54,7 @@ UsageReading read_usage(const RunArtifacts& run, std::string_view family, const 
         if (json::member(v, "parentSession")) {
           spawned = true;
           agent = known_sub_agent(sub_agents, json::string_member(v, "id").value_or(""));
-          if (!agent) agent = known_sub_agent(sub_agents, file_stem(log->path));
+          if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(log->path));
         }
         return;
       }
