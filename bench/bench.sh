@@ -43,7 +43,6 @@ mapfile -t logs < <(find "$run/snapshots" -type f \( -name '*.jsonl' -o -name '*
 log_bytes=$(cat "${logs[@]}" | wc -c)
 
 median() { wall_median "$runs" 4 "$@"; }
-peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}'; }
 
 tracelens=(${build}/bin/tracelens parse-run --input "$run" --harness "$harness" --version "$version")
 floor=(${build}/bin/tracelens_floor "${logs[@]}")

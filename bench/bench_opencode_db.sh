@@ -21,7 +21,6 @@ command -v /usr/bin/time >/dev/null || { echo "/usr/bin/time is missing (scripts
 
 source bench/common.sh
 median() { wall_median "$runs" 3 "$@"; }
-peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}'; }
 
 printf '%8s %12s %10s %10s %10s %10s %9s\n' "MB asked" "db bytes" "messages" "calls" "time s" "peak MB" "peak/db"
 for mb in $sizes; do

@@ -20,3 +20,7 @@ wall_median() {
     echo "$e - $s" | bc -l
   done | median_of "$digits"
 }
+
+# peak_kb COMMAND...: the peak resident memory of one run of the command, in
+# KB, its output discarded.
+peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}'; }
