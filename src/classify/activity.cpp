@@ -29,16 +29,17 @@ bool detail::looks_provider_api_error_line(std::string_view l) {
 namespace {
 
 // looks_provider_api_error_line on the lower-cased text, without building it.
-// Every marker holds "error", so one scan for it finds all candidates.
+// The two API error markers share "apierror", which ordinary text seldom
+// holds, so one scan for it finds their candidates.
 bool looks_provider_api_error_raw(std::string_view raw) {
+  if (text::ifind_ascii(raw, "\"error\":\"rate_limit\"") != std::string_view::npos) return true;
   auto marker_at = [&](std::size_t at, std::size_t back, std::string_view marker) {
     return at >= back && text::ifind_ascii(raw.substr(at - back, marker.size()), marker) == 0;
   };
   bool api_error = false;
-  for (std::size_t at = text::ifind_ascii(raw, "error"); at != std::string_view::npos;
-       at = text::ifind_ascii(raw, "error", at + 1)) {
-    if (marker_at(at, 1, "\"error\":\"rate_limit\"")) return true;
-    api_error = api_error || marker_at(at, 6, "\"isapierrormessage\":true") || marker_at(at, 4, "\"apierrorstatus\":");
+  for (std::size_t at = text::ifind_ascii(raw, "apierror"); at != std::string_view::npos && !api_error;
+       at = text::ifind_ascii(raw, "apierror", at + 1)) {
+    api_error = marker_at(at, 3, "\"isapierrormessage\":true") || marker_at(at, 1, "\"apierrorstatus\":");
   }
   if (!api_error) return false;
   for (std::string_view p : {"monthly spend limit", "/usage-credits", "usage credits", "usage limit"}) {
