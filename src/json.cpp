@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace tl::json {
 
@@ -265,5 +267,109 @@ std::optional<Element> first_present(Element e, std::initializer_list<std::strin
 }
 
 Value to_value(Element e) { return common::to_owned(e); }
+
+namespace {
+
+// Writes elements as write_value writes their owned copies. The members of
+// the objects being written share one list: each object sorts its own
+// stretch at the end of it and drops it when done.
+class Encoder {
+ public:
+  using Member = std::pair<std::string_view, Element>;
+  Encoder(std::string& out, std::vector<Member>& members) : out_(out), members_(members) {}
+
+  void element(Element e) {
+    using simdjson::dom::element_type;
+    switch (e.type()) {
+      case element_type::OBJECT:
+        object(e.get_object().value_unsafe());
+        return;
+      case element_type::ARRAY: {
+        out_.push_back('[');
+        bool first = true;
+        const simdjson::dom::array items = e.get_array().value_unsafe();
+        for (Element item : items) {
+          if (!first) out_.push_back(',');
+          first = false;
+          element(item);
+        }
+        out_.push_back(']');
+        return;
+      }
+      case element_type::STRING:
+        write_string(out_, e.get_string().value_unsafe());
+        return;
+      case element_type::INT64:
+        integer(e.get_int64().value_unsafe());
+        return;
+      case element_type::UINT64:
+        integer(e.get_uint64().value_unsafe());
+        return;
+      case element_type::DOUBLE:
+        write_value(out_, Value(e.get_double().value_unsafe()));
+        return;
+      case element_type::BOOL:
+        out_.append(e.get_bool().value_unsafe() ? "true" : "false");
+        return;
+      case element_type::NULL_VALUE:
+        break;
+    }
+    out_.append("null");
+  }
+
+ private:
+  void object(simdjson::dom::object o) {
+    const std::size_t base = members_.size();
+    for (auto field : o) members_.emplace_back(field.key, field.value);
+    const std::size_t end = members_.size();
+    // A stable order keeps the members of one key in their written order,
+    // so that the last of them is the one kept.
+    auto by_key = [](const Member& a, const Member& b) { return a.first < b.first; };
+    auto first_member = members_.begin() + static_cast<std::ptrdiff_t>(base);
+    if (end - base <= 16) {
+      for (auto it = first_member + 1; it < members_.end(); ++it) {
+        std::rotate(std::upper_bound(first_member, it, *it, by_key), it, it + 1);
+      }
+    } else {
+      std::stable_sort(first_member, members_.end(), by_key);
+    }
+    out_.push_back('{');
+    bool first = true;
+    for (std::size_t i = base; i < end; ++i) {
+      if (i + 1 < end && members_[i + 1].first == members_[i].first) continue;
+      if (!first) out_.push_back(',');
+      first = false;
+      write_string(out_, members_[i].first);
+      out_.push_back(':');
+      element(members_[i].second);  // may add members past `end`
+    }
+    members_.resize(base);
+    out_.push_back('}');
+  }
+
+  template <typename Int>
+  void integer(Int v) {
+    char buf[24];
+    auto [last, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out_.append(buf, ec == std::errc() ? last : buf);
+  }
+
+  std::string& out_;
+  std::vector<Member>& members_;
+};
+
+}  // namespace
+
+Encoded encode(Element e) {
+  // Written into buffers that keep their capacity from call to call, then
+  // copied once at its final size: growing each text by doubling cost more
+  // than the copy.
+  thread_local std::string scratch;
+  thread_local std::vector<Encoder::Member> members;
+  scratch.clear();
+  members.clear();
+  Encoder(scratch, members).element(e);
+  return Encoded{scratch};
+}
 
 }  // namespace tl::json

@@ -107,5 +107,8 @@ bool read_fields(Element e, std::initializer_list<Field> fields);
 
 // Owned copy of any parsed element.
 Value to_value(Element e);
+// The encoding write_value gives to_value(e), written without the owned copy:
+// object keys in ascending byte order, a repeated key keeping its last value.
+Encoded encode(Element e);
 
 }  // namespace tl::json

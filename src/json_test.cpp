@@ -135,6 +135,31 @@ TEST(JsonWrite, KeysInByteOrderAndNumbersAsParsed) {
   EXPECT_EQ(dump(Value(0.1)), "0.1");
 }
 
+// A value copied unread is written from the parsed element; it must read as
+// the owned copy would: keys in byte order, the last of a repeated key, the
+// same numbers.
+TEST(JsonWrite, EncodedElementIsWrittenAsItsOwnedCopy) {
+  std::string many = "{";  // more members than a short object, in reverse order, with repeats
+  for (int i = 40; i-- > 0;) many += "\"k" + std::to_string(i % 30) + "\":" + std::to_string(i) + (i ? "," : "}");
+  const std::string cases[] = {
+      R"({"b":1,"a":{"\u00e9":1,"z":2,"Z":3},"f":1.5,"g":1e2,"h":-0.25,"i":[true,null,"x"]})",
+      R"({"k":1,"j":[],"k":{"y":2,"x":[{}]},"k2":"\n\"","":-0.0})",
+      R"([18446744073709551615,-9223372036854775808,1e300,0.1,123456789012,"\u0001"])",
+      R"("plain")",
+      "null",
+      many,
+  };
+  DocParser p;
+  for (const std::string& c : cases) {
+    auto e = p.parse(c);
+    ASSERT_TRUE(e) << c;
+    EXPECT_EQ(encode(*e).text, dump(to_value(*e))) << c;
+  }
+  auto e = p.parse(R"({"k":1,"b":[2],"k":3})");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(encode(*e).text, R"({"b":[2],"k":3})");
+}
+
 TEST(JsonWrite, StringEscapes) {
   std::string out;
   write_string(out, "q\"b\\s/\b\f\n\r\t\x01\x1f\x7f \xC3\xA9");

@@ -98,6 +98,8 @@ void write_value(std::string& out, const Value& v) {
   }
 }
 
+Encoded encode(const Value& v) { return Encoded{dump(v)}; }
+
 std::string dump(const Value& v) {
   std::string out;
   write_value(out, v);

@@ -15,6 +15,14 @@ namespace tl::json {
 // numbers stay unsigned, signed or float as parsed.
 using Value = nlohmann::json;
 
+// A value kept only as its compact encoding (what write_value writes for its
+// owned copy): values that are copied into the document unread need no tree.
+struct Encoded {
+  std::string text;
+  bool operator==(const Encoded&) const = default;
+};
+Encoded encode(const Value& v);
+
 // Owned value look-ups (for the manifest and other owned documents).
 const Value* value_member(const Value& v, std::string_view key);
 std::optional<std::string_view> value_string_member(const Value& v, std::string_view key);

@@ -136,6 +136,10 @@ class ObjectWriter {
     key(k);
     json::write_value(out_, v);
   }
+  void encoded(std::string_view k, const json::Encoded& v) {
+    key(k);
+    out_.append(v.text);
+  }
   template <typename T>
   void record(std::string_view k, const T& v) {
     key(k);
@@ -191,7 +195,7 @@ void write_record(Sink& sink, const ToolCall& v) {
   w.num("position", v.position);
   w.opt_str("toolUseId", v.tool_use_id);
   w.str("name", v.name);
-  if (v.input) w.value("input", *v.input);
+  if (v.input) w.encoded("input", *v.input);
   w.opt_str("resultText", v.result_text);
   w.boolean("isError", v.is_error);
   w.opt_str("startedAt", v.started_at);

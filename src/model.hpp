@@ -41,7 +41,7 @@ struct ToolCall {
   std::uint64_t position = 0;
   std::optional<std::string> tool_use_id;
   std::string name;
-  std::optional<json::Value> input;
+  std::optional<json::Encoded> input;
   std::optional<std::string> result_text;
   bool is_error = false;
   std::optional<std::string> started_at;

@@ -34,7 +34,7 @@ TEST(ModelEncoding, OptionalFieldsLeftOutOnlyWhenEmpty) {
   c.name = "Bash";
   c.source = "s:1";
   EXPECT_EQ(detail::record_json(c), "{\"position\":0,\"name\":\"Bash\",\"isError\":false,\"source\":\"s:1\"}");
-  c.input = nullptr;
+  c.input = json::encode(json::Value(nullptr));
   c.result_text = "";
   c.tool_use_id = "t1";
   c.position = 3;

@@ -149,7 +149,7 @@ void append_single_line_tool(const LineFields& f, const std::optional<std::strin
   call.position = tool_calls.size();
   call.tool_use_id = optional_string(first_of({f.id, f.tool_use_id, f.tool_use_id_camel}));
   call.name = std::string(*name);
-  if (f.input) call.input = json::to_value(*f.input);
+  if (f.input) call.input = json::encode(*f.input);
   Field result = first_of({f.result, f.output});
   if (result) call.result_text = json_text_truncated(*result, text::kMessageChars);
   if (Field err = first_of({f.is_error, f.error})) call.is_error = json::as_bool(*err).value_or(false);
@@ -270,7 +270,7 @@ void JsonlMessageReader::read_tool_call(const Line& l, json::Element block) {
   call.position = tool_calls_.size();
   call.tool_use_id = std::move(id);
   call.name = std::move(name);
-  if (input) call.input = json::to_value(*input);
+  if (input) call.input = json::encode(*input);
   call.started_at = l.timestamp;
   call.source = l.source;
   tool_calls_.push_back(std::move(call));

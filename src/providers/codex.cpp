@@ -79,7 +79,8 @@ std::optional<std::string> spawn_message(const std::vector<ToolCall>& tool_calls
         !call.input) {
       continue;
     }
-    auto arguments = json::value_string_member(*call.input, "arguments");
+    auto input = json::parse_value(call.input->text);
+    auto arguments = input ? json::value_string_member(*input, "arguments") : std::nullopt;
     if (!arguments) continue;
     auto parsed = json::parse_value(*arguments);
     if (!parsed) continue;

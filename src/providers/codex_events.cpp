@@ -483,7 +483,7 @@ void CodexEventReader::aborted_turn(std::uint64_t number, json::Element payload,
   ToolCall call;
   call.position = tool_calls_.size();
   call.name = "turn_aborted";
-  call.input = json::to_value(payload);
+  call.input = json::encode(payload);
   call.started_at = text::owned(timestamp);
   call.ended_at = call.started_at;
   call.source = text::source_of(path_, number);
@@ -582,9 +582,9 @@ void CodexEventReader::tool_call(std::uint64_t number, std::string_view payload_
   auto name = json::string_member(payload, "name");
   call.name = std::string(name ? *name : payload_type);
   if (!custom) {
-    call.input = json::to_value(payload);
+    call.input = json::encode(payload);
   } else if (auto input = json::string_member(payload, "input")) {
-    call.input = json::Value(text::truncate_readable(*input, text::kMessageChars));
+    call.input = json::encode(json::Value(text::truncate_readable(*input, text::kMessageChars)));
   }
   call.started_at = text::owned(timestamp);
   call.source = text::source_of(path_, number);
@@ -617,7 +617,7 @@ void CodexEventReader::tool_result(std::uint64_t number, std::string_view payloa
   call.name = "function_call_output";
   call.result_text = std::move(result);
   call.ended_at = text::owned(timestamp);
-  if (!custom) call.input = json::to_value(payload);
+  if (!custom) call.input = json::encode(payload);
   call.source = text::source_of(path_, number);
   tool_calls_.push_back(std::move(call));
 }

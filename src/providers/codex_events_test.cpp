@@ -407,9 +407,7 @@ TEST(CodexEvents, FunctionCallsJoinTheirOutputs) {
   EXPECT_EQ(a.position, 0u);
   EXPECT_EQ(a.name, "shell");
   EXPECT_EQ(a.tool_use_id, "c1");
-  EXPECT_EQ(*a.input,
-            json::Value(
-                {{"type", "function_call"}, {"name", "shell"}, {"call_id", "c1"}, {"arguments", "{\"cmd\":\"ls\"}"}}));
+  EXPECT_EQ(a.input->text, R"({"arguments":"{\"cmd\":\"ls\"}","call_id":"c1","name":"shell","type":"function_call"})");
   EXPECT_EQ(a.result_text, "a.txt");
   EXPECT_FALSE(a.is_error);
   EXPECT_EQ(a.started_at, "t1");
@@ -426,7 +424,7 @@ TEST(CodexEvents, FunctionCallsJoinTheirOutputs) {
   EXPECT_EQ(lone.result_text, std::nullopt);
   EXPECT_EQ(lone.started_at, std::nullopt);
   EXPECT_EQ(lone.ended_at, "t5");
-  EXPECT_EQ(lone.input->at("output"), "   ");
+  EXPECT_EQ(json::parse_value(lone.input->text)->at("output"), "   ");
   EXPECT_EQ(lone.position, 2u);
 }
 
@@ -544,7 +542,7 @@ TEST(CodexEvents, RepeatedCustomCallsCollapseToTheLast) {
   EXPECT_EQ(exec.position, 3u);
   EXPECT_EQ(exec.name, "exec");
   EXPECT_EQ(exec.tool_use_id, "x2");
-  EXPECT_EQ(*exec.input, json::Value("pwd"));
+  EXPECT_EQ(exec.input->text, "\"pwd\"");
   EXPECT_EQ(exec.result_text, "Timed out");
   EXPECT_TRUE(exec.is_error);
   EXPECT_EQ(exec.started_at, "t4");
@@ -586,7 +584,7 @@ TEST(CodexEvents, AbortedTurnIsAToolCall) {
   EXPECT_EQ(l.calls[0].tool_use_id, std::nullopt);
   EXPECT_EQ(l.calls[0].started_at, "t9");
   EXPECT_EQ(l.calls[0].ended_at, "t9");
-  EXPECT_EQ(*l.calls[0].input, json::Value({{"type", "turn_aborted"}, {"reason", "interrupted"}}));
+  EXPECT_EQ(l.calls[0].input->text, R"({"reason":"interrupted","type":"turn_aborted"})");
 }
 
 // ---- plans -------------------------------------------------------------

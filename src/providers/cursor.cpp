@@ -257,7 +257,7 @@ class TranscriptReader {
     call.name = std::string(name);
     call.source = source;
     call.started_at = text::owned(line.timestamp);
-    if (input) call.input = json::to_value(*input);
+    if (input) call.input = json::encode(*input);
     tool_calls_.push_back(std::move(call));
     launches_.call(item, name_field.value_or(""), source);
   }

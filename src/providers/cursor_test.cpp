@@ -166,14 +166,14 @@ TEST(CursorEnrich, ToolCallsAndTheirResults) {
   const ToolCall& shell = out.calls[0];
   EXPECT_EQ(shell.name, "Shell");
   EXPECT_EQ(shell.tool_use_id, "c1");
-  EXPECT_EQ(json::dump(*shell.input), R"({"command":"ls"})");
+  EXPECT_EQ(shell.input->text, R"({"command":"ls"})");
   EXPECT_EQ(shell.result_text, "a.txt b.txt");
   EXPECT_TRUE(shell.is_error);
   EXPECT_EQ(shell.started_at, "t1");
   EXPECT_EQ(shell.ended_at, "t2");
   EXPECT_EQ(shell.source, kA + ":1");
   EXPECT_EQ(out.calls[1].name, "tool");
-  EXPECT_EQ(json::dump(*out.calls[1].input), R"({"path":"a"})");
+  EXPECT_EQ(out.calls[1].input->text, R"({"path":"a"})");
   EXPECT_EQ(out.calls[1].result_text, "x");
   EXPECT_FALSE(out.calls[1].is_error);
   // A name that is not a string gives "tool"; a null input is absent.

@@ -132,7 +132,7 @@ void fill_call(CallEntry& e, std::optional<std::string_view> call_id, std::strin
                std::optional<json::Element> args, std::optional<std::string_view> started, const std::string& source) {
   if (call_id) e.call.tool_use_id = std::string(*call_id);
   e.call.name = std::string(name);
-  if (args) e.call.input = json::to_value(*args);
+  if (args) e.call.input = json::encode(*args);
   if (started) e.call.started_at = std::string(*started);
   e.call.source = source;
   if (name == "write_todos" && args) {

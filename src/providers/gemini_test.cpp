@@ -115,7 +115,7 @@ TEST(GeminiRecords, ToolCallItems) {
                                                 "b read_file File not found (error)@:1", "c glob 3 files@:1",
                                                 "d web_fetch <none>@:1",
                                                 "e read_many_files " + std::string(800, 'o') + "\xE2\x80\xA6@:1"}));
-  EXPECT_EQ(json::dump(*c.tool_calls[0].input), R"({"command":"git push"})");
+  EXPECT_EQ(c.tool_calls[0].input->text, R"({"command":"git push"})");
   EXPECT_EQ(c.tool_calls[0].started_at, "T1");
   EXPECT_FALSE(c.tool_calls[2].input);
   EXPECT_TRUE(c.messages.empty());
@@ -139,7 +139,7 @@ TEST(GeminiRecords, CallsOfAResumedHistory) {
   EXPECT_EQ(texts(c), (std::vector<std::string>{"user:list and read@:3", "assistant:Reading.@:3", "user:next@:4"}));
   EXPECT_EQ(calls(c), (std::vector<std::string>{"f1 ls a.txt@:3", "f2 read_file denied (error)@:3", "- no_id <none>@:3",
                                                 "k ls <none>@:3"}));
-  EXPECT_EQ(json::dump(*c.tool_calls[0].input), R"({"dir":"."})");
+  EXPECT_EQ(c.tool_calls[0].input->text, R"({"dir":"."})");
 }
 
 TEST(GeminiRecords, OnlyTheLastTodoListCounts) {

@@ -120,7 +120,7 @@ void read_opencode_terminal(std::string_view terminal, std::vector<Message>& mes
       call.name = "bash";
       json::Value input = json::Value::object();
       input["command"] = std::string(t.substr(2));
-      call.input = std::move(input);
+      call.input = json::encode(input);
       call.source = text::source_of("terminal.log", lines.number());
       current = tool_calls.size();
       tool_calls.push_back(std::move(call));
@@ -147,7 +147,7 @@ void read_opencode_runtime_log(const TextArtifact& log, std::vector<ToolCall>& t
     call.name = cancel ? "cancel" : "process_error";
     json::Value input = json::Value::object();
     input["log"] = text::compact(line, text::kEvidenceChars);
-    call.input = std::move(input);
+    call.input = json::encode(input);
     call.is_error = line.find("error=Aborted") != std::string_view::npos;
     call.source = text::source_of(log.path, lines.number());
     tool_calls.push_back(std::move(call));

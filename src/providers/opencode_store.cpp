@@ -391,7 +391,7 @@ OpencodePart opencode_part(json::Element object, std::string id) {
     p.tool = std::string(json::string_member(object, "tool").value_or("toolCall"));
     if (auto state = json::member(object, "state")) {
       const std::string_view status = json::string_member(*state, "status").value_or("");
-      if (auto input = json::member(*state, "input")) p.input = json::to_value(*input);
+      if (auto input = json::member(*state, "input")) p.input = json::encode(*input);
       std::optional<json::Element> result;
       if (status == "completed") result = json::member(*state, "output");
       if (status == "error") result = json::member(*state, "error");

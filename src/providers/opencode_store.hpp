@@ -54,7 +54,7 @@ struct OpencodePart {
   // Tool parts.
   std::optional<std::string> call_id;
   std::string tool;
-  std::optional<json::Value> input;
+  std::optional<json::Encoded> input;
   std::optional<std::string> result;
   bool is_error = false;
   std::optional<std::int64_t> started;

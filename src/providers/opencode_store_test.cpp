@@ -227,7 +227,7 @@ TEST(OpencodeStoreTools, ToolPartsBecomeCalls) {
   const ToolCall& ok = r.calls[0];
   EXPECT_EQ(ok.tool_use_id, "c1");
   EXPECT_EQ(ok.name, "bash");
-  EXPECT_EQ(json::dump(*ok.input), R"({"command":"ls"})");
+  EXPECT_EQ(ok.input->text, R"({"command":"ls"})");
   EXPECT_EQ(ok.result_text, "a\nb");
   EXPECT_FALSE(ok.is_error);
   EXPECT_EQ(ok.started_at, "1970-01-01T00:00:00.000Z");

@@ -37,7 +37,7 @@ Terminal read_terminal(std::string_view text) {
   return t;
 }
 
-std::string command_of(const ToolCall& c) { return c.input ? json::dump(*c.input) : "<none>"; }
+std::string command_of(const ToolCall& c) { return c.input ? c.input->text : "<none>"; }
 
 // ---- the terminal interface ---------------------------------------------------------
 
@@ -211,7 +211,7 @@ TEST(OpencodeRuntimeLogs, TheLogTextIsCompactedTo500Characters) {
   read_opencode_runtime_log(log, calls);
   ASSERT_EQ(calls.size(), 1u);
   std::string expected = "error=Aborted " + std::string(486, 'q') + "\xE2\x80\xA6";
-  EXPECT_EQ(calls[0].input->at("log").get<std::string>(), expected);
+  EXPECT_EQ(json::parse_value(calls[0].input->text)->at("log").get<std::string>(), expected);
 }
 
 // ---- agent events and sub-agents ----------------------------------------------------------
