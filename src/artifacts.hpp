@@ -39,6 +39,11 @@ struct RunArtifacts {
   // True when that preparation rewrites each line on its own, so that it
   // may be applied to a run of whole lines at a time.
   bool prepare_log_by_lines = false;
+  // For a preparation that needs a log whole: whether it may rewrite the log
+  // whose first window is `start` (true when that cannot tell). A log it
+  // leaves as it is is then read a window at a time, unprepared; without
+  // this test every log is read whole.
+  bool (*prepare_needs_whole)(const TextArtifact& start) = nullptr;
 };
 
 inline constexpr std::uint64_t kFileWindow = 262144;

@@ -155,6 +155,47 @@ TEST_F(RunDir, ALogReadByWindowsGivesTheWholeTextInWholeLines) {
   EXPECT_EQ(sizes[1] % 100, 0u);  // whole lines
 }
 
+// A log whose preparation needs it whole is read a window at a time, as read,
+// when the preparation's test of its first window says it leaves the log as
+// it is; otherwise it comes whole and prepared, and whoever watches the
+// reading sees it once.
+TEST_F(RunDir, AWholeLogPreparationThatLeavesTheLogAloneLetsItBeReadByWindows) {
+  struct Seen : LogWatcher {
+    std::string text;
+    void begin(const TextArtifact&) override {}
+    void piece(const TextArtifact& piece, std::uint64_t) override { text += piece.text; }
+    void end(bool) override {}
+  };
+  const std::string log = "snapshots/x/home/.codex/sessions/s.jsonl";
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += std::string(99, 'x') + "\n";
+  for (const std::string& start : {std::string("keep"), std::string("cut!")}) {
+    write(log, start + lines);
+    RunArtifacts run = load_run(root());
+    ASSERT_EQ(run.texts.size(), 1u);
+    run.prepare_log = [](TextArtifact& t) { t.text += "prepared"; };
+    run.prepare_needs_whole = [](const TextArtifact& first) { return first.text.starts_with("cut"); };
+    Seen seen;
+    LogReader reader{{}, &seen};
+    std::vector<std::string> pieces;
+    for_each_log_piece(
+        run, run.texts[0], reader,
+        [&](const TextArtifact& piece, std::uint64_t) {
+          pieces.push_back(piece.text);
+          return true;
+        },
+        1000);
+    if (start == "keep") {
+      EXPECT_GT(pieces.size(), 1u);
+      EXPECT_EQ(seen.text, start + lines);
+    } else {
+      ASSERT_EQ(pieces.size(), 1u);
+      EXPECT_EQ(pieces[0], start + lines + "prepared");
+      EXPECT_EQ(seen.text, pieces[0]);
+    }
+  }
+}
+
 // Session logs are read when a step reads them, through one reused buffer,
 // and prepared as they are read; a log that starts binary is left out.
 TEST_F(RunDir, SessionLogsAreReadWhenReadAndPreparedEachTime) {

@@ -108,25 +108,34 @@ std::vector<SubAgent> codex_sub_agents(std::vector<SubAgent> defaults, const std
   return defaults;
 }
 
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, std::string_view path,
-                                                            json::DocParser& parser, std::uint64_t max_lines) {
-  text::LineReader lines(text);
-  std::string_view line;
-  while (lines.number() < max_lines && lines.next(line)) {
-    if (line.find(kSessionMarker) == std::string_view::npos) continue;
-    auto parsed = parser.parse(line, &text);
-    if (!parsed || !is_session_record(*parsed)) continue;
-    CodexSessionRecord record;
-    record.payload = payload_value(*parsed);
-    if (auto agent_path = json::string_at(*parsed, "/payload/source/subagent/thread_spawn/agent_path")) {
-      std::string_view trimmed = text::trim(*agent_path);
-      if (!trimmed.empty()) record.agent_path = std::string(trimmed);
-    }
-    record.spawned = codex_spawned_session(*parsed, path, lines.number());
-    return record;
+std::optional<CodexSessionRecord> codex_session_record(std::string_view line, std::string_view path,
+                                                       std::uint64_t number, json::DocParser& parser,
+                                                       const std::string* owner) {
+  if (line.find(kSessionMarker) == std::string_view::npos) return std::nullopt;
+  auto parsed = parser.parse(line, owner);
+  if (!parsed || !is_session_record(*parsed)) return std::nullopt;
+  CodexSessionRecord record;
+  record.payload = payload_value(*parsed);
+  if (auto agent_path = json::string_at(*parsed, "/payload/source/subagent/thread_spawn/agent_path")) {
+    std::string_view trimmed = text::trim(*agent_path);
+    if (!trimmed.empty()) record.agent_path = std::string(trimmed);
   }
-  return std::nullopt;
+  record.spawned = codex_spawned_session(*parsed, path, number);
+  return record;
 }
+
+namespace {
+
+// Whether a session record is a sub-agent's, whose log opens with the
+// context it was handed.
+bool is_sub_agent_session(json::Element record) {
+  auto payload = json::member(record, "payload");
+  if (!payload) return false;
+  auto thread_source = json::string_member(*payload, "thread_source");
+  return (thread_source && *thread_source == "subagent") || json::pointer(*payload, "/source/subagent").has_value();
+}
+
+}  // namespace
 
 std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) {
   json::DocParser parser;
@@ -139,14 +148,7 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) 
       auto parsed = parser.parse(text::trim_end(line), &text);
       if (!parsed || !is_session_record(*parsed)) continue;
       session_line = line;
-      auto payload = json::member(*parsed, "payload");
-      bool sub_agent = false;
-      if (payload) {
-        auto thread_source = json::string_member(*payload, "thread_source");
-        sub_agent =
-            (thread_source && *thread_source == "subagent") || json::pointer(*payload, "/source/subagent").has_value();
-      }
-      if (!sub_agent) return std::nullopt;
+      if (!is_sub_agent_session(*parsed)) return std::nullopt;
       continue;
     }
     if (line.find(kInterAgentMarker) == std::string_view::npos) continue;
@@ -247,9 +249,25 @@ void prepare_codex_log(TextArtifact& log) {
   }
 }
 
+bool codex_log_needs_whole(const TextArtifact& start) {
+  if (!matches_log_path(*find_harness("codex")->session_logs, start.path)) return false;
+  // Only a sub-agent's log is cut, and its first session record says whether
+  // it is one.
+  json::DocParser parser;
+  text::LineReader lines(start.text);
+  std::string_view line;
+  while (lines.next(line)) {
+    if (line.find(kSessionMarker) == std::string_view::npos) continue;
+    auto parsed = parser.parse(text::trim_end(line), &start.text);
+    if (parsed && is_session_record(*parsed)) return is_sub_agent_session(*parsed);
+  }
+  return true;  // the record may come later
+}
+
 RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   for (TextArtifact& artifact : run.texts) prepare_codex_log(artifact);
   run.prepare_log = &prepare_codex_log;
+  run.prepare_needs_whole = &codex_log_needs_whole;
   return run;
 }
 
@@ -266,10 +284,30 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
   std::vector<Message> event_messages;
   std::vector<ToolCall> event_calls;
   std::vector<CodexSpawnedLog> spawned;
+  // Reads ahead of the lines, unwatched: the evidence scan sees each log once,
+  // with the lines.
+  LogReader ahead;
   for (const TextArtifact* listed : provider_transcripts(run, "codex")) {
-    const TextArtifact* artifact = &log_text(run, *listed, logs);
-    std::optional<CodexSessionRecord> session =
-        find_codex_session_record(artifact->text, artifact->path, parser, kAgentPathLines);
+    const std::string& path = listed->path;
+    // What the lines' reading needs first: the session record among the first
+    // lines, and whether completed items stand for the messages, which the
+    // first message event settles (early in a log that has one), else the
+    // log's end.
+    std::optional<CodexSessionRecord> session;
+    CodexItemModeScan mode;
+    for_each_log_piece(run, *listed, ahead, [&](const TextArtifact& piece, std::uint64_t first_line) {
+      text::LineReader lines(piece.text);
+      std::string_view line;
+      while (lines.next(line)) {
+        const std::uint64_t number = first_line - 1 + lines.number();
+        if (!session && number <= kAgentPathLines) {
+          session = codex_session_record(line, path, number, parser, &piece.text);
+        }
+        mode.line(line);
+        if (mode.decided() && (session || number >= kAgentPathLines)) return false;
+      }
+      return true;
+    });
     std::optional<std::string_view> agent_path;
     bool session_found = session.has_value();
     std::optional<CodexSpawnedSession> spawned_session;
@@ -280,24 +318,24 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
     }
     CodexTurnState turns;
     const std::size_t first_message = messages.size();
-    JsonlMessageReader generic(artifact->path, messages, tool_calls, todos);
+    JsonlMessageReader generic(path, messages, tool_calls, todos);
     event_messages.clear();
     event_calls.clear();
-    CodexEventReader events(*artifact, agent_path, event_messages, event_calls, todos);
-    json::for_each_line(
-        artifact->text, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* element) {
+    CodexEventReader events(path, mode.on(), agent_path, event_messages, event_calls, todos);
+    for_each_log_line(
+        run, *listed, logs, parser, [&](std::uint64_t number, std::string_view raw, const json::Element* element) {
           generic.line(number, raw, element);
           if (element == nullptr) {
-            tracker.record(artifact->path, number, nullptr);
+            tracker.record(path, number, nullptr);
             return;
           }
           const CodexRecord record = codex_record(*element);
           events.record(number, record);
-          tracker.record(artifact->path, number, &record);
+          tracker.record(path, number, &record);
           if (record.type == "event_msg" && record.payload_type) turns.event(*record.payload_type);
           if (!session_found && record.type == "session_meta" && raw.find(kSessionMarker) != std::string_view::npos) {
             found.session_meta.push_back(record.payload ? json::to_value(*record.payload) : json::Value(nullptr));
-            spawned_session = codex_spawned_session(*element, artifact->path, number);
+            spawned_session = codex_spawned_session(*element, path, number);
             session_found = true;
           }
         });

@@ -48,10 +48,11 @@ class CodexTurnState {
   bool started_ = false;
 };
 
-// The first session record among the first `max_lines` lines of `text`, the
-// log at `path`.
-std::optional<CodexSessionRecord> find_codex_session_record(const std::string& text, std::string_view path,
-                                                            json::DocParser& parser, std::uint64_t max_lines);
+// The session record that line `number` of the log at `path` holds, if any
+// (`owner`: the padded text that holds the line, for parsing it in place).
+std::optional<CodexSessionRecord> codex_session_record(std::string_view line, std::string_view path,
+                                                       std::uint64_t number, json::DocParser& parser,
+                                                       const std::string* owner);
 
 // The sub-agents of the run's spawned sessions, after `defaults` (an id
 // already listed is not added again). A sub-agent's prompt is the first user
@@ -72,6 +73,9 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text);
 // A sub-agent's log with the context it was handed cut (above); other texts
 // stay as they are.
 void prepare_codex_log(TextArtifact& log);
+// Whether prepare_codex_log may cut the log that begins with `start`: it is a
+// sub-agent's, or its first window holds no session record.
+bool codex_log_needs_whole(const TextArtifact& start);
 
 // One line's claim on the run's activity.
 struct CodexActivityCandidate {

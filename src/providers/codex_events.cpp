@@ -337,50 +337,48 @@ std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_vi
   return out;
 }
 
-bool codex_item_completed_mode(std::string_view text) {
-  json::DocParser parser;
-  // The decision of one examined line: -1 a message event, 1 an item event, 0 neither.
-  auto examine = [&](std::string_view line) -> int {
-    auto parsed = parser.parse(line);
-    if (!parsed) return 0;
-    auto type = json::string_member(*parsed, "type");
-    if (!type || *type != "event_msg") return 0;
-    auto payload_type = json::string_at(*parsed, "/payload/type");
-    if (!payload_type) return 0;
-    if (*payload_type == "user_message" || *payload_type == "agent_message" || *payload_type == "assistant_message") {
-      return -1;
-    }
-    return *payload_type == "item_completed" ? 1 : 0;
-  };
-  bool on = false;
-  text::LineReader lines(text);
-  std::string_view line;
-  while (lines.next(line)) {
-    const bool message_marker = contains(line, "\"user_message\"") || contains(line, "\"agent_message\"") ||
-                                contains(line, "\"assistant_message\"");
-    if (!message_marker) {
-      if (!contains(line, "\"item_completed\"")) continue;
-      // A line with the item marker alone is a message event only when its
-      // type is written with \u escapes; otherwise it can only turn the mode
-      // on, which needs no second look once it is on.
-      if (on && !contains(line, "\\u")) continue;
-    }
-    const int verdict = examine(line);
-    if (verdict < 0) return false;
-    if (verdict > 0) on = true;
+void CodexItemModeScan::line(std::string_view line) {
+  if (decided_) return;
+  const bool message_marker = contains(line, "\"user_message\"") || contains(line, "\"agent_message\"") ||
+                              contains(line, "\"assistant_message\"");
+  if (!message_marker) {
+    if (!contains(line, "\"item_completed\"")) return;
+    // A line with the item marker alone is a message event only when its
+    // type is written with \u escapes; otherwise it can only turn the mode
+    // on, which needs no second look once it is on.
+    if (on_ && !contains(line, "\\u")) return;
   }
-  return on;
+  auto parsed = parser_.parse(line);
+  if (!parsed) return;
+  auto type = json::string_member(*parsed, "type");
+  if (!type || *type != "event_msg") return;
+  auto payload_type = json::string_at(*parsed, "/payload/type");
+  if (!payload_type) return;
+  if (*payload_type == "user_message" || *payload_type == "agent_message" || *payload_type == "assistant_message") {
+    on_ = false;
+    decided_ = true;
+  } else if (*payload_type == "item_completed") {
+    on_ = true;
+  }
 }
 
-CodexEventReader::CodexEventReader(const TextArtifact& artifact, std::optional<std::string_view> agent_path,
-                                   std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                                   std::vector<TodoItem>& todos)
-    : path_(artifact.path),
+bool codex_item_completed_mode(std::string_view text) {
+  CodexItemModeScan scan;
+  text::LineReader lines(text);
+  std::string_view line;
+  while (!scan.decided() && lines.next(line)) scan.line(line);
+  return scan.on();
+}
+
+CodexEventReader::CodexEventReader(std::string_view path, bool item_completed_mode,
+                                   std::optional<std::string_view> agent_path, std::vector<Message>& messages,
+                                   std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos)
+    : path_(path),
       agent_path_(agent_path),
       messages_(messages),
       tool_calls_(tool_calls),
       todos_(todos),
-      item_completed_mode_(codex_item_completed_mode(artifact.text)),
+      item_completed_mode_(item_completed_mode),
       start_index_(messages.size()) {}
 
 CodexRecord codex_record(json::Element line) {
@@ -669,7 +667,8 @@ bool CodexEventReader::finish() {
 void parse_codex_events(const TextArtifact& artifact, std::optional<std::string_view> agent_path,
                         std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                         std::vector<TodoItem>& todos) {
-  CodexEventReader reader(artifact, agent_path, messages, tool_calls, todos);
+  CodexEventReader reader(artifact.path, codex_item_completed_mode(artifact.text), agent_path, messages, tool_calls,
+                          todos);
   json::DocParser parser;
   json::for_each_line(artifact.text, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {

@@ -72,8 +72,22 @@ std::optional<CodexItemMessage> codex_completed_item_message(json::Element item)
 // The plan todos of a plan array; sources are `line_source`, ":plan:" and the
 // element's number.
 std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_view line_source);
-// True when the log's messages arrive only as completed turn items: it has an
-// "item_completed" event and no user, agent or assistant message event.
+// Whether the log's messages arrive only as completed turn items: it has an
+// "item_completed" event and no user, agent or assistant message event. Fed
+// the log's lines in order; the first message event decides it, otherwise
+// only the end of the log does.
+class CodexItemModeScan {
+ public:
+  void line(std::string_view line);
+  bool decided() const { return decided_; }
+  bool on() const { return on_; }
+
+ private:
+  json::DocParser parser_;
+  bool on_ = false;
+  bool decided_ = false;
+};
+// The same over a whole text.
 bool codex_item_completed_mode(std::string_view text);
 
 // True when a line of a command's output, trimmed and lower-cased, reports a
@@ -92,7 +106,8 @@ std::optional<std::string_view> codex_failed_call_event(std::string_view record_
 // every tool call of the list).
 class CodexEventReader {
  public:
-  CodexEventReader(const TextArtifact& artifact, std::optional<std::string_view> agent_path,
+  // `item_completed_mode` is what CodexItemModeScan says of the whole log.
+  CodexEventReader(std::string_view path, bool item_completed_mode, std::optional<std::string_view> agent_path,
                    std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos);
   // One line: its number, its text and its parsed value (null when the line
   // is not one JSON value).

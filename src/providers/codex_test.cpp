@@ -1,6 +1,11 @@
 #include "codex.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <tuple>
 
 #include "../classify/jsonl.hpp"
 #include "../model_detail.hpp"
@@ -134,6 +139,22 @@ TEST(CodexPrepare, OtherLogsAreUnchanged) {
   EXPECT_EQ(lines_of(run.texts[0].text)[1], "");
 }
 
+// Only a log that the preparation may cut is read whole; the test sees the
+// log's first window.
+TEST(CodexPrepare, OnlyALogThatMayBeCutIsReadWhole) {
+  const std::vector<std::tuple<std::string_view, std::string, bool>> cases{
+      {kMain, join({session(R"({"source":"cli"})"), user_event("t", "x")}), false},
+      {kMain, join({"junk", "\"session_meta\" broken", session(R"({"id":"m"})"), kTrigger}), false},
+      {kSub, join({kSubSession, user_event("t", "x")}), true},
+      {kSub, join({session(R"({"thread_source":"subagent"})")}), true},
+      {kMain, join({user_event("t", "no session record yet")}), true},
+      {"snapshots/s/home/.codex/archive/a.jsonl", join({kSubSession, kTrigger}), false},
+  };
+  for (const auto& [path, text, whole] : cases) {
+    EXPECT_EQ(codex_log_needs_whole(text_artifact(path, text)), whole) << path << "\n" << text;
+  }
+}
+
 // ---- enrich -------------------------------------------------------------
 
 const std::string kToWorker = record(
@@ -159,6 +180,42 @@ TEST(CodexEnrich, SessionRecordBeyondLine64GivesNoAgentPath) {
   json::Value snaps = make().snapshots(run, *e.context);
   ASSERT_TRUE(snaps.contains("codexSessionMeta"));
   EXPECT_EQ(snaps["codexSessionMeta"][0]["id"], "sub");
+}
+
+// A log longer than the reading window, read from its file a window at a time,
+// gives what the same text read whole gives: its session record, and whether
+// completed items stand for its messages, which only a message event past the
+// first window (or the log's end) settles.
+TEST(CodexEnrich, ALogReadByWindowsReadsAsTheWholeText) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("codex-windows-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string item = event(
+      "t1",
+      R"({"type":"item_completed","item":{"type":"AgentMessage","content":[{"type":"text","text":"from an item"}]}})");
+  std::string filler;  // beyond one window
+  for (int i = 0; i < 12000; ++i) {
+    filler += record("t", "response_item", R"({"type":"other","pad":")" + std::string(200, 'p') + R"("})") + "\n";
+  }
+  const std::string head = join({session(R"({"id":"m","source":"cli"})"), item});
+  for (const std::string& tail : {user_event("t9", "late prompt"), item}) {
+    const std::string text = head + filler + tail + "\n";
+    ASSERT_GT(text.size(), kLogWindow);
+    const std::string file = (dir / "rollout.jsonl").string();
+    std::ofstream(file, std::ios::binary) << text;
+    TextArtifact on_disk;
+    on_disk.path = std::string(kMain);
+    on_disk.file = file;
+    testing::Enriched windows = testing::enrich(make(), make().prepare_artifacts(run_of({on_disk})));
+    testing::Enriched whole = testing::enrich(make(), make().prepare_artifacts(run_of({text_artifact(kMain, text)})));
+    EXPECT_EQ(dump(windows.lists.messages), dump(whole.lists.messages));
+    EXPECT_EQ(dump(windows.lists.calls), dump(whole.lists.calls));
+    EXPECT_EQ(make().snapshots(RunArtifacts{}, *windows.context), make().snapshots(RunArtifacts{}, *whole.context));
+    const bool item_mode = tail == item;
+    ASSERT_EQ(whole.lists.messages.size(), item_mode ? 2u : 1u);
+    EXPECT_EQ(whole.lists.messages[0].text, item_mode ? "from an item" : "late prompt");
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // A file that both readers find something in: the generic reader reads the
