@@ -280,23 +280,20 @@ bool read_pieces(const RunArtifacts& run, const TextArtifact& artifact, TextArti
                  const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
                  std::size_t window) {
   const bool whole_preparation = run.prepare_log != nullptr && !run.prepare_log_by_lines;
-  if (artifact.file.empty() || (whole_preparation && run.prepare_needs_whole == nullptr)) {
+  if (artifact.file.empty() || (whole_preparation && run.needs_whole_log == nullptr)) {
     return fn(read_whole(run, artifact, scratch), 1);
   }
   scratch.path = artifact.path;
   bool complete = true;
   bool whole = false;
   const bool read = read_windows(artifact.file, scratch.text, window, [&](std::uint64_t first_line) {
-    if (whole_preparation) {
-      // The first window tells whether the log is read whole after all (its
-      // start is then read again, with the rest).
-      if (first_line == 1 && run.prepare_needs_whole(scratch)) {
-        whole = true;
-        return false;
-      }
-    } else if (run.prepare_log != nullptr) {
-      run.prepare_log(scratch);
+    // The first window tells whether the log is read whole after all (its
+    // start is then read again, with the rest).
+    if (first_line == 1 && run.needs_whole_log != nullptr && run.needs_whole_log(scratch)) {
+      whole = true;
+      return false;
     }
+    if (run.prepare_log != nullptr && !whole_preparation) run.prepare_log(scratch);
     complete = fn(scratch, first_line);
     return complete;
   });

@@ -39,11 +39,13 @@ struct RunArtifacts {
   // True when that preparation rewrites each line on its own, so that it
   // may be applied to a run of whole lines at a time.
   bool prepare_log_by_lines = false;
-  // For a preparation that needs a log whole: whether it may rewrite the log
-  // whose first window is `start` (true when that cannot tell). A log it
-  // leaves as it is is then read a window at a time, unprepared; without
-  // this test every log is read whole.
-  bool (*prepare_needs_whole)(const TextArtifact& start) = nullptr;
+  // Whether a session log is read whole, told from its first window
+  // `start`: set by a parser whose preparation or reader needs some logs
+  // whole (true when the window cannot tell). A log it says no to is read a
+  // window at a time, unprepared when the preparation needs logs whole.
+  // Without this test a log is read whole exactly when its preparation needs
+  // it whole.
+  bool (*needs_whole_log)(const TextArtifact& start) = nullptr;
 };
 
 inline constexpr std::uint64_t kFileWindow = 262144;

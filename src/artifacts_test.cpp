@@ -174,7 +174,7 @@ TEST_F(RunDir, AWholeLogPreparationThatLeavesTheLogAloneLetsItBeReadByWindows) {
     RunArtifacts run = load_run(root());
     ASSERT_EQ(run.texts.size(), 1u);
     run.prepare_log = [](TextArtifact& t) { t.text += "prepared"; };
-    run.prepare_needs_whole = [](const TextArtifact& first) { return first.text.starts_with("cut"); };
+    run.needs_whole_log = [](const TextArtifact& first) { return first.text.starts_with("cut"); };
     Seen seen;
     LogReader reader{{}, &seen};
     std::vector<std::string> pieces;

@@ -267,7 +267,7 @@ bool codex_log_needs_whole(const TextArtifact& start) {
 RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {
   for (TextArtifact& artifact : run.texts) prepare_codex_log(artifact);
   run.prepare_log = &prepare_codex_log;
-  run.prepare_needs_whole = &codex_log_needs_whole;
+  run.needs_whole_log = &codex_log_needs_whole;
   return run;
 }
 

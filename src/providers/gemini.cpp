@@ -540,15 +540,29 @@ GeminiChat read_gemini_chat(const TextArtifact& artifact) {
                                     : replay_jsonl(artifact, parser));
 }
 
+bool gemini_log_needs_whole(const TextArtifact& start) {
+  json::DocParser parser;
+  return gemini_single_object(start, parser).value_or(true);
+}
+
 GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs) {
-  // A JSONL chat is replayed a window of lines at a time; a chat written as
-  // one object is read whole.
+  // A JSONL chat is replayed a window of lines at a time. A chat written as
+  // one object comes whole, as the run's needs_whole_log asks; should it come
+  // in pieces all the same, it is read again whole.
   json::DocParser parser;
   std::optional<JsonlReplay> jsonl;
+  std::optional<GeminiChat> single;
+  bool in_pieces = false;
   for_each_log_piece(run, log, logs, [&](const TextArtifact& piece, std::uint64_t first_line) {
+    if (single) {
+      in_pieces = true;
+      return false;
+    }
     if (!jsonl) {
-      const std::optional<bool> single = gemini_single_object(piece, parser);
-      if (single.value_or(true)) return false;
+      if (gemini_single_object(piece, parser).value_or(true)) {
+        single = read_gemini_chat(piece);
+        return true;
+      }
       jsonl.emplace(JsonlReplay{piece.path, {}, {}, true});
     }
     json::for_each_line(
@@ -557,7 +571,8 @@ GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, Log
         first_line);
     return true;
   });
-  if (!jsonl) return read_gemini_chat(log_text(run, log, logs));
+  if (in_pieces || (!single && !jsonl)) return read_gemini_chat(log_text(run, log, logs));
+  if (single) return std::move(*single);
   return chat_of(log.path, jsonl->take());
 }
 
@@ -718,6 +733,11 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats) {
     }
   }
   return agents;
+}
+
+RunArtifacts GeminiParser::prepare_artifacts(RunArtifacts run) const {
+  run.needs_whole_log = &gemini_log_needs_whole;
+  return run;
 }
 
 void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,

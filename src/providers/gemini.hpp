@@ -52,6 +52,9 @@ struct GeminiChat {
 // rather than as JSONL: it is unless its first non-blank line is a JSON value
 // by itself. Nothing when the text has no such line.
 std::optional<bool> gemini_single_object(const TextArtifact& artifact, json::DocParser& parser);
+// Whether the chat whose first window is `start` is read whole: it is
+// written as one object, or the window cannot tell.
+bool gemini_log_needs_whole(const TextArtifact& start);
 // Replays one chat (single object or JSONL) and reads its records.
 GeminiChat read_gemini_chat(const TextArtifact& artifact);
 // The same for a chat of the run, read through `logs` (see log_text).
@@ -84,6 +87,7 @@ struct GeminiParseContext : ParseContext {
 class GeminiParser : public ParserWithContext<GeminiParseContext> {
  public:
   using ParserWithContext::ParserWithContext;
+  RunArtifacts prepare_artifacts(RunArtifacts run) const override;
   void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;

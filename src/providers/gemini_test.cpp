@@ -1,6 +1,10 @@
 #include "gemini.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -174,6 +178,55 @@ TEST(GeminiObject, MessagesCarryTheLineTheirObjectStartsOn) {
   EXPECT_EQ(got, (std::vector<std::string>{"Run it \"now\" {please}@:5", "ok@:8"}));
   EXPECT_EQ(c.session_id, "s-old");
   EXPECT_EQ(c.header_line, 1u);
+}
+
+// A chat written as one object, longer than the reading window, is read from
+// its file once, whole, and watched once; read without the run's test it is
+// read again whole after its first window. Either way it is the chat that
+// its text gives.
+TEST(GeminiObject, AChatWrittenAsOneObjectIsReadWholeOnce) {
+  struct Seen : LogWatcher {
+    std::string text;
+    int pieces = 0;
+    void begin(const TextArtifact&) override {}
+    void piece(const TextArtifact& piece, std::uint64_t) override {
+      text += piece.text;
+      ++pieces;
+    }
+    void end(bool) override {}
+  };
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("gemini-object-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string chat = "{\n  \"sessionId\": \"big\",\n  \"messages\": [\n";
+  for (int i = 0; i < 6000; ++i) {
+    chat += "    {\"id\": \"m" + std::to_string(i) + "\", \"type\": \"user\", \"content\": \"" + std::string(400, 'w') +
+            "\"},\n";
+  }
+  chat += "    {\"id\": \"last\", \"type\": \"user\", \"content\": \"the last prompt\"}\n  ]\n}\n";
+  ASSERT_GT(chat.size(), kLogWindow);
+  const std::string file = (dir / "session-1.json").string();
+  std::ofstream(file, std::ios::binary) << chat;
+  TextArtifact log;
+  log.path = "s/home/.gemini/tmp/p/chats/session-1.json";
+  log.file = file;
+  const GeminiChat expected = chat_of(chat, log.path);
+  ASSERT_EQ(expected.messages.size(), 6001u);
+  RunArtifacts prepared = GeminiParser("gemini", "0::61::0", ParserResolution::Exact).prepare_artifacts(run_with({}));
+  for (const RunArtifacts& run : {prepared, run_with({})}) {
+    Seen seen;
+    LogReader logs{{}, &seen};
+    const GeminiChat c = read_gemini_log(run, log, logs);
+    EXPECT_EQ(c.session_id, expected.session_id);
+    ASSERT_EQ(c.messages.size(), expected.messages.size());
+    EXPECT_EQ(c.messages.back().text, "the last prompt");
+    EXPECT_EQ(c.messages.back().source, expected.messages.back().source);
+    if (run.needs_whole_log != nullptr) {
+      EXPECT_EQ(seen.pieces, 1);
+      EXPECT_EQ(seen.text.size(), chat.size());
+    }
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(GeminiObject, AMigratedChatIsReadOnceAndMainChatsComeFirst) {
