@@ -13,6 +13,9 @@ namespace {
 constexpr std::string_view kSessionMarker = "\"session_meta\"";
 constexpr std::string_view kInterAgentMarker = "\"inter_agent_communication_metadata\"";
 constexpr std::uint64_t kAgentPathLines = 64;
+// What is read at a time ahead of the lines: what is looked for there sits
+// in a log's first lines.
+constexpr std::size_t kAheadWindow = 64u << 10;
 
 bool is_terminal(ActivityState s) {
   return s == ActivityState::Finished || s == ActivityState::Failed || s == ActivityState::Cancelled;
@@ -295,19 +298,22 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
     // log's end.
     std::optional<CodexSessionRecord> session;
     CodexItemModeScan mode;
-    for_each_log_piece(run, *listed, ahead, [&](const TextArtifact& piece, std::uint64_t first_line) {
-      text::LineReader lines(piece.text);
-      std::string_view line;
-      while (lines.next(line)) {
-        const std::uint64_t number = first_line - 1 + lines.number();
-        if (!session && number <= kAgentPathLines) {
-          session = codex_session_record(line, path, number, parser, &piece.text);
-        }
-        mode.line(line);
-        if (mode.decided() && (session || number >= kAgentPathLines)) return false;
-      }
-      return true;
-    });
+    for_each_log_piece(
+        run, *listed, ahead,
+        [&](const TextArtifact& piece, std::uint64_t first_line) {
+          text::LineReader lines(piece.text);
+          std::string_view line;
+          while (lines.next(line)) {
+            const std::uint64_t number = first_line - 1 + lines.number();
+            if (!session && number <= kAgentPathLines) {
+              session = codex_session_record(line, path, number, parser, &piece.text);
+            }
+            mode.line(line);
+            if (mode.decided() && (session || number >= kAgentPathLines)) return false;
+          }
+          return true;
+        },
+        kAheadWindow);
     std::optional<std::string_view> agent_path;
     bool session_found = session.has_value();
     std::optional<CodexSpawnedSession> spawned_session;
