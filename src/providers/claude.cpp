@@ -225,8 +225,8 @@ const ToolCall* pending_question(const std::vector<ToolCall>& tool_calls) {
 
 // ---- one pass over the transcripts -----------------------------------------
 
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs,
-                                             const ClaudeMessageLists& lists) {
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists,
+                                             ClaudeUsageReader* usage) {
   ClaudeTranscriptScan scan;
   json::DocParser parser;
   for (const TextArtifact* t : provider_transcripts(run, "claude")) {
@@ -234,7 +234,9 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader&
     for_each_log_line(run, *t, logs, parser,
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
                         reader.line(number, raw, parsed);
-                        if (parsed == nullptr || is_api_request_line(*parsed)) return;
+                        if (parsed == nullptr) return;
+                        if (usage != nullptr) usage->line(t->path, number, *parsed);
+                        if (is_api_request_line(*parsed)) return;
                         scan_title_line(scan.title, *parsed);
                         scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
                         track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
@@ -249,12 +251,19 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader&
 void ClaudeParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
                           std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                           std::vector<TodoItem>& todos) const {
-  own(context).scan = scan_claude_transcripts(run, logs, ClaudeMessageLists{messages, tool_calls, todos});
+  ClaudeParseContext& own_context = own(context);
+  own_context.scan = scan_claude_transcripts(run, logs, ClaudeMessageLists{messages, tool_calls, todos},
+                                             context.usage ? &own_context.usage_reader : nullptr);
   for (const TextArtifact* listed : texts_matching(run, {"/.claude/tasks/", "/.claude/todos/"})) {
     const TextArtifact& t = log_text(run, *listed, logs);
     parse_jsonl_messages(t, messages, tool_calls, todos);
     parse_structured_todos(t, todos);
   }
+}
+
+UsageReading ClaudeParser::usage(const RunArtifacts&, ParseContext& context, const std::vector<Message>&,
+                                 const std::vector<SubAgent>& sub_agents) const {
+  return own(context).usage_reader.finish(sub_agents);
 }
 
 Activity ClaudeParser::classify_activity(const RunArtifacts& run, const ParseContext& context,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "claude_subagents.hpp"
+#include "claude_usage.hpp"
 #include "parser.hpp"
 
 namespace tl {
@@ -90,11 +91,13 @@ struct ClaudeMessageLists {
 
 // Reads every Claude transcript of the run once: each line is parsed once and
 // fed to the JSONL message reader (into `lists`) and to the scanners.
-ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists);
+ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader& logs, const ClaudeMessageLists& lists,
+                                             ClaudeUsageReader* usage = nullptr);
 
 // What `enrich` read for the later hooks.
 struct ClaudeParseContext : ParseContext {
   ClaudeTranscriptScan scan;
+  ClaudeUsageReader usage_reader;  // fed only when the usage is reported
 };
 
 class ClaudeParser : public ParserWithContext<ClaudeParseContext> {
@@ -106,6 +109,8 @@ class ClaudeParser : public ParserWithContext<ClaudeParseContext> {
                              const std::vector<ToolCall>& tool_calls) const override;
   void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
+  UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                     const std::vector<SubAgent>& sub_agents) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;
   json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;

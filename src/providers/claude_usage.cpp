@@ -8,7 +8,6 @@
 #include "claude_usage.hpp"
 
 #include <algorithm>
-#include <array>
 #include <unordered_map>
 
 #include "../artifacts.hpp"
@@ -69,21 +68,6 @@ TokenCounts token_counts(json::Element usage) {
   return t;
 }
 
-// The string members `keys` of an object, in one pass.
-template <std::size_t N>
-void string_members(json::Element object, const std::array<std::string_view, N>& keys,
-                    std::array<std::optional<std::string>*, N> slots) {
-  auto members = json::as_object(object);
-  if (!members) return;
-  for (auto field : *members) {
-    for (std::size_t i = 0; i < N; ++i) {
-      if (field.key == keys[i]) {
-        if (auto s = json::as_string(field.value)) *slots[i] = std::string(*s);
-      }
-    }
-  }
-}
-
 // The members of a whole parsed line.
 UsageLine read_line(json::Element v) {
   UsageLine out;
@@ -109,131 +93,79 @@ UsageLine read_line(json::Element v) {
   return out;
 }
 
-// A response line is mostly its content. Claude Code writes the message's
-// scalar members (id, model, ...) before its "content" and "usage" as its
-// last object, and the line's other members are scalars: the pieces around
-// the content are parsed alone, as {<line members before "message">},
-// {<message members before "content">} and {"message":{"usage":...<to the
-// end of the line>. Nothing when the line is not laid out so (each piece
-// must parse); the caller then parses it whole.
-std::optional<UsageLine> read_line_ends(std::string_view raw, std::size_t usage_at, json::DocParser& parser,
-                                        std::string& scratch) {
-  // The searches look for needles whose first and last bytes are rare
-  // together, and check the quote before them.
-  const std::size_t message_key = text::find(raw.substr(0, usage_at), "message\":");
-  if (message_key == std::string_view::npos || message_key == 0 || raw[message_key - 1] != '"') return std::nullopt;
-  const std::size_t message_at = message_key - 1;
-  std::size_t open = message_key + 9;
-  while (open < usage_at && (raw[open] == ' ' || raw[open] == '\t')) ++open;
-  if (open >= usage_at || raw[open] != '{') return std::nullopt;
-  const std::size_t content_key = text::find(raw.substr(open, usage_at - open), "content\":");
-  if (content_key == std::string_view::npos || raw[open + content_key - 1] != '"') return std::nullopt;
-  const std::size_t content_at = content_key - 1;
-  // The members before the cut, closed into an object of their own.
-  auto members_before = [&](std::string_view piece) {
-    piece = text::trim_end(piece);
-    if (piece.ends_with(',')) piece.remove_suffix(1);
-    scratch.assign(piece);
-    scratch.push_back('}');
-    auto v = parser.parse(scratch);
-    return v && json::is_object(*v) ? v : std::nullopt;
-  };
-  UsageLine out;
-  scratch.assign("{\"message\":{");
-  scratch.append(raw.substr(usage_at));
-  auto tail = parser.parse(scratch);
-  if (!tail) return std::nullopt;
-  auto usage = json::pointer(*tail, "/message/usage");
-  if (!usage || !json::is_object(*usage)) return std::nullopt;
-  out.usage = token_counts(*usage);
-  string_members<2>(*tail, {"type", "requestId"}, {&out.type, &out.request_id});
-  auto message = members_before(raw.substr(open, content_at));
-  if (!message) return std::nullopt;
-  string_members<2>(*message, {"id", "model"}, {&out.message_id, &out.model});
-  // The members written before the message: they must close into an object
-  // of their own, which proves that the message is the line's own.
-  auto line = members_before(raw.substr(0, message_at));
-  if (!line) return std::nullopt;
-  std::optional<std::string> type, request;
-  string_members<2>(*line, {"type", "requestId"}, {&type, &request});
-  if (!out.type) out.type = std::move(type);
-  if (!out.request_id) out.request_id = std::move(request);
-  if (!out.type) return std::nullopt;
-  return out;
+}  // namespace
+
+void ClaudeUsageReader::line(std::string_view path, std::uint64_t number, json::Element v) {
+  // Only responses and the running cost carry usage.
+  const std::optional<std::string_view> type = json::string_member(v, "type");
+  if (type != "assistant" && type != "cost-state") return;
+  UsageLine u = read_line(v);
+  if (u.type == "cost-state") {
+    if (!u.session_id || !u.model_costs) return;
+    auto known = std::find_if(session_costs_.begin(), session_costs_.end(),
+                              [&](const auto& s) { return s.first == *u.session_id; });
+    if (known != session_costs_.end()) {
+      known->second = std::move(*u.model_costs);
+    } else {
+      session_costs_.emplace_back(std::move(*u.session_id), std::move(*u.model_costs));
+    }
+    return;
+  }
+  if (!u.usage) return;
+  if (logs_.empty() || logs_.back() != path) logs_.emplace_back(path);
+  UsageResponse r;
+  r.model = u.model.value_or("");
+  r.tokens = *u.usage;
+  r.source = line_source(path, number);
+  if (!u.message_id) {
+    add(std::move(r));
+    return;
+  }
+  std::string key = std::move(*u.message_id);
+  if (u.request_id) {
+    key.push_back('\x1f');
+    key.append(*u.request_id);
+  }
+  auto [it, fresh] = by_response_.emplace(std::move(key), reading_.responses.size());
+  if (fresh) {
+    add(std::move(r));
+    return;
+  }
+  // The last line read gives the figures; the response stays where it was
+  // first written, with the log it was first written in (a resumed session's
+  // copy is not a new turn).
+  UsageResponse& first = reading_.responses[it->second];
+  r.source = std::move(first.source);
+  first = std::move(r);
 }
 
-}  // namespace
+void ClaudeUsageReader::add(UsageResponse r) {
+  reading_.responses.push_back(std::move(r));
+  log_of_.push_back(logs_.size() - 1);
+}
+
+UsageReading ClaudeUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
+  std::vector<std::optional<std::string>> agents;
+  agents.reserve(logs_.size());
+  for (const std::string& path : logs_) agents.push_back(sub_agent_of(path, sub_agents));
+  for (std::size_t i = 0; i < reading_.responses.size(); ++i) reading_.responses[i].sub_agent_id = agents[log_of_[i]];
+  for (auto& [id, costs] : session_costs_) {
+    for (HarnessModelCost& c : costs) reading_.model_costs.push_back(std::move(c));
+  }
+  return std::move(reading_);
+}
 
 UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Message>&,
                                const std::vector<SubAgent>& sub_agents) {
-  UsageReading reading;
-  std::unordered_map<std::string, std::size_t> by_response;
-  // The last running cost of each session, per model.
-  std::vector<std::pair<std::string, std::vector<HarnessModelCost>>> session_costs;
+  ClaudeUsageReader reader;
   json::DocParser parser;
-  std::string scratch;
-  LogReader log_buffer;
+  LogReader logs;
   for (const TextArtifact* log : provider_transcripts(run, "claude")) {
-    const std::optional<std::string> agent = sub_agent_of(log->path, sub_agents);
-    auto read_line_of_log = [&](std::uint64_t number, std::string_view raw, const std::string& window) {
-      std::size_t usage_at = text::find_last(raw, "usage\":");
-      if (usage_at != std::string_view::npos && (usage_at == 0 || raw[usage_at - 1] != '"')) {
-        usage_at = std::string_view::npos;  // a key such as "lastUsage"
-      }
-      if (usage_at != std::string_view::npos) --usage_at;
-      // Claude Code writes a cost-state line's type first.
-      if (usage_at == std::string_view::npos && !raw.starts_with("{\"type\":\"cost-state\"")) return;
-      std::optional<UsageLine> v;
-      if (usage_at != std::string_view::npos) v = read_line_ends(raw, usage_at, parser, scratch);
-      if (!v) {
-        auto whole = parser.parse(raw, &window);
-        if (!whole) return;
-        v = read_line(*whole);
-      }
-      if (v->type == "cost-state") {
-        if (!v->session_id || !v->model_costs) return;
-        auto known = std::find_if(session_costs.begin(), session_costs.end(),
-                                  [&](const auto& s) { return s.first == *v->session_id; });
-        if (known != session_costs.end()) {
-          known->second = std::move(*v->model_costs);
-        } else {
-          session_costs.emplace_back(std::move(*v->session_id), std::move(*v->model_costs));
-        }
-        return;
-      }
-      if (v->type != "assistant" || !v->usage) return;
-      UsageResponse r;
-      r.model = v->model.value_or("");
-      r.tokens = *v->usage;
-      r.source = line_source(log->path, number);
-      r.sub_agent_id = agent;
-      if (!v->message_id) {
-        reading.responses.push_back(std::move(r));
-        return;
-      }
-      std::string key = std::move(*v->message_id);
-      if (v->request_id) {
-        key.push_back('\x1f');
-        key.append(*v->request_id);
-      }
-      auto [it, fresh] = by_response.emplace(std::move(key), reading.responses.size());
-      if (fresh) {
-        reading.responses.push_back(std::move(r));
-        return;
-      }
-      // The last line read gives the figures; the response stays where it
-      // was first written (a resumed session's copy is not a new turn).
-      UsageResponse& first = reading.responses[it->second];
-      r.source = std::move(first.source);
-      r.sub_agent_id = std::move(first.sub_agent_id);
-      first = std::move(r);
-    };
-    for_each_log_raw_line(run, *log, log_buffer, read_line_of_log);
+    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
+      if (v != nullptr) reader.line(log->path, number, *v);
+    });
   }
-  for (auto& [id, costs] : session_costs) {
-    for (HarnessModelCost& c : costs) reading.model_costs.push_back(std::move(c));
-  }
-  return reading;
+  return reader.finish(sub_agents);
 }
 
 }  // namespace tl

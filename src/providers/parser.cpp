@@ -69,6 +69,7 @@ ParserOutput Parser::parse(const Args& args) const {
   EvidenceScan scan(run, family());
   LogReader logs{{}, &scan};
   const std::unique_ptr<ParseContext> context = new_context();
+  context->usage = args.usage.has_value();
   // The texts' evidence is complete only once the harness's reader has read
   // its logs, so a mark holds its place in the todo list meanwhile.
   const std::size_t mark = evidence.todos.size();
@@ -113,10 +114,8 @@ ParserOutput Parser::parse(const Args& args) const {
   s.context_artifacts = run.context_artifacts;
   s.snapshots = std::move(snaps);
   if (args.usage) {
-    UsageReading reading;
-    if (harness != nullptr && harness->read_usage != nullptr)
-      reading = harness->read_usage(run, s.messages, s.sub_agents);
-    out.usage = summarize_usage(std::move(reading), *args.usage, s.messages, s.user_turns, s.sub_agents);
+    out.usage = summarize_usage(usage(run, *context, s.messages, s.sub_agents), *args.usage, s.messages, s.user_turns,
+                                s.sub_agents);
   }
   return out;
 }
@@ -129,6 +128,13 @@ Activity Parser::classify_activity(const RunArtifacts& run, const ParseContext&,
 
 void Parser::enrich(const RunArtifacts&, ParseContext&, LogReader&, std::vector<Message>&, std::vector<ToolCall>&,
                     std::vector<TodoItem>&) const {}
+
+UsageReading Parser::usage(const RunArtifacts& run, ParseContext&, const std::vector<Message>& messages,
+                           const std::vector<SubAgent>& sub_agents) const {
+  const HarnessDefinition* harness = find_harness(family());
+  if (harness == nullptr || harness->read_usage == nullptr) return {};
+  return harness->read_usage(run, messages, sub_agents);
+}
 
 std::vector<SubAgent> Parser::sub_agents(const RunArtifacts& run, const ParseContext&) const {
   return default_sub_agents(family(), run);

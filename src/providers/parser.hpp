@@ -11,6 +11,7 @@
 #include "../args.hpp"
 #include "../artifacts.hpp"
 #include "../model.hpp"
+#include "../usage.hpp"
 
 namespace tl {
 
@@ -22,6 +23,9 @@ namespace tl {
 // this empty base.
 struct ParseContext {
   virtual ~ParseContext() = default;
+  // True when the document reports token usage: a parser whose `enrich`
+  // collects what the usage needs as it reads its logs does so only then.
+  bool usage = false;
 };
 
 // One parser per run. The operations are listed in the order of the
@@ -46,6 +50,11 @@ class Parser {
   virtual void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const;
   virtual std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const;
+  // The run's token usage for --usage. By default the harness's usage reader
+  // reads the logs for it; a parser whose `enrich` collected it on its one
+  // pass hands that over.
+  virtual UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                             const std::vector<SubAgent>& sub_agents) const;
   virtual std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const;
   virtual std::vector<Provenance> provenance() const;
   virtual json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const;
