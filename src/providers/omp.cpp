@@ -35,7 +35,7 @@ std::optional<std::vector<TodoItem>> todo_list(json::Element message, std::strin
 
 OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                             std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                            std::vector<TodoItem>& todos) {
+                            std::vector<TodoItem>& todos, PiUsageReader* usage) {
   OmpSession session;
   session.path = artifact.path;
   const std::size_t first_message = messages.size();
@@ -47,6 +47,7 @@ OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifac
                     [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
                       reader.line(number, raw, line);
                       if (line == nullptr) return;
+                      if (usage != nullptr) usage->line(artifact.path, number, *line);
                       auto type = json::string_member(*line, "type");
                       if (!type) return;
                       if (*type == "session") {
@@ -139,9 +140,11 @@ std::vector<SubAgent> omp_sub_agents(std::vector<SubAgent> defaults, const std::
 
 void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                        std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
-  std::vector<OmpSession>& sessions = own(context).sessions;
+  OmpParseContext& own_context = own(context);
+  std::vector<OmpSession>& sessions = own_context.sessions;
+  PiUsageReader* usage = context.usage ? &own_context.usage_reader : nullptr;
   for (const TextArtifact* t : provider_transcripts(run, "omp")) {
-    sessions.push_back(read_omp_session(run, *t, logs, messages, tool_calls, todos));
+    sessions.push_back(read_omp_session(run, *t, logs, messages, tool_calls, todos, usage));
   }
   if (auto list = omp_todos(sessions)) {
     for (TodoItem& todo : *list) {
@@ -153,6 +156,11 @@ void OmpParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader
 
 std::vector<SubAgent> OmpParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {
   return omp_sub_agents(Parser::sub_agents(run, context), own(context).sessions);
+}
+
+UsageReading OmpParser::usage(const RunArtifacts&, ParseContext& context, const std::vector<Message>&,
+                              const std::vector<SubAgent>& sub_agents) const {
+  return own(context).usage_reader.finish(sub_agents);
 }
 
 std::optional<std::string> OmpParser::title(const RunArtifacts&, const ParseContext& context) const {

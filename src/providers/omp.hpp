@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "parser.hpp"
+#include "pi_usage.hpp"
 
 namespace tl {
 
@@ -37,7 +38,7 @@ struct OmpSession {
 // reader into the lists, the rest into the result.
 OmpSession read_omp_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                             std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
-                            std::vector<TodoItem>& todos);
+                            std::vector<TodoItem>& todos, PiUsageReader* usage = nullptr);
 
 // The run's todo list: the last todo list of a main session, else of a
 // sub-agent session; none when no session used the todo tool.
@@ -49,6 +50,7 @@ std::vector<SubAgent> omp_sub_agents(std::vector<SubAgent> defaults, const std::
 
 struct OmpParseContext : ParseContext {
   std::vector<OmpSession> sessions;
+  PiUsageReader usage_reader;  // fed only when the usage is reported
 };
 
 class OmpParser : public ParserWithContext<OmpParseContext> {
@@ -58,6 +60,8 @@ class OmpParser : public ParserWithContext<OmpParseContext> {
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   std::optional<std::string> title(const RunArtifacts& run, const ParseContext& context) const override;
+  UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                     const std::vector<SubAgent>& sub_agents) const override;
 };
 
 }  // namespace tl

@@ -82,12 +82,13 @@ void add_sub_agents(json::Element message, json::Element details, std::string_vi
 
 void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                      std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
-                     PiSessions& sessions) {
+                     PiSessions& sessions, PiUsageReader* usage) {
   JsonlMessageReader reader(artifact.path, messages, tool_calls, todos);
   json::DocParser parser;
   for_each_log_line(run, artifact, logs, parser,
                     [&](std::uint64_t number, std::string_view raw, const json::Element* line) {
                       reader.line(number, raw, line);
+                      if (line != nullptr && usage != nullptr) usage->line(artifact.path, number, *line);
                       if (line == nullptr || !json::string_is(json::string_member(*line, "type"), "message")) return;
                       auto message = json::member(*line, "message");
                       if (!message || !json::string_is(json::string_member(*message, "role"), "toolResult")) return;
@@ -106,9 +107,11 @@ void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, LogR
 
 void PiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
                       std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const {
-  PiSessions& sessions = own(context).sessions;
+  PiParseContext& own_context = own(context);
+  PiSessions& sessions = own_context.sessions;
+  PiUsageReader* usage = context.usage ? &own_context.usage_reader : nullptr;
   for (const TextArtifact* t : provider_transcripts(run, "pi")) {
-    read_pi_session(run, *t, logs, messages, tool_calls, todos, sessions);
+    read_pi_session(run, *t, logs, messages, tool_calls, todos, sessions, usage);
   }
   if (sessions.todos) {
     for (TodoItem todo : *sessions.todos) {
@@ -116,6 +119,11 @@ void PiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader&
       todos.push_back(std::move(todo));
     }
   }
+}
+
+UsageReading PiParser::usage(const RunArtifacts&, ParseContext& context, const std::vector<Message>&,
+                             const std::vector<SubAgent>& sub_agents) const {
+  return own(context).usage_reader.finish(sub_agents);
 }
 
 std::vector<SubAgent> PiParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {

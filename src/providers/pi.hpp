@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parser.hpp"
+#include "pi_usage.hpp"
 
 namespace tl {
 
@@ -23,12 +24,14 @@ struct PiSessions {
 
 // Reads one session file: its messages, calls and todos through the generic
 // reader into the lists, the extensions' records into `sessions`.
+// Each parsed line also goes to `usage`, when given.
 void read_pi_session(const RunArtifacts& run, const TextArtifact& artifact, LogReader& logs,
                      std::vector<Message>& messages, std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos,
-                     PiSessions& sessions);
+                     PiSessions& sessions, PiUsageReader* usage = nullptr);
 
 struct PiParseContext : ParseContext {
   PiSessions sessions;
+  PiUsageReader usage_reader;  // fed only when the usage is reported
 };
 
 class PiParser : public ParserWithContext<PiParseContext> {
@@ -37,6 +40,8 @@ class PiParser : public ParserWithContext<PiParseContext> {
   void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+  UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                     const std::vector<SubAgent>& sub_agents) const override;
 };
 
 }  // namespace tl

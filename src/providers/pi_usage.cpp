@@ -16,11 +16,6 @@ namespace tl {
 
 namespace {
 
-// The session header, written with its type first, and the lines with usage.
-bool wanted(std::string_view raw) {
-  return raw.starts_with("{\"type\":\"session\"") || text::contains(raw, "\"usage\"");
-}
-
 // True when a tool result's details hold a usage object somewhere below.
 bool holds_usage(json::Element e, int depth) {
   if (depth > 8) return false;
@@ -38,67 +33,77 @@ bool holds_usage(json::Element e, int depth) {
 }
 
 UsageReading read_usage(const RunArtifacts& run, std::string_view family, const std::vector<SubAgent>& sub_agents) {
-  UsageReading reading;
-  std::unordered_set<std::string> seen;
-  bool details_usage = false;
-  bool unlisted = false;
+  PiUsageReader reader;
   json::DocParser parser;
-  LogReader log_buffer;
+  LogReader logs;
   for (const TextArtifact* log : provider_transcripts(run, family)) {
-    std::optional<std::string> agent;
-    bool spawned = false;
-    for_each_wanted_line(run, *log, log_buffer, parser, wanted, [&](std::uint64_t line, json::Element v) {
-      auto type = json::string_member(v, "type");
-      if (type == "session") {
-        // A sub-agent's session names its parent session.
-        if (json::member(v, "parentSession")) {
-          spawned = true;
-          agent = known_sub_agent(sub_agents, json::string_member(v, "id").value_or(""));
-          if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(log->path));
-        }
-        return;
-      }
-      if (type != "message") return;
-      auto message = json::member(v, "message");
-      if (!message) return;
-      auto role = json::string_member(*message, "role");
-      if (role == "toolResult") {
-        if (auto details = json::member(*message, "details")) details_usage = details_usage || holds_usage(*details, 0);
-        return;
-      }
-      auto usage = json::member(*message, "usage");
-      if (role != "assistant" || !usage || !json::is_object(*usage)) return;
-      if (auto id = json::string_member(v, "id")) {
-        if (!seen.insert(log->path + '\x1f' + std::string(*id)).second) return;
-      }
-      UsageResponse r;
-      r.model = std::string(json::string_member(*message, "model").value_or(""));
-      r.provider = text::owned(json::string_member(*message, "provider"));
-      r.tokens.input = token_count(json::member(*usage, "input"));
-      r.tokens.output = token_count(json::member(*usage, "output"));
-      r.tokens.cache_read = token_count(json::member(*usage, "cacheRead"));
-      r.tokens.cache_write = token_count(json::member(*usage, "cacheWrite"));
-      r.harness_cost = dollars(json::pointer(*usage, "/cost/total"));
-      r.source = line_source(log->path, line);
-      r.sub_agent_id = agent;
-      unlisted = unlisted || (spawned && !agent);
-      reading.responses.push_back(std::move(r));
+    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
+      if (v != nullptr) reader.line(log->path, number, *v);
     });
   }
-  if (unlisted) {
-    reading.notes.emplace_back(
-        "A sub-agent's session has usage but no sub-agent of its own in the state: it counts in the totals, models "
-        "and turns only.");
-  }
-  if (details_usage) {
-    reading.notes.emplace_back(
-        "Usage reported inside a tool result's details (a sub-agent run without a session file of its own) is not "
-        "counted.");
-  }
-  return reading;
+  return reader.finish(sub_agents);
 }
 
 }  // namespace
+
+void PiUsageReader::line(std::string_view path, std::uint64_t number, json::Element v) {
+  if (logs_.empty() || logs_.back().path != path) logs_.push_back(Log{std::string(path), std::nullopt});
+  Log& log = logs_.back();
+  auto type = json::string_member(v, "type");
+  if (type == "session") {
+    // A sub-agent's session names its parent session.
+    if (json::member(v, "parentSession")) log.spawned_id = std::string(json::string_member(v, "id").value_or(""));
+    return;
+  }
+  if (type != "message") return;
+  auto message = json::member(v, "message");
+  if (!message) return;
+  auto role = json::string_member(*message, "role");
+  if (role == "toolResult") {
+    if (auto details = json::member(*message, "details")) details_usage_ = details_usage_ || holds_usage(*details, 0);
+    return;
+  }
+  auto usage = json::member(*message, "usage");
+  if (role != "assistant" || !usage || !json::is_object(*usage)) return;
+  if (auto id = json::string_member(v, "id")) {
+    if (!seen_.insert(log.path + '\x1f' + std::string(*id)).second) return;
+  }
+  UsageResponse r;
+  r.model = std::string(json::string_member(*message, "model").value_or(""));
+  r.provider = text::owned(json::string_member(*message, "provider"));
+  r.tokens.input = token_count(json::member(*usage, "input"));
+  r.tokens.output = token_count(json::member(*usage, "output"));
+  r.tokens.cache_read = token_count(json::member(*usage, "cacheRead"));
+  r.tokens.cache_write = token_count(json::member(*usage, "cacheWrite"));
+  r.harness_cost = dollars(json::pointer(*usage, "/cost/total"));
+  r.source = line_source(path, number);
+  reading_.responses.push_back(std::move(r));
+  owners_.push_back(Owner{logs_.size() - 1, log.spawned_id});
+}
+
+UsageReading PiUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
+  bool unlisted = false;
+  for (std::size_t i = 0; i < reading_.responses.size(); ++i) {
+    const Owner& owner = owners_[i];
+    if (!owner.spawned_id) continue;
+    // A sub-agent's session is known by its id, else by its file's name.
+    std::optional<std::string> agent = known_sub_agent(sub_agents, *owner.spawned_id);
+    if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(logs_[owner.log].path));
+    unlisted = unlisted || !agent;
+    reading_.responses[i].sub_agent_id = std::move(agent);
+  }
+  if (unlisted) {
+    reading_.notes.emplace_back(
+        "A sub-agent's session has usage but no sub-agent of its own in the state: it counts in the totals, models "
+        "and turns only.");
+  }
+  if (details_usage_) {
+    reading_.notes.emplace_back(
+        "Usage reported inside a tool result's details (a sub-agent run without a session file of its own) is not "
+        "counted.");
+  }
+  return std::move(reading_);
+}
 
 UsageReading read_pi_usage(const RunArtifacts& run, const std::vector<Message>&,
                            const std::vector<SubAgent>& sub_agents) {
