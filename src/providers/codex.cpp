@@ -282,6 +282,7 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
   // appended after the file, exactly as if it had read the file second) and
   // the activity tracker.
   CodexParseContext& found = own(context);
+  CodexUsageReader* usage = context.usage ? &found.usage_reader : nullptr;
   CodexActivityTracker tracker;
   json::DocParser parser;
   std::vector<Message> event_messages;
@@ -336,6 +337,7 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
             return;
           }
           const CodexRecord record = codex_record(*element);
+          if (usage != nullptr) usage->record(path, number, record);
           events.record(number, record);
           tracker.record(path, number, &record);
           if (record.type == "event_msg" && record.payload_type) turns.event(*record.payload_type);
@@ -373,6 +375,11 @@ void CodexParser::enrich(const RunArtifacts& run, ParseContext& context, LogRead
   }
   found.best = tracker.best();
   found.sub_agents = codex_sub_agents(default_sub_agents(family(), run), spawned, tool_calls);
+}
+
+UsageReading CodexParser::usage(const RunArtifacts&, ParseContext& context, const std::vector<Message>&,
+                                const std::vector<SubAgent>& sub_agents) const {
+  return own(context).usage_reader.finish(sub_agents);
 }
 
 std::vector<SubAgent> CodexParser::sub_agents(const RunArtifacts&, const ParseContext& context) const {

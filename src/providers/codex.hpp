@@ -11,6 +11,7 @@
 
 #include "../json.hpp"
 #include "codex_events.hpp"
+#include "codex_usage.hpp"
 #include "parser.hpp"
 
 namespace tl {
@@ -112,6 +113,7 @@ struct CodexParseContext : ParseContext {
   std::vector<json::Value> session_meta;
   // The run's sub-agents: the default list, then the spawned logs'.
   std::vector<SubAgent> sub_agents;
+  CodexUsageReader usage_reader;  // fed only when the usage is reported
 };
 
 class CodexParser : public ParserWithContext<CodexParseContext> {
@@ -125,6 +127,8 @@ class CodexParser : public ParserWithContext<CodexParseContext> {
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
   json::Value snapshots(const RunArtifacts& run, const ParseContext& context) const override;
+  UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                     const std::vector<SubAgent>& sub_agents) const override;
 };
 
 }  // namespace tl

@@ -18,17 +18,13 @@ namespace tl {
 namespace {
 
 // The running figures of one total; absent members stay absent.
-struct Totals {
-  TokenCounts t;
-};
-
-Totals read_totals(json::Element total) {
-  Totals out;
-  out.t.input = token_count(json::member(total, "input_tokens"));
-  out.t.cache_read = token_count(json::member(total, "cached_input_tokens"));
-  out.t.cache_write = token_count(json::member(total, "cache_write_input_tokens"));
-  out.t.output = token_count(json::member(total, "output_tokens"));
-  out.t.reasoning = token_count(json::member(total, "reasoning_output_tokens"));
+TokenCounts read_totals(json::Element total) {
+  TokenCounts out;
+  out.input = token_count(json::member(total, "input_tokens"));
+  out.cache_read = token_count(json::member(total, "cached_input_tokens"));
+  out.cache_write = token_count(json::member(total, "cache_write_input_tokens"));
+  out.output = token_count(json::member(total, "output_tokens"));
+  out.reasoning = token_count(json::member(total, "reasoning_output_tokens"));
   return out;
 }
 
@@ -47,88 +43,102 @@ bool grew(const std::optional<std::uint64_t>& now, const std::optional<std::uint
 // True when some figure went up: a total that is no larger than the
 // previous one (written twice, or an earlier total copied into a resumed
 // rollout) is no new response.
-bool is_new(const Totals& now, const Totals& before) {
-  return grew(now.t.input, before.t.input) || grew(now.t.output, before.t.output) ||
-         grew(now.t.cache_read, before.t.cache_read) || grew(now.t.cache_write, before.t.cache_write) ||
-         grew(now.t.reasoning, before.t.reasoning);
+bool is_new(const TokenCounts& now, const TokenCounts& before) {
+  return grew(now.input, before.input) || grew(now.output, before.output) || grew(now.cache_read, before.cache_read) ||
+         grew(now.cache_write, before.cache_write) || grew(now.reasoning, before.reasoning);
 }
-
-// Codex writes a line's "type" and its payload's "type" first: the lines
-// that matter name their kind within their first bytes.
-bool wanted(std::string_view raw) {
-  const std::string_view head = raw.substr(0, 256);
-  return text::contains(head, "\"token_count\"") || text::contains(head, "\"turn_context\"") ||
-         text::contains(head, "\"session_meta\"");
-}
-
-struct Session {
-  std::optional<Totals> last;
-  std::optional<std::string> sub_agent;
-  bool spawned = false;  // a sub-agent's rollout (its source names a sub-agent)
-};
 
 }  // namespace
 
-UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message>&,
-                              const std::vector<SubAgent>& sub_agents) {
-  UsageReading reading;
-  std::unordered_map<std::string, Session> sessions;
-  bool unlisted = false;
-  json::DocParser parser;
-  LogReader log_buffer;
-  for (const TextArtifact* log : provider_transcripts(run, "codex")) {
+void CodexUsageReader::record(std::string_view path, std::uint64_t number, const CodexRecord& record) {
+  if (path != path_) {
     // Counts above any session_meta belong to the file itself.
-    std::string session_key = "file:" + log->path;
-    std::optional<std::string> model;
-    std::optional<std::string> provider;
-    for_each_wanted_line(run, *log, log_buffer, parser, wanted, [&](std::uint64_t line, json::Element v) {
-      auto type = json::string_member(v, "type");
-      auto payload = json::member(v, "payload");
-      if (!type || !payload) return;
-      if (type == "session_meta") {
-        if (auto id = json::string_member(*payload, "id")) {
-          session_key = "id:" + std::string(*id);
-          Session& s = sessions[session_key];
-          // A sub-agent's rollout counts for the sub-agent of the same id.
-          if (!s.sub_agent) s.sub_agent = known_sub_agent(sub_agents, *id);
-          s.spawned = s.spawned || json::pointer(*payload, "/source/subagent").has_value();
-        }
-        provider = text::owned(json::string_member(*payload, "model_provider"));
-        return;
-      }
-      if (type == "turn_context") {
-        if (auto m = json::string_member(*payload, "model")) model = std::string(*m);
-        return;
-      }
-      if (type != "event_msg" || json::string_member(*payload, "type") != "token_count") return;
-      auto total = json::pointer(*payload, "/info/total_token_usage");
-      if (!total || !json::is_object(*total)) return;
-      const Totals now = read_totals(*total);
-      Session& s = sessions[session_key];
-      if (s.last && !is_new(now, *s.last)) return;
-      UsageResponse r;
-      r.model = model.value_or("");
-      r.provider = provider;
-      r.tokens.input = increase(now.t.input, s.last ? s.last->t.input : std::nullopt);
-      r.tokens.output = increase(now.t.output, s.last ? s.last->t.output : std::nullopt);
-      r.tokens.cache_read = increase(now.t.cache_read, s.last ? s.last->t.cache_read : std::nullopt);
-      r.tokens.cache_write = increase(now.t.cache_write, s.last ? s.last->t.cache_write : std::nullopt);
-      r.tokens.reasoning = increase(now.t.reasoning, s.last ? s.last->t.reasoning : std::nullopt);
-      r.input_includes_cache_read = true;
-      r.output_includes_reasoning = true;
-      r.source = line_source(log->path, line);
-      r.sub_agent_id = s.sub_agent;
-      unlisted = unlisted || (s.spawned && !s.sub_agent);
-      s.last = now;
-      reading.responses.push_back(std::move(r));
-    });
+    path_ = path;
+    session_key_ = "file:" + std::string(path);
+    model_.reset();
+    provider_.reset();
+  }
+  if (!record.type || !record.payload) return;
+  const std::string_view type = *record.type;
+  const json::Element payload = *record.payload;
+  if (type == "session_meta") {
+    if (auto id = json::string_member(payload, "id")) {
+      session_key_ = "id:" + std::string(*id);
+      Session& s = session(session_key_);
+      // A sub-agent's rollout counts for the sub-agent of the same id.
+      s.spawned = s.spawned || json::pointer(payload, "/source/subagent").has_value();
+    }
+    provider_ = text::owned(json::string_member(payload, "model_provider"));
+    return;
+  }
+  if (type == "turn_context") {
+    if (auto m = json::string_member(payload, "model")) model_ = std::string(*m);
+    return;
+  }
+  if (type != "event_msg" || record.payload_type != "token_count") return;
+  auto total = json::pointer(payload, "/info/total_token_usage");
+  if (!total || !json::is_object(*total)) return;
+  const TokenCounts now = read_totals(*total);
+  Session& s = session(session_key_);
+  if (s.last && !is_new(now, *s.last)) return;
+  UsageResponse r;
+  r.model = model_.value_or("");
+  r.provider = provider_;
+  r.tokens.input = increase(now.input, s.last ? s.last->input : std::nullopt);
+  r.tokens.output = increase(now.output, s.last ? s.last->output : std::nullopt);
+  r.tokens.cache_read = increase(now.cache_read, s.last ? s.last->cache_read : std::nullopt);
+  r.tokens.cache_write = increase(now.cache_write, s.last ? s.last->cache_write : std::nullopt);
+  r.tokens.reasoning = increase(now.reasoning, s.last ? s.last->reasoning : std::nullopt);
+  r.input_includes_cache_read = true;
+  r.output_includes_reasoning = true;
+  r.source = line_source(path, number);
+  s.last = now;
+  reading_.responses.push_back(std::move(r));
+  owners_.push_back(Owner{s.index, s.spawned});
+}
+
+CodexUsageReader::Session& CodexUsageReader::session(const std::string& key) {
+  auto [it, fresh] = sessions_.try_emplace(key);
+  if (fresh) {
+    it->second.index = keys_.size();
+    keys_.push_back(key);
+  }
+  return it->second;
+}
+
+UsageReading CodexUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
+  // A sub-agent's rollout is its own session, of the sub-agent's id.
+  std::vector<std::optional<std::string>> agents;
+  agents.reserve(keys_.size());
+  for (const std::string& key : keys_) {
+    agents.push_back(key.starts_with("id:") ? known_sub_agent(sub_agents, std::string_view(key).substr(3))
+                                            : std::nullopt);
+  }
+  bool unlisted = false;
+  for (std::size_t i = 0; i < reading_.responses.size(); ++i) {
+    const Owner& owner = owners_[i];
+    reading_.responses[i].sub_agent_id = agents[owner.session];
+    unlisted = unlisted || (owner.spawned && !agents[owner.session]);
   }
   if (unlisted) {
-    reading.notes.emplace_back(
+    reading_.notes.emplace_back(
         "A sub-agent's session has usage but no sub-agent of its own in the state: it counts in the totals, models "
         "and turns only.");
   }
-  return reading;
+  return std::move(reading_);
+}
+
+UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message>&,
+                              const std::vector<SubAgent>& sub_agents) {
+  CodexUsageReader reader;
+  json::DocParser parser;
+  LogReader logs;
+  for (const TextArtifact* log : provider_transcripts(run, "codex")) {
+    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
+      if (v != nullptr) reader.record(log->path, number, codex_record(*v));
+    });
+  }
+  return reader.finish(sub_agents);
 }
 
 }  // namespace tl
