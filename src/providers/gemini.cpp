@@ -545,34 +545,42 @@ bool gemini_log_needs_whole(const TextArtifact& start) {
   return gemini_single_object(start, parser).value_or(true);
 }
 
-GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs) {
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs,
+                           GeminiUsageReader* usage) {
   // A JSONL chat is replayed a window of lines at a time. A chat written as
-  // one object comes whole, as the run's needs_whole_log asks; should it come
-  // in pieces all the same, it is read again whole.
+  // one object comes whole in a run prepared for Gemini (its needs_whole_log
+  // asks for that); in any other run it is read again whole.
+  const bool objects_whole = run.needs_whole_log == &gemini_log_needs_whole;
   json::DocParser parser;
   std::optional<JsonlReplay> jsonl;
   std::optional<GeminiChat> single;
-  bool in_pieces = false;
   for_each_log_piece(run, log, logs, [&](const TextArtifact& piece, std::uint64_t first_line) {
-    if (single) {
-      in_pieces = true;
-      return false;
-    }
     if (!jsonl) {
       if (gemini_single_object(piece, parser).value_or(true)) {
+        if (!objects_whole) return false;
         single = read_gemini_chat(piece);
+        if (usage != nullptr) usage->whole_chat(piece, parser);
         return true;
       }
       jsonl.emplace(JsonlReplay{piece.path, {}, {}, true});
+      if (usage != nullptr) usage->begin_chat(log.path);
     }
     json::for_each_line(
         piece.text, parser,
-        [&](std::uint64_t number, std::string_view, const json::Element* parsed) { jsonl->line(number, parsed); },
+        [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+          jsonl->line(number, parsed);
+          if (usage != nullptr) usage->line(number, parsed);
+        },
         first_line);
     return true;
   });
-  if (in_pieces || (!single && !jsonl)) return read_gemini_chat(log_text(run, log, logs));
   if (single) return std::move(*single);
+  if (!jsonl) {
+    const TextArtifact& whole = log_text(run, log, logs);
+    if (usage != nullptr) usage->whole_chat(whole, parser);
+    return read_gemini_chat(whole);
+  }
+  if (usage != nullptr) usage->end_chat();
   return chat_of(log.path, jsonl->take());
 }
 
@@ -580,7 +588,7 @@ bool is_gemini_sub_agent_chat(const GeminiChat& chat) {
   return (chat.kind && *chat.kind == "subagent") || chat_folder(chat.path).has_value();
 }
 
-std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs) {
+std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs, GeminiUsageReader* usage) {
   const std::vector<const TextArtifact*> texts = provider_transcripts(run, "gemini");
   std::unordered_set<std::string_view> paths;
   for (const TextArtifact* t : texts) paths.insert(t->path);
@@ -589,7 +597,7 @@ std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& lo
   for (const TextArtifact* t : texts) {
     // Resuming a ".json" chat writes it again as ".jsonl" beside it.
     if (text::ascii_lower(t->path).ends_with(".json") && paths.count(t->path + "l") != 0) continue;
-    GeminiChat chat = read_gemini_log(run, *t, logs);
+    GeminiChat chat = read_gemini_log(run, *t, logs, usage);
     (is_gemini_sub_agent_chat(chat) ? sub_chats : main_chats).push_back(std::move(chat));
   }
   for (GeminiChat& c : sub_chats) main_chats.push_back(std::move(c));
@@ -743,9 +751,15 @@ RunArtifacts GeminiParser::prepare_artifacts(RunArtifacts run) const {
 void GeminiParser::enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs,
                           std::vector<Message>& messages, std::vector<ToolCall>& tool_calls,
                           std::vector<TodoItem>& todos) const {
-  std::vector<GeminiChat>& chats = own(context).chats;
-  chats = read_gemini_chats(run, logs);
+  GeminiParseContext& own_context = own(context);
+  std::vector<GeminiChat>& chats = own_context.chats;
+  chats = read_gemini_chats(run, logs, context.usage ? &own_context.usage_reader : nullptr);
   append_gemini_records(chats, messages, tool_calls, todos);
+}
+
+UsageReading GeminiParser::usage(const RunArtifacts&, ParseContext& context, const std::vector<Message>&,
+                                 const std::vector<SubAgent>& sub_agents) const {
+  return own(context).usage_reader.finish(sub_agents);
 }
 
 std::vector<SubAgent> GeminiParser::sub_agents(const RunArtifacts& run, const ParseContext& context) const {

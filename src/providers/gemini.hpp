@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gemini_usage.hpp"
 #include "parser.hpp"
 
 namespace tl {
@@ -58,7 +59,9 @@ bool gemini_log_needs_whole(const TextArtifact& start);
 // Replays one chat (single object or JSONL) and reads its records.
 GeminiChat read_gemini_chat(const TextArtifact& artifact);
 // The same for a chat of the run, read through `logs` (see log_text).
-GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs);
+// What it reads goes to `usage` too, when given.
+GeminiChat read_gemini_log(const RunArtifacts& run, const TextArtifact& log, LogReader& logs,
+                           GeminiUsageReader* usage = nullptr);
 
 // A sub-agent's chat: its kind is "subagent" or it sits in a folder below
 // chats/ (chats/<parent session id>/<agent id>.jsonl).
@@ -67,7 +70,7 @@ bool is_gemini_sub_agent_chat(const GeminiChat& chat);
 // Every Gemini chat of the run in reading order: the main chats, then the
 // sub-agent chats, each in run order. A ".json" chat is left out when the run
 // also holds the ".jsonl" chat that the CLI migrated it into.
-std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs);
+std::vector<GeminiChat> read_gemini_chats(const RunArtifacts& run, LogReader& logs, GeminiUsageReader* usage = nullptr);
 
 // Appends the chats' messages and tool calls to the lists, in reading order,
 // and the todo list of the last write_todos call (of a main chat when any main
@@ -82,6 +85,7 @@ std::vector<SubAgent> gemini_sub_agents(const std::vector<GeminiChat>& chats);
 // What enrich read from the chats, for sub_agents.
 struct GeminiParseContext : ParseContext {
   std::vector<GeminiChat> chats;
+  GeminiUsageReader usage_reader;  // fed only when the usage is reported
 };
 
 class GeminiParser : public ParserWithContext<GeminiParseContext> {
@@ -91,6 +95,8 @@ class GeminiParser : public ParserWithContext<GeminiParseContext> {
   void enrich(const RunArtifacts& run, ParseContext& context, LogReader& logs, std::vector<Message>& messages,
               std::vector<ToolCall>& tool_calls, std::vector<TodoItem>& todos) const override;
   std::vector<SubAgent> sub_agents(const RunArtifacts& run, const ParseContext& context) const override;
+  UsageReading usage(const RunArtifacts& run, ParseContext& context, const std::vector<Message>& messages,
+                     const std::vector<SubAgent>& sub_agents) const override;
 };
 
 }  // namespace tl

@@ -203,7 +203,10 @@ TEST(GeminiObject, AChatWrittenAsOneObjectIsReadWholeOnce) {
     chat += "    {\"id\": \"m" + std::to_string(i) + "\", \"type\": \"user\", \"content\": \"" + std::string(400, 'w') +
             "\"},\n";
   }
-  chat += "    {\"id\": \"last\", \"type\": \"user\", \"content\": \"the last prompt\"}\n  ]\n}\n";
+  chat += "    {\"id\": \"last\", \"type\": \"user\", \"content\": \"the last prompt\"},\n";
+  chat +=
+      "    {\"id\": \"g\", \"type\": \"gemini\", \"model\": \"m\", \"tokens\": {\"input\": 5, \"output\": 7}}\n  "
+      "]\n}\n";
   ASSERT_GT(chat.size(), kLogWindow);
   const std::string file = (dir / "session-1.json").string();
   std::ofstream(file, std::ios::binary) << chat;
@@ -216,11 +219,18 @@ TEST(GeminiObject, AChatWrittenAsOneObjectIsReadWholeOnce) {
   for (const RunArtifacts& run : {prepared, run_with({})}) {
     Seen seen;
     LogReader logs{{}, &seen};
-    const GeminiChat c = read_gemini_log(run, log, logs);
+    GeminiUsageReader usage;
+    const GeminiChat c = read_gemini_log(run, log, logs, &usage);
     EXPECT_EQ(c.session_id, expected.session_id);
     ASSERT_EQ(c.messages.size(), expected.messages.size());
-    EXPECT_EQ(c.messages.back().text, "the last prompt");
-    EXPECT_EQ(c.messages.back().source, expected.messages.back().source);
+    EXPECT_EQ(c.messages[6000].text, "the last prompt");
+    EXPECT_EQ(c.messages[6000].source, expected.messages[6000].source);
+    // The usage is read from the same reading: a chat written whole places
+    // its responses on its first line.
+    const UsageReading reading = usage.finish({});
+    ASSERT_EQ(reading.responses.size(), 1u);
+    EXPECT_EQ(reading.responses[0].tokens.output, 7u);
+    EXPECT_EQ(reading.responses[0].source, log.path + ":1");
     if (run.needs_whole_log != nullptr) {
       EXPECT_EQ(seen.pieces, 1);
       EXPECT_EQ(seen.text.size(), chat.size());

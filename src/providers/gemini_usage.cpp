@@ -114,139 +114,104 @@ void add_listed(Replay& replay, json::Element list, std::uint64_t line) {
   }
 }
 
-// The id of a user record (the CLI writes id, timestamp and type first),
-// which carries no tokens: its place in the chat is all that counts, so it is
-// not parsed.
-std::optional<std::string_view> plain_record_id(std::string_view line) {
-  constexpr std::string_view kStart = "{\"id\":\"";
-  if (!line.starts_with(kStart)) return std::nullopt;
-  if (!text::contains(line.substr(0, 160), "\"type\":\"user\"")) return std::nullopt;
-  const std::size_t end = line.find('"', kStart.size());
-  if (end == std::string_view::npos) return std::nullopt;
-  std::string_view id = line.substr(kStart.size(), end - kStart.size());
-  if (id.find('\\') != std::string_view::npos) return std::nullopt;
-  return id;
-}
+}  // namespace
 
-// A gemini record is written id, timestamp, type, content, thoughts,
-// tokens, model and then its tool calls, most of its bytes. Its id and the
-// members from "tokens" to "toolCalls" are parsed alone, as {"id":…,
-// "tokens":…,"model":…}. Nothing when the line is not laid out so; the
-// caller then parses it whole.
-std::optional<json::Element> record_head(std::string_view raw, json::DocParser& parser, std::string& scratch) {
-  constexpr std::string_view kStart = "{\"id\":\"";
-  if (!raw.starts_with(kStart)) return std::nullopt;
-  const std::size_t id_end = raw.find('"', kStart.size());
-  if (id_end == std::string_view::npos || raw.substr(0, id_end).find('\\') != std::string_view::npos) {
-    return std::nullopt;
-  }
-  const std::size_t calls = text::find(raw, "toolCalls\":");
-  if (calls == std::string_view::npos || calls == 0 || raw[calls - 1] != '"') return std::nullopt;
-  const std::size_t tokens = text::find_last(raw.substr(0, calls), "tokens\":");
-  if (tokens == std::string_view::npos || tokens <= id_end || raw[tokens - 1] != '"') return std::nullopt;
-  std::string_view members = text::trim_end(raw.substr(tokens - 1, calls - tokens));
-  if (!members.ends_with(',')) return std::nullopt;
-  members.remove_suffix(1);
-  scratch.assign(raw.substr(0, id_end + 1));
-  scratch.push_back(',');
-  scratch.append(members);
-  scratch.push_back('}');
-  auto v = parser.parse(scratch);
-  if (!v || !json::is_object(*v)) return std::nullopt;
-  auto counts = json::member(*v, "tokens");
-  if (!counts || !json::is_object(*counts)) return std::nullopt;
-  return v;
-}
-
-struct ChatUsage {
+// The chat being read: its replayed records and session id.
+struct GeminiUsageReader::Chat {
+  std::string path;
   Replay replay;
   std::optional<std::string> session_id;
+  bool first = true;
 };
 
-ChatUsage replay_jsonl(const TextArtifact& log, json::DocParser& parser) {
-  ChatUsage chat;
-  std::string scratch;
-  bool first = true;
-  text::LineReader lines(log.text);
-  std::string_view raw;
-  while (lines.next(raw)) {
-    if (auto id = plain_record_id(raw)) {
-      first = false;
-      chat.replay.upsert(*id, Reading{std::nullopt, std::nullopt, lines.number()});
-      continue;
+GeminiUsageReader::GeminiUsageReader() = default;
+GeminiUsageReader::~GeminiUsageReader() = default;
+GeminiUsageReader::GeminiUsageReader(GeminiUsageReader&&) noexcept = default;
+GeminiUsageReader& GeminiUsageReader::operator=(GeminiUsageReader&&) noexcept = default;
+
+void GeminiUsageReader::begin_chat(std::string_view path) {
+  chat_ = std::make_unique<Chat>();
+  chat_->path = std::string(path);
+}
+
+void GeminiUsageReader::line(std::uint64_t number, const json::Element* parsed) {
+  if (!chat_ || parsed == nullptr || !json::is_object(*parsed)) return;
+  Chat& chat = *chat_;
+  const bool first_record = chat.first;
+  chat.first = false;
+  const json::Element v = *parsed;
+  if (auto rewind = json::string_member(v, "$rewindTo")) {
+    chat.replay.rewind_to(*rewind);
+  } else if (auto id = json::string_member(v, "id")) {
+    chat.replay.upsert(*id, read_message(v, number));
+  } else if (auto set = json::member(v, "$set"); set && json::is_object(*set)) {
+    if (auto session = json::string_member(*set, "sessionId")) chat.session_id = std::string(*session);
+    if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
+      chat.replay.clear();
+      add_listed(chat.replay, *list, number);
     }
-    // Only a $set's session id and message list matter.
-    if (raw.starts_with("{\"$set\":") && !text::contains(raw, "messages\":") && !text::contains(raw, "sessionId\":")) {
-      first = false;
-      continue;
-    }
-    auto parsed = record_head(raw, parser, scratch);
-    if (!parsed) parsed = parser.parse(raw, &log.text);
-    if (!parsed || !json::is_object(*parsed)) continue;
-    const bool first_record = first;
-    first = false;
-    const json::Element v = *parsed;
-    if (auto rewind = json::string_member(v, "$rewindTo")) {
-      chat.replay.rewind_to(*rewind);
-    } else if (auto id = json::string_member(v, "id")) {
-      chat.replay.upsert(*id, read_message(v, lines.number()));
-    } else if (auto set = json::member(v, "$set"); set && json::is_object(*set)) {
-      if (auto session = json::string_member(*set, "sessionId")) chat.session_id = std::string(*session);
-      if (auto list = json::member(*set, "messages"); list && json::is_array(*list)) {
-        chat.replay.clear();
-        add_listed(chat.replay, *list, lines.number());
-      }
-    } else if (auto session = json::string_member(v, "sessionId")) {
-      chat.session_id = std::string(*session);
-      if (auto list = json::member(v, "messages"); first_record && list) add_listed(chat.replay, *list, lines.number());
-    }
+  } else if (auto session = json::string_member(v, "sessionId")) {
+    chat.session_id = std::string(*session);
+    if (auto list = json::member(v, "messages"); first_record && list) add_listed(chat.replay, *list, number);
   }
-  return chat;
 }
 
-// A chat written as one object (up to 0.38): its messages in array order.
-ChatUsage replay_object(const TextArtifact& log, json::DocParser& parser) {
-  ChatUsage chat;
-  auto doc = parser.parse(log.text, &log.text);
-  if (!doc) return chat;
-  chat.session_id = text::owned(json::string_member(*doc, "sessionId"));
-  // Lines are not kept for a chat written whole: its messages are placed by id.
-  if (auto list = json::member(*doc, "messages")) add_listed(chat.replay, *list, 1);
-  return chat;
+void GeminiUsageReader::whole_chat(const TextArtifact& text, json::DocParser& parser) {
+  if (!gemini_single_object(text, parser).value_or(false)) {
+    begin_chat(text.path);
+    json::for_each_line(text.text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
+      line(number, parsed);
+    });
+    end_chat();
+    return;
+  }
+  // A chat written as one object (up to 0.38): its messages in array order.
+  begin_chat(text.path);
+  if (auto doc = parser.parse(text.text, &text.text)) {
+    chat_->session_id = text::owned(json::string_member(*doc, "sessionId"));
+    // Lines are not kept for a chat written whole: its messages are placed by id.
+    if (auto list = json::member(*doc, "messages")) add_listed(chat_->replay, *list, 1);
+  }
+  end_chat();
 }
 
-}  // namespace
+void GeminiUsageReader::end_chat() {
+  if (!chat_) return;
+  for (const auto& [id, r] : chat_->replay.records()) {
+    if (!r.tokens) continue;
+    UsageResponse u;
+    u.model = r.model.value_or("");
+    u.tokens = *r.tokens;
+    u.input_includes_cache_read = true;
+    u.output_includes_reasoning = false;
+    u.source = line_source(chat_->path, r.line);
+    u.message_id = *id;
+    reading_.responses.push_back(std::move(u));
+    chat_of_.push_back(chats_.size());
+  }
+  chats_.push_back(ChatOwner{std::move(chat_->path), std::move(chat_->session_id)});
+  chat_.reset();
+}
+
+UsageReading GeminiUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
+  // A sub-agent's chat is known by its session id, else by its file's name.
+  std::vector<std::optional<std::string>> agents;
+  agents.reserve(chats_.size());
+  for (const ChatOwner& c : chats_) {
+    std::optional<std::string> agent = known_sub_agent(sub_agents, c.session_id.value_or(""));
+    if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(c.path));
+    agents.push_back(std::move(agent));
+  }
+  for (std::size_t i = 0; i < reading_.responses.size(); ++i) reading_.responses[i].sub_agent_id = agents[chat_of_[i]];
+  return std::move(reading_);
+}
 
 UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Message>&,
                                const std::vector<SubAgent>& sub_agents) {
-  UsageReading reading;
-  const std::vector<const TextArtifact*> logs = provider_transcripts(run, "gemini");
-  std::unordered_map<std::string_view, bool> paths;
-  for (const TextArtifact* t : logs) paths.emplace(t->path, true);
-  json::DocParser parser;
-  LogReader log_buffer;
-  for (const TextArtifact* listed : logs) {
-    // Resuming a ".json" chat writes it again as ".jsonl" beside it.
-    if (text::ascii_lower(listed->path).ends_with(".json") && paths.count(listed->path + "l") != 0) continue;
-    const TextArtifact* log = &log_text(run, *listed, log_buffer);
-    ChatUsage chat =
-        gemini_single_object(*log, parser).value_or(false) ? replay_object(*log, parser) : replay_jsonl(*log, parser);
-    std::optional<std::string> agent = known_sub_agent(sub_agents, chat.session_id.value_or(""));
-    if (!agent) agent = known_sub_agent(sub_agents, text::file_stem(log->path));
-    for (const auto& [id, r] : chat.replay.records()) {
-      if (!r.tokens) continue;
-      UsageResponse u;
-      u.model = r.model.value_or("");
-      u.tokens = *r.tokens;
-      u.input_includes_cache_read = true;
-      u.output_includes_reasoning = false;
-      u.source = line_source(log->path, r.line);
-      u.message_id = *id;
-      u.sub_agent_id = agent;
-      reading.responses.push_back(std::move(u));
-    }
-  }
-  return reading;
+  GeminiUsageReader reader;
+  LogReader logs;
+  read_gemini_chats(run, logs, &reader);
+  return reader.finish(sub_agents);
 }
 
 }  // namespace tl
