@@ -1,20 +1,16 @@
 #include "harness.hpp"
 
 #include "providers/claude.hpp"
-#include "providers/claude_usage.hpp"
 #include "providers/codex.hpp"
-#include "providers/codex_usage.hpp"
 #include "providers/cursor.hpp"
 #include "providers/cursor_usage.hpp"
 #include "providers/gemini.hpp"
-#include "providers/gemini_usage.hpp"
 #include "providers/omp.hpp"
 #include "providers/opencode.hpp"
 #include "providers/opencode_store.hpp"
 #include "providers/opencode_usage.hpp"
 #include "providers/parser.hpp"
 #include "providers/pi.hpp"
-#include "providers/pi_usage.hpp"
 #include "text.hpp"
 
 namespace tl {
@@ -70,17 +66,17 @@ constexpr std::span<const DatabaseRule> kNoDatabases{};
 // match the same path, so it only matters for readers of this table.
 const HarnessDefinition kHarnesses[] = {
     {"claude", "ClaudeParser", kClaudeVersions, false, LogPathRule{kClaudeLogs, kJsonl}, kClaudeHome, kClaudeContext,
-     true, make<ClaudeParser>, kNoDatabases, read_claude_usage},
+     true, make<ClaudeParser>, kNoDatabases},
     {"codex", "CodexParser", kCodexVersions, false, LogPathRule{kCodexLogs, kJsonl}, kCodexHome, kCodexContext, true,
-     make<CodexParser>, kNoDatabases, read_codex_usage},
+     make<CodexParser>, kNoDatabases},
     // Cursor and gemini have no list of known versions: every parseable
     // version is served by their family parser.
     {"cursor", "CursorParser", kNoVersions, true, LogPathRule{kCursorLogs, kJsonl}, kCursorHome, kCursorHome, true,
      make_cursor, kNoDatabases, read_cursor_usage},
     {"pi", "PiParser", kPiVersions, false, LogPathRule{kPiLogs, kJsonl}, kPiHome, kPiHome, true, make<PiParser>,
-     kNoDatabases, read_pi_usage},
+     kNoDatabases},
     {"omp", "OMPParser", kOmpVersions, false, LogPathRule{kOmpLogs, kJsonl}, kOmpHome, kOmpHome, true, make<OmpParser>,
-     kNoDatabases, read_omp_usage},
+     kNoDatabases},
     // OpenCode reads its own terminal interface when it has no session logs,
     // so the common terminal reading stays off. From 1.2 on it keeps its
     // sessions in an SQLite database.
@@ -97,8 +93,7 @@ const HarnessDefinition kHarnesses[] = {
      kGeminiHome,
      true,
      make<GeminiParser>,
-     kNoDatabases,
-     read_gemini_usage},
+     kNoDatabases},
 };
 
 }  // namespace

@@ -66,7 +66,9 @@ struct HarnessDefinition {
   // Databases the harness keeps its sessions in, if any: which files of a
   // run they are and what the loader reads out of them for the parser.
   std::span<const DatabaseRule> databases = {};
-  // Reads the token usage of a run for `--usage`.
+  // Reads the token usage of a run for `--usage` on its own, reading the logs
+  // again: for a harness whose parser does not collect it on its one pass
+  // (Parser::usage).
   UsageReader read_usage = nullptr;
 };
 

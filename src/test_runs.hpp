@@ -84,4 +84,17 @@ inline Enriched enrich(const Parser& parser, const RunArtifacts& run, Lists star
   return out;
 }
 
+// The usage hook after `enrich`, on a run prepared by the parser and a
+// context that asks for the usage, as the generic parse runs them, with the
+// sub-agents given.
+inline UsageReading usage(const Parser& parser, const RunArtifacts& run, const std::vector<SubAgent>& sub_agents) {
+  const RunArtifacts prepared = parser.prepare_artifacts(run);
+  std::unique_ptr<ParseContext> context = parser.new_context();
+  context->usage = true;
+  Lists lists;
+  LogReader logs;
+  parser.enrich(prepared, *context, logs, lists.messages, lists.calls, lists.todos);
+  return parser.usage(prepared, *context, lists.messages, sub_agents);
+}
+
 }  // namespace tl::testing

@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "../artifacts.hpp"
-
 namespace tl {
 
 namespace {
@@ -153,19 +151,6 @@ UsageReading ClaudeUsageReader::finish(const std::vector<SubAgent>& sub_agents) 
     for (HarnessModelCost& c : costs) reading_.model_costs.push_back(std::move(c));
   }
   return std::move(reading_);
-}
-
-UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Message>&,
-                               const std::vector<SubAgent>& sub_agents) {
-  ClaudeUsageReader reader;
-  json::DocParser parser;
-  LogReader logs;
-  for (const TextArtifact* log : provider_transcripts(run, "claude")) {
-    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
-      if (v != nullptr) reader.line(log->path, number, *v);
-    });
-  }
-  return reader.finish(sub_agents);
 }
 
 }  // namespace tl

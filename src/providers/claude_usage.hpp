@@ -33,8 +33,4 @@ class ClaudeUsageReader {
   std::vector<std::size_t> log_of_;  // each response's transcript, in logs_
 };
 
-// The same, reading the run's transcripts itself.
-UsageReading read_claude_usage(const RunArtifacts& run, const std::vector<Message>&,
-                               const std::vector<SubAgent>& sub_agents);
-
 }  // namespace tl

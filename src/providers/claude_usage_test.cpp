@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "../test_runs.hpp"
+#include "claude.hpp"
 
 namespace tl {
 namespace {
 
 using testing::lines_of;
 using testing::run_with;
+
+// The usage that the parser's one pass over the run collects.
+UsageReading claude_usage(const RunArtifacts& run, const std::vector<SubAgent>& sub_agents) {
+  return testing::usage(ClaudeParser("claude", "2.1.217", ParserResolution::Exact), run, sub_agents);
+}
 
 constexpr const char* kMain = "snapshots/after/home/.claude/projects/p/s1.jsonl";
 constexpr const char* kResumed = "snapshots/after/home/.claude/projects/p/s2.jsonl";
@@ -26,7 +32,7 @@ TEST(ClaudeUsage, ResponseSplitOverLinesAndFilesCountsOnce) {
   const std::string a2 = assistant("msg_A", "req_1", 8);
   RunArtifacts run = run_with({{kMain, lines_of({R"({"type":"user"})", a1, a2})},
                                {kResumed, lines_of({a1, a2, assistant("msg_A", "req_2", 1)})}});
-  UsageReading r = read_claude_usage(run, {}, {});
+  UsageReading r = claude_usage(run, {});
   // msg_A with req_1 once, with its last figures and its first place; a
   // different request id is another response.
   ASSERT_EQ(r.responses.size(), 2u);
@@ -56,7 +62,7 @@ TEST(ClaudeUsage, LinesOfOtherLayoutsAreReadWhole) {
              // a member before the message that holds a message of its own
              R"({"data":{"message":{"id":"x","model":"y","content":[]}},"message":{"id":"m3","model":"claude-x",)"
              R"("content":[],"usage":{"input_tokens":6}},"type":"assistant"})"})}});
-  UsageReading r = read_claude_usage(run, {}, {});
+  UsageReading r = claude_usage(run, {});
   ASSERT_EQ(r.responses.size(), 3u);
   EXPECT_EQ(r.responses[0].model, "claude-x");
   EXPECT_EQ(r.responses[0].tokens.input, 3u);
@@ -73,7 +79,7 @@ TEST(ClaudeUsage, BadMemberIsLeftOutAndTheRestCounts) {
                                   R"({"input_tokens":-1,"output_tokens":"7","cache_read_input_tokens":9e99,)"
                                   R"("cache_creation_input_tokens":3}}})",
                                   R"({"type":"assistant","message":{"id":"n","usage":"none"}})", "not json"})}});
-  UsageReading r = read_claude_usage(run, {}, {});
+  UsageReading r = claude_usage(run, {});
   ASSERT_EQ(r.responses.size(), 1u);
   EXPECT_FALSE(r.responses[0].tokens.input);
   EXPECT_FALSE(r.responses[0].tokens.output);
@@ -91,7 +97,7 @@ TEST(ClaudeUsage, LastCostStateOfEachSessionIsTheHarnessCost) {
        {kResumed, lines_of({
                       R"({"type":"cost-state","sessionId":"s2","modelUsage":{"claude-x":{"costUSD":1}}})",
                   })}});
-  UsageReading r = read_claude_usage(run, {}, {});
+  UsageReading r = claude_usage(run, {});
   ASSERT_EQ(r.model_costs.size(), 3u);
   EXPECT_EQ(r.model_costs[0].model, "claude-x");
   EXPECT_EQ(r.model_costs[0].cost, 250000000000u);
@@ -103,8 +109,8 @@ TEST(ClaudeUsage, SubAgentTranscriptCountsForItsAgent) {
   SubAgent known;
   known.id = "a1";
   RunArtifacts run = run_with({{kAgent, lines_of({assistant("msg_S", "req_9", 2)})}});
-  EXPECT_EQ(read_claude_usage(run, {}, {known}).responses.at(0).sub_agent_id, "a1");
-  EXPECT_FALSE(read_claude_usage(run, {}, {}).responses.at(0).sub_agent_id);
+  EXPECT_EQ(claude_usage(run, {known}).responses.at(0).sub_agent_id, "a1");
+  EXPECT_FALSE(claude_usage(run, {}).responses.at(0).sub_agent_id);
 }
 
 }  // namespace

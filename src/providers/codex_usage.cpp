@@ -11,8 +11,6 @@
 
 #include <unordered_map>
 
-#include "../artifacts.hpp"
-
 namespace tl {
 
 namespace {
@@ -126,19 +124,6 @@ UsageReading CodexUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
         "and turns only.");
   }
   return std::move(reading_);
-}
-
-UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message>&,
-                              const std::vector<SubAgent>& sub_agents) {
-  CodexUsageReader reader;
-  json::DocParser parser;
-  LogReader logs;
-  for (const TextArtifact* log : provider_transcripts(run, "codex")) {
-    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
-      if (v != nullptr) reader.record(log->path, number, codex_record(*v));
-    });
-  }
-  return reader.finish(sub_agents);
 }
 
 }  // namespace tl

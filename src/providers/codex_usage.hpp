@@ -47,9 +47,4 @@ class CodexUsageReader {
   std::optional<std::string> provider_;
 };
 
-// The same, reading the run's rollouts itself.
-
-UsageReading read_codex_usage(const RunArtifacts& run, const std::vector<Message>& messages,
-                              const std::vector<SubAgent>& sub_agents);
-
 }  // namespace tl

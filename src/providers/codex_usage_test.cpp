@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "../test_runs.hpp"
+#include "codex.hpp"
 
 namespace tl {
 namespace {
 
 using testing::lines_of;
 using testing::run_with;
+
+// The usage that the parser's one pass over the run collects.
+UsageReading codex_usage(const RunArtifacts& run, const std::vector<SubAgent>& sub_agents) {
+  return testing::usage(CodexParser("codex", "0.155.0", ParserResolution::Exact), run, sub_agents);
+}
 
 std::string total(int input, int cached, int output, int reasoning) {
   return R"({"type":"event_msg","payload":{"type":"token_count","info":{"total_token_usage":{"input_tokens":)" +
@@ -24,7 +30,7 @@ TEST(CodexUsage, RunningTotalsBecomeOneResponseEachAndSumToTheLast) {
                            total(100, 40, 10, 2),  // the same total again
                            R"({"type":"event_msg","payload":{"type":"token_count","info":null}})",
                            R"({"type":"turn_context","payload":{"model":"gpt-z"}})", total(250, 140, 30, 5)})}});
-  UsageReading r = read_codex_usage(run, {}, {});
+  UsageReading r = codex_usage(run, {});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_EQ(r.responses[0].model, "gpt-y");
   EXPECT_EQ(r.responses[0].provider, "openai");
@@ -52,13 +58,13 @@ TEST(CodexUsage, SubAgentRolloutIsItsOwnSessionByPayloadId) {
                   total(50, 0, 5, 0), total(50, 0, 5, 0), total(70, 0, 6, 0),
                   // an earlier total copied below a later meta of the parent
                   R"({"type":"session_meta","payload":{"id":"main"}})", total(100, 0, 10, 0)})}});
-  UsageReading with = read_codex_usage(run, {}, {helper});
+  UsageReading with = codex_usage(run, {helper});
   ASSERT_EQ(with.responses.size(), 3u);
   EXPECT_EQ(with.responses[1].tokens.input, 50u);
   EXPECT_EQ(with.responses[1].sub_agent_id, "child");
   EXPECT_EQ(with.responses[2].tokens.input, 20u);
   EXPECT_TRUE(with.notes.empty());
-  UsageReading without = read_codex_usage(run, {}, {});
+  UsageReading without = codex_usage(run, {});
   EXPECT_EQ(without.notes.size(), 1u);
 }
 

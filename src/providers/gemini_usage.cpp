@@ -206,12 +206,4 @@ UsageReading GeminiUsageReader::finish(const std::vector<SubAgent>& sub_agents) 
   return std::move(reading_);
 }
 
-UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Message>&,
-                               const std::vector<SubAgent>& sub_agents) {
-  GeminiUsageReader reader;
-  LogReader logs;
-  read_gemini_chats(run, logs, &reader);
-  return reader.finish(sub_agents);
-}
-
 }  // namespace tl

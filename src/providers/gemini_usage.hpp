@@ -44,9 +44,4 @@ class GeminiUsageReader {
   std::vector<std::size_t> chat_of_;  // each response's chat, in chats_
 };
 
-// The same, reading the run's chats itself.
-
-UsageReading read_gemini_usage(const RunArtifacts& run, const std::vector<Message>& messages,
-                               const std::vector<SubAgent>& sub_agents);
-
 }  // namespace tl

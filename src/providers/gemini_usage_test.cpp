@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "../test_runs.hpp"
+#include "gemini.hpp"
 
 namespace tl {
 namespace {
 
 using testing::lines_of;
 using testing::run_with;
+
+// The usage that the parser's one pass over the run collects.
+UsageReading gemini_usage(const RunArtifacts& run, const std::vector<SubAgent>& sub_agents) {
+  return testing::usage(GeminiParser("gemini", "0.61.0", ParserResolution::Exact), run, sub_agents);
+}
 
 constexpr const char* kChat = "snapshots/after/home/.gemini/tmp/p/chats/session-1.jsonl";
 
@@ -29,7 +35,7 @@ TEST(GeminiUsage, ChatCountsAsTheFinalReplayHoldsIt) {
                                            R"({"id":"u3","type":"user","content":"again"})",
                                            reply("g3", 4),
                                        })}});
-  UsageReading r = read_gemini_usage(run, {}, {});
+  UsageReading r = gemini_usage(run, {});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_EQ(r.responses[0].message_id, "g1");
   EXPECT_EQ(r.responses[0].tokens.output, 7u);
@@ -55,7 +61,7 @@ TEST(GeminiUsage, RecordsWithToolCallsInEitherLayout) {
             // a user record is never read for tokens
             R"({"id":"u1","timestamp":"t","type":"user","content":[{"text":"go"}]})",
         })}});
-  UsageReading r = read_gemini_usage(run, {}, {});
+  UsageReading r = gemini_usage(run, {});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_EQ(r.responses[0].tokens.input, 10u);
   EXPECT_EQ(r.responses[0].tokens.output, 2u);
@@ -68,7 +74,7 @@ TEST(GeminiUsage, ResumedChatKeepsTokensAndModelOfTheEarlierRecord) {
   RunArtifacts run = run_with(
       {{kChat, lines_of({R"({"sessionId":"s"})", R"({"id":"u1","type":"user","content":"hi"})", reply("g1", 5),
                          R"({"$set":{"messages":[{"id":"u1","type":"user"},{"id":"g1","type":"gemini"}]}})"})}});
-  UsageReading r = read_gemini_usage(run, {}, {});
+  UsageReading r = gemini_usage(run, {});
   ASSERT_EQ(r.responses.size(), 1u);
   EXPECT_EQ(r.responses[0].model, "gemini-m");
   EXPECT_EQ(r.responses[0].tokens.output, 5u);
@@ -81,7 +87,7 @@ TEST(GeminiUsage, ChatWrittenWholeAndSubAgentChat) {
                                 R"({"sessionId": "old", "messages": [)" + reply("g1", 2) + "]}"},
                                {"snapshots/after/home/.gemini/tmp/p/chats/parent/child.jsonl",
                                 lines_of({R"({"sessionId":"child","kind":"subagent"})", reply("g9", 1)})}});
-  UsageReading r = read_gemini_usage(run, {}, {agent});
+  UsageReading r = gemini_usage(run, {agent});
   ASSERT_EQ(r.responses.size(), 2u);
   EXPECT_FALSE(r.responses[0].sub_agent_id);
   EXPECT_EQ(r.responses[1].sub_agent_id, "child");

@@ -10,8 +10,6 @@
 
 #include <unordered_set>
 
-#include "../artifacts.hpp"
-
 namespace tl {
 
 namespace {
@@ -30,18 +28,6 @@ bool holds_usage(json::Element e, int depth) {
     }
   }
   return false;
-}
-
-UsageReading read_usage(const RunArtifacts& run, std::string_view family, const std::vector<SubAgent>& sub_agents) {
-  PiUsageReader reader;
-  json::DocParser parser;
-  LogReader logs;
-  for (const TextArtifact* log : provider_transcripts(run, family)) {
-    for_each_log_line(run, *log, logs, parser, [&](std::uint64_t number, std::string_view, const json::Element* v) {
-      if (v != nullptr) reader.line(log->path, number, *v);
-    });
-  }
-  return reader.finish(sub_agents);
 }
 
 }  // namespace
@@ -103,16 +89,6 @@ UsageReading PiUsageReader::finish(const std::vector<SubAgent>& sub_agents) {
         "counted.");
   }
   return std::move(reading_);
-}
-
-UsageReading read_pi_usage(const RunArtifacts& run, const std::vector<Message>&,
-                           const std::vector<SubAgent>& sub_agents) {
-  return read_usage(run, "pi", sub_agents);
-}
-
-UsageReading read_omp_usage(const RunArtifacts& run, const std::vector<Message>&,
-                            const std::vector<SubAgent>& sub_agents) {
-  return read_usage(run, "omp", sub_agents);
 }
 
 }  // namespace tl

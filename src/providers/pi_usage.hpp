@@ -41,11 +41,4 @@ class PiUsageReader {
   bool details_usage_ = false;
 };
 
-// The same, reading the run's session files itself.
-
-UsageReading read_pi_usage(const RunArtifacts& run, const std::vector<Message>& messages,
-                           const std::vector<SubAgent>& sub_agents);
-UsageReading read_omp_usage(const RunArtifacts& run, const std::vector<Message>& messages,
-                            const std::vector<SubAgent>& sub_agents);
-
 }  // namespace tl
