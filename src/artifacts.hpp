@@ -98,20 +98,8 @@ inline constexpr std::size_t kLogWindow = 2u << 20;
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
                         std::size_t window = kLogWindow);
-// Every line of a session log, a window at a time: fn(number, raw, window)
-// with the line's number, its text and the window's text that holds it (for
-// parsing the line in place).
-template <typename Fn>
-void for_each_log_raw_line(const RunArtifacts& run, const TextArtifact& log, LogReader& reader, Fn&& fn) {
-  for_each_log_piece(run, log, reader, [&](const TextArtifact& piece, std::uint64_t first_line) {
-    text::LineReader lines(piece.text);
-    std::string_view raw;
-    while (lines.next(raw)) fn(first_line - 1 + lines.number(), raw, piece.text);
-    return true;
-  });
-}
-// The same, each line parsed once: fn(number, raw, parsed) as
-// json::for_each_line gives them.
+// Every line of a session log, a window at a time, each parsed once:
+// fn(number, raw, parsed) as json::for_each_line gives them.
 template <typename Fn>
 void for_each_log_line(const RunArtifacts& run, const TextArtifact& log, LogReader& reader, json::DocParser& parser,
                        Fn&& fn) {

@@ -90,19 +90,6 @@ std::optional<std::uint64_t> token_count(std::optional<json::Element> e);
 // below 10^6 dollars; anything else is absent.
 std::optional<std::uint64_t> dollars(std::optional<json::Element> e);
 
-// Calls fn(line number, parsed line) for each line of a session log that
-// `wanted` accepts (given the raw line) and that parses, reading the log a
-// window at a time through `buffer`; other lines are never parsed, so that
-// reading usage costs little beside the parse.
-template <typename Wanted, typename Fn>
-void for_each_wanted_line(const RunArtifacts& run, const TextArtifact& log, LogReader& buffer, json::DocParser& parser,
-                          Wanted&& wanted, Fn&& fn) {
-  for_each_log_raw_line(run, log, buffer, [&](std::uint64_t number, std::string_view raw, const std::string& window) {
-    if (!wanted(raw)) return;
-    if (auto parsed = parser.parse(raw, &window)) fn(number, *parsed);
-  });
-}
-
 // "path:line".
 std::string line_source(std::string_view path, std::uint64_t line);
 
