@@ -84,6 +84,40 @@ TEST(ToolErrors, JsonLines) {
   EXPECT_EQ(e[5].text, "timed out");
 }
 
+// Whatever a structured output holds, the scan of its line finds what the
+// rule finds in the decoded output.
+TEST(ToolErrors, StructuredOutputsFollowTheRule) {
+  const std::string outputs[] = {
+      "fine",
+      "ok\nError: bad flag",
+      "  FAILED: 2 tests",
+      "cat: x: Permission denied",
+      "Timed out after 5s",
+      "step\n  Process exited with code 0\n",
+      "Process exited with code 0\nexited with code 2",
+      "Exit code 0",
+      "exit code 1",
+      "{\"metadata\": {\"exit_code\": 1}, \"output\": \"done\"}",
+      "exit code 0",
+      "caf\xC3\xA9 \xE2\x84\xAA\xC4\xB0 timed out",
+      "tab\ttimed\tout",
+      "ends with exit code ",
+  };
+  for (const std::string& output : outputs) {
+    for (std::string_view type : {"function_call_output", "custom_tool_call_output"}) {
+      const std::string line = json::dump(
+          json::Value{{"type", "response_item"}, {"payload", {{"type", std::string(type)}, {"output", output}}}});
+      std::vector<ToolError> errors;
+      parse_tool_errors("t.log", line + "\n", errors);
+      const std::optional<std::string> expected = structured_tool_error_text(output);
+      ASSERT_EQ(errors.size(), expected ? 1u : 0u) << output;
+      if (expected) {
+        EXPECT_EQ(errors[0].text, text::compact(*expected, text::kEvidenceChars)) << output;
+      }
+    }
+  }
+}
+
 TEST(ToolErrors, ProviderApiErrorLine) {
   EXPECT_TRUE(looks_provider_api_error_line("{\"error\":\"rate_limit\"}"));
   EXPECT_FALSE(looks_provider_api_error_line("{\"error\": \"rate_limit\"}"));
