@@ -129,6 +129,18 @@ std::optional<CodexSessionRecord> codex_session_record(std::string_view line, st
 
 namespace {
 
+// The next session record of `text` from where `lines` stands, with `line`
+// set to its line; nothing when no line up to the end holds one.
+std::optional<json::Element> next_session_record(text::LineReader& lines, std::string_view& line,
+                                                 json::DocParser& parser, const std::string& text) {
+  while (lines.next(line)) {
+    if (line.find(kSessionMarker) == std::string_view::npos) continue;
+    auto parsed = parser.parse(text::trim_end(line), &text);
+    if (parsed && is_session_record(*parsed)) return parsed;
+  }
+  return std::nullopt;
+}
+
 // Whether a session record is a sub-agent's, whose log opens with the
 // context it was handed.
 bool is_sub_agent_session(json::Element record) {
@@ -144,16 +156,10 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) 
   json::DocParser parser;
   text::LineReader lines(text);
   std::string_view line;
-  std::optional<std::string_view> session_line;
+  const std::optional<json::Element> session = next_session_record(lines, line, parser, text);
+  if (!session || !is_sub_agent_session(*session)) return std::nullopt;
+  const std::string_view session_line = line;
   while (lines.next(line)) {
-    if (!session_line) {
-      if (line.find(kSessionMarker) == std::string_view::npos) continue;
-      auto parsed = parser.parse(text::trim_end(line), &text);
-      if (!parsed || !is_session_record(*parsed)) continue;
-      session_line = line;
-      if (!is_sub_agent_session(*parsed)) return std::nullopt;
-      continue;
-    }
     if (line.find(kInterAgentMarker) == std::string_view::npos) continue;
     auto parsed = parser.parse(text::trim_end(line), &text);
     if (!parsed || !json::is_true_at(*parsed, "/payload/trigger_turn")) continue;
@@ -165,8 +171,8 @@ std::optional<std::string> cut_codex_sub_agent_context(const std::string& text) 
     std::string_view rest =
         newline == std::string::npos ? std::string_view() : std::string_view(text).substr(newline + 1);
     std::string out;
-    out.reserve(session_line->size() + trigger + rest.size());
-    out.append(*session_line);
+    out.reserve(session_line.size() + trigger + rest.size());
+    out.append(session_line);
     out.push_back('\n');
     out.append(trigger - 1, '\n');
     out.append(rest);
@@ -259,12 +265,8 @@ bool codex_log_needs_whole(const TextArtifact& start) {
   json::DocParser parser;
   text::LineReader lines(start.text);
   std::string_view line;
-  while (lines.next(line)) {
-    if (line.find(kSessionMarker) == std::string_view::npos) continue;
-    auto parsed = parser.parse(text::trim_end(line), &start.text);
-    if (parsed && is_session_record(*parsed)) return is_sub_agent_session(*parsed);
-  }
-  return true;  // the record may come later
+  const std::optional<json::Element> session = next_session_record(lines, line, parser, start.text);
+  return !session || is_sub_agent_session(*session);  // without one, the record may come later
 }
 
 RunArtifacts CodexParser::prepare_artifacts(RunArtifacts run) const {

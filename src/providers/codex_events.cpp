@@ -1,7 +1,5 @@
 #include "codex_events.hpp"
 
-#include <string.h>  // memmem
-
 #include <algorithm>
 
 #include "../classify/transcript_text.hpp"
@@ -58,10 +56,6 @@ class ReverseNormalized {
 };
 
 constexpr std::string_view kNewTask = "Message Type: NEW_TASK";
-
-bool contains(std::string_view hay, std::string_view needle) {
-  return ::memmem(hay.data(), hay.size(), needle.data(), needle.size()) != nullptr;
-}
 
 // The joined "text" strings of the content blocks whose type is "text" in any
 // ASCII letter case.
@@ -339,14 +333,14 @@ std::vector<TodoItem> codex_plan_todos(simdjson::dom::array plan, std::string_vi
 
 void CodexItemModeScan::line(std::string_view line) {
   if (decided_) return;
-  const bool message_marker = contains(line, "\"user_message\"") || contains(line, "\"agent_message\"") ||
-                              contains(line, "\"assistant_message\"");
+  const bool message_marker = text::contains(line, "\"user_message\"") || text::contains(line, "\"agent_message\"") ||
+                              text::contains(line, "\"assistant_message\"");
   if (!message_marker) {
-    if (!contains(line, "\"item_completed\"")) return;
+    if (!text::contains(line, "\"item_completed\"")) return;
     // A line with the item marker alone is a message event only when its
     // type is written with \u escapes; otherwise it can only turn the mode
     // on, which needs no second look once it is on.
-    if (on_ && !contains(line, "\\u")) return;
+    if (on_ && !text::contains(line, "\\u")) return;
   }
   auto parsed = parser_.parse(line);
   if (!parsed) return;
