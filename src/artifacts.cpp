@@ -323,7 +323,7 @@ const TextArtifact& log_text(const RunArtifacts& run, const TextArtifact& artifa
 
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
-                        std::size_t window) {
+                        std::size_t window, bool watch_lines) {
   LogWatcher* watcher = reader.watcher;
   if (watcher == nullptr) {
     read_pieces(run, artifact, reader.buffer, fn, window);
@@ -333,7 +333,7 @@ void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, L
   const bool complete = read_pieces(
       run, artifact, reader.buffer,
       [&](const TextArtifact& piece, std::uint64_t first_line) {
-        watcher->piece(piece, first_line);
+        if (!watch_lines) watcher->piece(piece, first_line);
         return fn(piece, first_line);
       },
       window);

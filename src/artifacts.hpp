@@ -67,10 +67,13 @@ std::optional<std::string> read_complete_text(const std::string& path);
 // the first one's reading instead of reading the logs again.
 struct LogWatcher {
   virtual ~LogWatcher() = default;
-  // A text's reading starts; its pieces follow in order; `complete` tells
-  // whether the reader read it to its end.
+  // A text's reading starts; its pieces follow in order, or, when the reader
+  // parses the text line by line, its lines, each with its parse (null for a
+  // line that is not one JSON value); `complete` tells whether the reader
+  // read it to its end.
   virtual void begin(const TextArtifact& artifact) = 0;
   virtual void piece(const TextArtifact& piece, std::uint64_t first_line) = 0;
+  virtual void line(std::uint64_t number, std::string_view raw, const json::Element* parsed) = 0;
   virtual void end(bool complete) = 0;
 };
 
@@ -95,18 +98,31 @@ inline constexpr std::size_t kLogWindow = 2u << 20;
 // Together the pieces are the text that log_text gives, so only one window
 // of a long log is in memory at a time. A text held in memory, and a log
 // whose preparation needs it whole, come as one piece.
+// With `watch_lines`, the reader's watcher is not shown the pieces: the
+// caller hands it their lines.
 void for_each_log_piece(const RunArtifacts& run, const TextArtifact& artifact, LogReader& reader,
                         const std::function<bool(const TextArtifact& piece, std::uint64_t first_line)>& fn,
-                        std::size_t window = kLogWindow);
+                        std::size_t window = kLogWindow, bool watch_lines = false);
 // Every line of a session log, a window at a time, each parsed once:
-// fn(number, raw, parsed) as json::for_each_line gives them.
+// fn(number, raw, parsed) as json::for_each_line gives them. The reader's
+// watcher gets each line, with its parse, just before fn.
 template <typename Fn>
 void for_each_log_line(const RunArtifacts& run, const TextArtifact& log, LogReader& reader, json::DocParser& parser,
                        Fn&& fn) {
-  for_each_log_piece(run, log, reader, [&](const TextArtifact& piece, std::uint64_t first_line) {
-    json::for_each_line(piece.text, parser, fn, first_line);
-    return true;
-  });
+  LogWatcher* const watcher = reader.watcher;
+  for_each_log_piece(
+      run, log, reader,
+      [&](const TextArtifact& piece, std::uint64_t first_line) {
+        json::for_each_line(
+            piece.text, parser,
+            [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+              if (watcher != nullptr) watcher->line(number, raw, parsed);
+              fn(number, raw, parsed);
+            },
+            first_line);
+        return true;
+      },
+      kLogWindow, watcher != nullptr);
 }
 // How many leading bytes of an open log are read: its length, at most
 // kLogLimit, and no further than its first hole.

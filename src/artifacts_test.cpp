@@ -164,6 +164,7 @@ TEST_F(RunDir, AWholeLogPreparationThatLeavesTheLogAloneLetsItBeReadByWindows) {
     std::string text;
     void begin(const TextArtifact&) override {}
     void piece(const TextArtifact& piece, std::uint64_t) override { text += piece.text; }
+    void line(std::uint64_t, std::string_view, const json::Element*) override { ADD_FAILURE() << "no lines here"; }
     void end(bool) override {}
   };
   const std::string log = "snapshots/x/home/.codex/sessions/s.jsonl";

@@ -115,21 +115,57 @@ std::optional<std::string> detail::structured_tool_error_text(std::string_view o
   return std::nullopt;
 }
 
+namespace {
+
+// A structured tool output's failure line: a "response_item" whose payload is
+// a function or custom tool call's output.
+std::optional<std::string> structured_output_error(json::Element line) {
+  auto type = json::string_member(line, "type");
+  auto payload = json::member(line, "payload");
+  if (!type || *type != "response_item" || !payload) return std::nullopt;
+  auto ptype = json::string_member(*payload, "type");
+  auto output = json::member(*payload, "output");
+  if (!ptype || (*ptype != "function_call_output" && *ptype != "custom_tool_call_output") || !output) {
+    return std::nullopt;
+  }
+  auto out_text = json_text(*output);
+  if (!out_text) return std::nullopt;
+  return detail::structured_tool_error_text(*out_text);
+}
+
+void append_tool_error(std::string_view path, std::uint64_t number, std::string_view error_text,
+                       std::vector<ToolError>& errors) {
+  ToolError e;
+  e.position = errors.size();
+  e.text = text::compact(error_text, text::kEvidenceChars);
+  e.source = text::source_of(path, number);
+  errors.push_back(std::move(e));
+}
+
+// The error of a JSON array or object line `t`: its structured output's
+// failure line, else the line itself when it is a provider API error
+// (`provider`, when the caller has tested it).
+void json_line_errors(std::string_view path, std::uint64_t number, std::string_view t, json::Element parsed,
+                      std::optional<bool> provider, std::vector<ToolError>& errors) {
+  if (auto found = structured_output_error(parsed)) {
+    append_tool_error(path, number, *found, errors);
+    return;
+  }
+  if (provider.value_or(false) || (!provider && looks_provider_api_error_raw(t))) {
+    append_tool_error(path, number, t, errors);
+  }
+}
+
+}  // namespace
+
 void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::string_view line,
                             std::vector<ToolError>& errors) {
-  auto append = [&](std::string_view error_text) {
-    ToolError e;
-    e.position = errors.size();
-    e.text = text::compact(error_text, text::kEvidenceChars);
-    e.source = text::source_of(path, number);
-    errors.push_back(std::move(e));
-  };
   std::string_view t = text::trim(line);
   // Only a line that opens an array or object can be JSON that matters: a
   // JSON string never holds the unescaped markers, and a JSON number or
   // literal holds no failure words.
   if (t.empty() || (t[0] != '{' && t[0] != '[')) {
-    if (plain_line_is_error(t)) append(t);
+    if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
     return;
   }
   // A structured tool output needs "response_item" and "_call_output" in the
@@ -140,24 +176,25 @@ void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::st
   if (!maybe_output && !provider) return;
   auto parsed = parser_.parse(line);
   if (!parsed) {
-    if (plain_line_is_error(t)) append(t);
+    if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
     return;
   }
-  auto type = json::string_member(*parsed, "type");
-  auto payload = json::member(*parsed, "payload");
-  if (type && *type == "response_item" && payload) {
-    auto ptype = json::string_member(*payload, "type");
-    auto output = json::member(*payload, "output");
-    if (ptype && (*ptype == "function_call_output" || *ptype == "custom_tool_call_output") && output) {
-      if (auto out_text = json_text(*output)) {
-        if (auto found = structured_tool_error_text(*out_text)) {
-          append(*found);
-          return;
-        }
-      }
-    }
+  json_line_errors(path, number, t, *parsed, provider, errors);
+}
+
+void ToolErrorScanner::parsed_line(std::string_view path, std::uint64_t number, std::string_view line,
+                                   const json::Element* parsed, std::vector<ToolError>& errors) {
+  std::string_view t = text::trim(line);
+  // A line that is not JSON, or not an array or object, goes by the plain
+  // rules (for a line that opens one of them: its provider API error).
+  if (parsed == nullptr || t.empty() || (t[0] != '{' && t[0] != '[')) {
+    if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
+    return;
   }
-  if (provider) append(t);
+  // Read from the parse, the output's failure line needs no test of the raw
+  // line first: without a \u escape, a "response_item" and a "_call_output"
+  // that the parse holds stand in the line as they are.
+  json_line_errors(path, number, t, *parsed, std::nullopt, errors);
 }
 
 void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors) {

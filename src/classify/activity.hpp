@@ -26,6 +26,10 @@ void parse_tool_errors(std::string_view path, std::string_view text, std::vector
 class ToolErrorScanner {
  public:
   void line(std::string_view path, std::uint64_t number, std::string_view line, std::vector<ToolError>& errors);
+  // The same for a line that the caller has parsed (`parsed` null when it is
+  // not one JSON value), which is then not parsed again.
+  void parsed_line(std::string_view path, std::uint64_t number, std::string_view line, const json::Element* parsed,
+                   std::vector<ToolError>& errors);
 
  private:
   json::DocParser parser_;

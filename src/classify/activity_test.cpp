@@ -118,6 +118,47 @@ TEST(ToolErrors, StructuredOutputsFollowTheRule) {
   }
 }
 
+// A line that the reader has parsed is scanned without a second parse, and
+// the scan finds what it finds in the raw line: structured outputs, also
+// behind escaped keys and with a provider API error beside them, provider API
+// errors in JSON and not, lines that are not arrays or objects, and lines
+// that are not JSON.
+TEST(ToolErrors, AParsedLineGivesWhatItsRawLineGives) {
+  const std::string lines[] = {
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"ok\nError: bad"}})",
+      R"({"type":"response_item","payload":{"type":"custom_tool_call_output","output":"Exit code 0"}})",
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":{"content":"exit code 3"}}})",
+      R"({"type":"\u0072esponse_item","payload":{"type":"function_call\u005foutput","output":"FAILED: 2"}})",
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"fine"},"isApiErrorMessage":true,"x":"usage limit"})",
+      R"({"type":"response_item","payload":{"type":"function_call_output","output":"Error: x"},"isApiErrorMessage":true,"x":"usage limit"})",
+      R"({"type":"assistant","isApiErrorMessage":true,"message":"You have hit your usage limit"})",
+      R"({"type":"assistant","IsApiErrorMessage":true,"message":"Monthly spend limit","note":"console.error"})",
+      R"({"apiErrorStatus":402,"text":"/usage-credits"})",
+      R"(  {"error":"rate_limit"}  )",
+      R"([{"error":"RATE_LIMIT"}])",
+      R"({"type":"user","message":"Error: this is only a prompt"})",
+      R"({"isApiErrorMessage":true,"x":"usage limit")",
+      R"({"output":"exit code 1"} trailing)",
+      R"("Error: a JSON string")",
+      "42",
+      "Error: plain failure",
+      "  \xE2\x8E\xBF  Error: tool failed",
+      "",
+  };
+  json::DocParser parser;
+  for (const std::string& line : lines) {
+    std::vector<ToolError> raw, given;
+    ToolErrorScanner().line("t.log", 7, line, raw);
+    const auto parsed = parser.parse(line);
+    ToolErrorScanner().parsed_line("t.log", 7, line, parsed ? &*parsed : nullptr, given);
+    ASSERT_EQ(given.size(), raw.size()) << line;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      EXPECT_EQ(given[i].text, raw[i].text) << line;
+      EXPECT_EQ(given[i].source, raw[i].source) << line;
+    }
+  }
+}
+
 TEST(ToolErrors, ProviderApiErrorLine) {
   EXPECT_TRUE(looks_provider_api_error_line("{\"error\":\"rate_limit\"}"));
   EXPECT_FALSE(looks_provider_api_error_line("{\"error\": \"rate_limit\"}"));

@@ -21,22 +21,31 @@ class TextScan {
   bool piece(std::string_view text, std::uint64_t first_line) {
     text::LineReader lines(text);
     std::string_view line;
-    while (open() && lines.next(line)) {
-      const std::uint64_t number = first_line - 1 + lines.number();
-      if (todos_open_ && todo_from_line(path_, number, line, found_.todos) && found_.todos.size() >= kTodoScanLimit) {
-        todos_open_ = false;
-      }
-      if (errors_open_) {
-        errors_.line(path_, number, line, found_.tool_errors);
-        errors_open_ = found_.tool_errors.size() < kToolErrorScanLimit;
-      }
-    }
+    while (open() && lines.next(line)) scan(first_line - 1 + lines.number(), line, std::nullopt);
     return open();
+  }
+  // One line that the caller has parsed (`parsed` null when it is not JSON).
+  void line(std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+    if (open()) scan(number, raw, parsed);
   }
   bool open() const { return todos_open_ || errors_open_; }
   TextEvidence take() { return std::move(found_); }
 
  private:
+  // `parsed`: the line's parse when the caller has made it.
+  void scan(std::uint64_t number, std::string_view line, std::optional<const json::Element*> parsed) {
+    if (todos_open_ && todo_from_line(path_, number, line, found_.todos) && found_.todos.size() >= kTodoScanLimit) {
+      todos_open_ = false;
+    }
+    if (errors_open_) {
+      if (parsed) {
+        errors_.parsed_line(path_, number, line, *parsed, found_.tool_errors);
+      } else {
+        errors_.line(path_, number, line, found_.tool_errors);
+      }
+      errors_open_ = found_.tool_errors.size() < kToolErrorScanLimit;
+    }
+  }
   std::string path_;
   ToolErrorScanner errors_;
   bool todos_open_ = true;
@@ -221,6 +230,10 @@ void EvidenceScan::begin(const TextArtifact& artifact) {
 
 void EvidenceScan::piece(const TextArtifact& piece, std::uint64_t first_line) {
   if (scan_ && scan_->open()) scan_->piece(piece.text, first_line);
+}
+
+void EvidenceScan::line(std::uint64_t number, std::string_view raw, const json::Element* parsed) {
+  if (scan_) scan_->line(number, raw, parsed);
 }
 
 void EvidenceScan::end(bool complete) {

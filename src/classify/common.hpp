@@ -39,6 +39,7 @@ class EvidenceScan final : public LogWatcher {
   ~EvidenceScan() override;
   void begin(const TextArtifact& artifact) override;
   void piece(const TextArtifact& piece, std::uint64_t first_line) override;
+  void line(std::uint64_t number, std::string_view raw, const json::Element* parsed) override;
   void end(bool complete) override;
 
  private:

@@ -193,6 +193,7 @@ TEST(GeminiObject, AChatWrittenAsOneObjectIsReadWholeOnce) {
       text += piece.text;
       ++pieces;
     }
+    void line(std::uint64_t, std::string_view, const json::Element*) override { ADD_FAILURE() << "no lines here"; }
     void end(bool) override {}
   };
   const std::filesystem::path dir =
