@@ -125,7 +125,10 @@ std::optional<Element> member(Element e, std::string_view key) {
   // A repeated key: the last occurrence wins, as in the owned value.
   std::optional<Element> found;
   for (auto field : obj) {
-    if (field.key == key) found = field.value;
+    // Most keys differ from the wanted one in length or first byte; only the
+    // others are compared whole.
+    const std::string_view k = field.key;
+    if (k.size() == key.size() && (k.empty() || (k[0] == key[0] && k == key))) found = field.value;
   }
   return found;
 }
