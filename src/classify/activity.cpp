@@ -120,12 +120,14 @@ namespace {
 // A structured tool output's failure line: a "response_item" whose payload is
 // a function or custom tool call's output.
 std::optional<std::string> structured_output_error(json::Element line) {
-  auto type = json::string_member(line, "type");
-  auto payload = json::member(line, "payload");
-  if (!type || *type != "response_item" || !payload) return std::nullopt;
-  auto ptype = json::string_member(*payload, "type");
-  auto output = json::member(*payload, "output");
-  if (!ptype || (*ptype != "function_call_output" && *ptype != "custom_tool_call_output") || !output) {
+  std::optional<json::Element> type, payload;
+  json::read_fields(line, {{"type", &type}, {"payload", &payload}});
+  if (!type || !json::string_is(json::as_string(*type), "response_item") || !payload) return std::nullopt;
+  std::optional<json::Element> ptype, output;
+  json::read_fields(*payload, {{"type", &ptype}, {"output", &output}});
+  const std::optional<std::string_view> payload_type = ptype ? json::as_string(*ptype) : std::nullopt;
+  if (!payload_type || (*payload_type != "function_call_output" && *payload_type != "custom_tool_call_output") ||
+      !output) {
     return std::nullopt;
   }
   auto out_text = json_text(*output);

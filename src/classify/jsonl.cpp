@@ -6,9 +6,11 @@
 
 namespace tl {
 
-bool is_api_request_line(json::Element line) {
-  auto type = json::string_member(line, "type");
-  return type && type->starts_with("api-request");
+bool is_api_request_line(json::Element line) { return is_api_request_type(json::member(line, "type")); }
+
+bool is_api_request_type(std::optional<json::Element> type) {
+  const std::optional<std::string_view> name = type ? json::as_string(*type) : std::nullopt;
+  return name && name->starts_with("api-request");
 }
 
 JsonlMessageReader::JsonlMessageReader(std::string_view path, std::vector<Message>& messages,

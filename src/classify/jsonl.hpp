@@ -60,5 +60,7 @@ void parse_jsonl_messages(const TextArtifact& artifact, std::vector<Message>& me
 
 // True when `type` is a string that begins with "api-request".
 bool is_api_request_line(json::Element line);
+// The same for a line's "type" member, already looked up.
+bool is_api_request_type(std::optional<json::Element> type);
 
 }  // namespace tl

@@ -88,8 +88,8 @@ RunArtifacts ClaudeParser::prepare_artifacts(RunArtifacts run) const {
 
 // ---- title ------------------------------------------------------------------
 
-void scan_title_line(ClaudeTitleScan& scan, json::Element line) {
-  auto type = json::string_member(line, "type");
+void scan_title_line(ClaudeTitleScan& scan, const ClaudeLine& line) {
+  const std::optional<std::string_view> type = line.type ? json::as_string(*line.type) : std::nullopt;
   if (!type) return;
   std::optional<std::string>* slot = nullptr;
   std::string_view key;
@@ -108,7 +108,7 @@ void scan_title_line(ClaudeTitleScan& scan, json::Element line) {
   } else {
     return;
   }
-  auto value = json::string_member(line, key);
+  auto value = json::string_member(line.element, key);
   if (!value) return;
   std::string_view t = text::trim(*value);
   if (!t.empty()) *slot = std::string(t);
@@ -168,14 +168,15 @@ bool is_genuine_user_prompt(json::Element line) {
   return json::string_member(line, "uuid").has_value();
 }
 
-void scan_session_meta_line(ClaudeSessionMetaScan& scan, json::Element line, std::string_view path,
+void scan_session_meta_line(ClaudeSessionMetaScan& scan, const ClaudeLine& line, std::string_view path,
                             std::uint64_t number) {
-  if (!scan.conversation_id && is_genuine_user_prompt(line)) {
-    scan.conversation_id = std::string(*json::string_member(line, "uuid"));
+  if (!scan.conversation_id && is_genuine_user_prompt(line.element)) {
+    scan.conversation_id = std::string(*json::string_member(line.element, "uuid"));
   }
-  auto cwd = json::string_member(line, "cwd");
-  auto branch = json::string_member(line, "gitBranch");
-  auto session = json::string_member(line, "sessionId");
+  auto text_of = [](const std::optional<json::Element>& e) { return e ? json::as_string(*e) : std::nullopt; };
+  auto cwd = text_of(line.cwd);
+  auto branch = text_of(line.git_branch);
+  auto session = text_of(line.session_id);
   if (!cwd && !branch && !session) return;
   std::string& key = scan.key;
   key.clear();
@@ -236,10 +237,11 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader&
                         reader.line(number, raw, parsed);
                         if (parsed == nullptr) return;
                         if (usage != nullptr) usage->line(t->path, number, *parsed);
-                        if (is_api_request_line(*parsed)) return;
-                        scan_title_line(scan.title, *parsed);
-                        scan_session_meta_line(scan.session_meta, *parsed, t->path, number);
-                        track_claude_sub_agent_line(scan.sub_agents, *parsed, t->path, number);
+                        const ClaudeLine line = read_claude_line(*parsed);
+                        if (is_api_request_type(line.type)) return;
+                        scan_title_line(scan.title, line);
+                        scan_session_meta_line(scan.session_meta, line, t->path, number);
+                        track_claude_sub_agent_line(scan.sub_agents, line, t->path, number);
                       });
     reader.finish();
   }

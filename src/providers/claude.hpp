@@ -37,7 +37,7 @@ struct ClaudeTitleScan {
   std::optional<std::string> summary;       // "summary" lines (Claude Code 1.0.x)
 };
 
-void scan_title_line(ClaudeTitleScan& scan, json::Element line);
+void scan_title_line(ClaudeTitleScan& scan, const ClaudeLine& line);
 // The custom title, else the agent name, else the generated title, else the
 // summary.
 std::optional<std::string> claude_title(const ClaudeTitleScan& scan);
@@ -63,7 +63,7 @@ struct ClaudeSessionMetaScan {
 // earlier line was.
 bool is_genuine_user_prompt(json::Element line);
 // One parsed line (not an API request line) of the transcript at `path`.
-void scan_session_meta_line(ClaudeSessionMetaScan& scan, json::Element line, std::string_view path,
+void scan_session_meta_line(ClaudeSessionMetaScan& scan, const ClaudeLine& line, std::string_view path,
                             std::uint64_t number);
 // The default snapshots value extended with the session metadata.
 json::Value claude_session_meta_snapshots(const ClaudeSessionMetaScan& scan, json::Value defaults);

@@ -197,8 +197,9 @@ void tool_result(ClaudeSubAgentTracker& t, json::Element block, LineSource& sour
   }
 }
 
-std::optional<std::string_view> queued_notification(json::Element line) {
-  auto type = json::string_member(line, "type");
+std::optional<std::string_view> queued_notification(const ClaudeLine& head) {
+  const json::Element line = head.element;
+  const std::optional<std::string_view> type = head.type ? json::as_string(*head.type) : std::nullopt;
   if (!type) return std::nullopt;
   if (*type == "queue-operation") {
     auto operation = json::string_member(line, "operation");
@@ -227,12 +228,21 @@ void notification_text(ClaudeSubAgentTracker& tracker, std::string_view content,
 
 }  // namespace
 
-void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element line, std::string_view path,
+ClaudeLine read_claude_line(json::Element line) {
+  ClaudeLine head{line, {}, {}, {}, {}, {}};
+  json::read_fields(line, {{"type", &head.type},
+                           {"message", &head.message},
+                           {"cwd", &head.cwd},
+                           {"gitBranch", &head.git_branch},
+                           {"sessionId", &head.session_id}});
+  return head;
+}
+
+void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, const ClaudeLine& line, std::string_view path,
                                  std::uint64_t number) {
-  if (is_api_request_line(line)) return;
-  auto message = json::member(line, "message");
+  if (is_api_request_type(line.type)) return;
   std::optional<json::Element> content;
-  if (message) content = json::member(*message, "content");
+  if (line.message) content = json::member(*line.message, "content");
   std::optional<std::string_view> notification = content ? json::as_string(*content) : std::nullopt;
   // Claude Code 2.1.3xx queues a background agent's notification instead of
   // writing it as a user message.
@@ -269,7 +279,7 @@ std::vector<SubAgent> claude_sub_agents(const RunArtifacts& run) {
   for (const TextArtifact* log : provider_transcripts(run, "claude")) {
     const TextArtifact* t = &log_text(run, *log, scratch);
     json::for_each_line(t->text, parser, [&](std::uint64_t number, std::string_view, const json::Element* parsed) {
-      if (parsed) track_claude_sub_agent_line(tracker, *parsed, t->path, number);
+      if (parsed) track_claude_sub_agent_line(tracker, read_claude_line(*parsed), t->path, number);
     });
   }
   return std::move(tracker.agents);

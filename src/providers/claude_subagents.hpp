@@ -20,6 +20,14 @@
 
 namespace tl {
 
+// The members of a Claude transcript line that the transcript's scans look
+// at, read in one pass over the line.
+struct ClaudeLine {
+  json::Element element;
+  std::optional<json::Element> type, message, cwd, git_branch, session_id;
+};
+ClaudeLine read_claude_line(json::Element line);
+
 // Ids read from a line are looked up without copying them.
 template <typename T>
 using IdMap = text::TextMap<T>;
@@ -44,7 +52,7 @@ std::string claude_event_text(std::optional<json::Element> value);
 
 // Applies one parsed transcript line (line `number` of the transcript at
 // `path`) to the tracker.
-void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, json::Element line, std::string_view path,
+void track_claude_sub_agent_line(ClaudeSubAgentTracker& tracker, const ClaudeLine& line, std::string_view path,
                                  std::uint64_t number);
 
 // The run's sub-agents, each with its latest state.
