@@ -164,10 +164,12 @@ bool codex_exit_status_failed(std::string_view output) {
   text::LineReader lines(output);
   std::string_view line;
   while (lines.next(line)) {
-    const std::string t = text::ascii_lower(text::trim(line));
+    const std::string_view t = text::trim(line);
     std::string_view number;
     for (std::string_view prefix : {"process exited with code ", "exit code: "}) {
-      if (std::string_view(t).starts_with(prefix)) number = std::string_view(t).substr(prefix.size());
+      if (t.size() >= prefix.size() && text::iequals_ascii(t.substr(0, prefix.size()), prefix)) {
+        number = t.substr(prefix.size());
+      }
     }
     if (number.starts_with('-')) number.remove_prefix(1);
     if (number.empty()) continue;
