@@ -201,18 +201,24 @@ bool open_log(const std::string& path, Fd& f, std::uint64_t& length, std::uint64
 // first read fails; a later read error ends the log where it stands.
 bool read_windows(const std::string& path, std::string& buffer, std::size_t window,
                   const std::function<bool(std::uint64_t first_line)>& fn) {
-  buffer.clear();
   Fd f;
   std::uint64_t length = 0;
   std::uint64_t readable = 0;
-  if (!open_log(path, f, length, readable)) return false;
+  if (!open_log(path, f, length, readable)) {
+    buffer.clear();
+    return false;
+  }
   std::uint64_t left = readable;
   std::uint64_t line = 1;
   window = std::max<std::size_t>(window, 1);
   std::string carry;  // the start of a line that the window cut
   bool first = true;
+  // The window's bytes so far: they start the buffer. Whatever follows them
+  // is left from the last window or log and is read over: a string that
+  // grows writes zeros over what it adds, and a buffer that kept its length
+  // only grows by what the last window lacked.
+  std::size_t have = 0;
   while (true) {
-    const std::size_t have = buffer.size();
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, window > have ? window - have : 0));
     if (buffer.capacity() < have + want + json::kPadding) {
       // Room for an eighth more, so that the next log or window, often of
@@ -242,6 +248,7 @@ bool read_windows(const std::string& path, std::string& buffer, std::size_t wind
       // start that the binary test looks at: read on.
       if (lf == std::string::npos || want == 0 || (first && lf + 1 < kBinaryProbe)) {
         window = window > kWholeLog / 2 ? kWholeLog : window * 2;
+        have = buffer.size();
         continue;
       }
       cut = lf + 1;
@@ -260,7 +267,12 @@ bool read_windows(const std::string& path, std::string& buffer, std::size_t wind
     json::pad(buffer);
     if (!fn(line) || end) return true;
     line += lines;
-    buffer.assign(carry);
+    have = carry.size();
+    if (have <= buffer.size()) {
+      std::memcpy(buffer.data(), carry.data(), have);
+    } else {
+      buffer.assign(carry);
+    }
   }
 }
 
