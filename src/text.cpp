@@ -260,6 +260,35 @@ std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size
   return at == places ? std::string_view::npos : at;
 }
 
+std::size_t ifind_either_ascii(std::string_view hay, std::string_view a, std::string_view b, std::size_t from) {
+  if (a.size() < 2 || b.size() < 2) {
+    return std::min(ifind_ascii(hay, a, from), ifind_ascii(hay, b, from));
+  }
+  const std::size_t longest = std::max(a.size(), b.size());
+  if (from > hay.size() || hay.size() - from < longest) {
+    return std::min(ifind_ascii(hay, a, from), ifind_ascii(hay, b, from));
+  }
+  // Candidates match a needle's first and last bytes, folded with 0x20; the
+  // first byte's block is loaded once for both. The places from which the
+  // longer needle would run past the text are left to ifind_ascii.
+  const std::size_t places = hay.size() - longest + 1;
+  const v16 fold = simd::splat(0x20);
+  const v16 a_first = simd::splat(static_cast<unsigned char>(a.front() | 0x20));
+  const v16 a_last = simd::splat(static_cast<unsigned char>(a.back() | 0x20));
+  const v16 b_first = simd::splat(static_cast<unsigned char>(b.front() | 0x20));
+  const v16 b_last = simd::splat(static_cast<unsigned char>(b.back() | 0x20));
+  const char* p = hay.data();
+  auto block = [&](std::size_t at) {
+    const v16 head = simd::load(p + at) | fold;
+    return ((head == a_first) & ((simd::load(p + at + a.size() - 1) | fold) == a_last)) |
+           ((head == b_first) & ((simd::load(p + at + b.size() - 1) | fold) == b_last));
+  };
+  const std::size_t at = simd::first_place(
+      from, places, block, [&](std::size_t place) { return imatch_at(p + place, a) || imatch_at(p + place, b); });
+  if (at != places) return at;
+  return std::min(ifind_ascii(hay, a, places), ifind_ascii(hay, b, places));
+}
+
 bool lower_contains(std::string_view hay, std::string_view needle) {
   if (needs_full_lowering(hay, needle)) return to_lower(hay).find(needle) != std::string::npos;
   return ifind_ascii(hay, needle) != std::string_view::npos;

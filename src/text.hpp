@@ -65,6 +65,9 @@ std::size_t find(std::string_view hay, std::string_view needle);
 std::size_t find_last(std::string_view hay, std::string_view needle);
 // Position of the first ASCII-case-insensitive match, or npos.
 std::size_t ifind_ascii(std::string_view hay, std::string_view needle, std::size_t from = 0);
+// The same for the first match of either needle (each at least two bytes, in
+// lower case), in one pass.
+std::size_t ifind_either_ascii(std::string_view hay, std::string_view a, std::string_view b, std::size_t from = 0);
 
 // Number of line feeds (memchr from one to the next: quick on long lines).
 std::size_t count_line_feeds(std::string_view s);

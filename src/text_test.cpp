@@ -98,6 +98,30 @@ TEST(CaseMapping, LowerContainsMatchesTheLoweredText) {
   EXPECT_EQ(ifind_ascii(std::string(40, '`') + "@a", "@a"), 40u);
 }
 
+// The search for either of two needles finds the first place that one of
+// the two single searches finds, wherever the needles stand: in any letter
+// case, near block ends, at the text's end where only the shorter fits, and
+// behind near misses that match a needle's first and last bytes only.
+TEST(CaseMapping, EitherNeedleIsTheFirstOfTheTwo) {
+  const std::string a = "rate_limit";
+  const std::string b = "apierror";
+  const std::string_view pieces[] = {"RATE_LIMIT", "ApiError",   "rXXXXXXXXt", "aXXXXXXr",
+                                     "x",          "..........", "\"",         "ape"};
+  std::uint32_t seed = 11;
+  for (int round = 0; round < 2000; ++round) {
+    std::string hay;
+    const int count = round % 14;
+    for (int i = 0; i < count; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      hay += pieces[(seed >> 8) % std::size(pieces)];
+    }
+    for (std::size_t from : {std::size_t{0}, std::size_t{1}, hay.size() / 2, hay.size()}) {
+      const std::size_t expected = std::min(ifind_ascii(hay, a, from), ifind_ascii(hay, b, from));
+      ASSERT_EQ(ifind_either_ascii(hay, a, b, from), expected) << hay << " from " << from;
+    }
+  }
+}
+
 TEST(Lines, SplitAtLineFeedsDroppingOneCarriageReturn) {
   auto split = [](std::string_view t) {
     std::vector<std::string> out;

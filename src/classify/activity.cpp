@@ -30,16 +30,18 @@ namespace {
 
 // looks_provider_api_error_line on the lower-cased text, without building it.
 // The two API error markers share "apierror", which ordinary text seldom
-// holds, so one scan for it finds their candidates.
+// holds, so one scan for it and the rate-limit marker finds every candidate.
 bool looks_provider_api_error_raw(std::string_view raw) {
-  if (text::ifind_ascii(raw, "\"error\":\"rate_limit\"") != std::string_view::npos) return true;
+  constexpr std::string_view kRateLimit = "rate_limit";
+  constexpr std::string_view kApiError = "apierror";
   auto marker_at = [&](std::size_t at, std::size_t back, std::string_view marker) {
     return at >= back && text::ifind_ascii(raw.substr(at - back, marker.size()), marker) == 0;
   };
   bool api_error = false;
-  for (std::size_t at = text::ifind_ascii(raw, "apierror"); at != std::string_view::npos && !api_error;
-       at = text::ifind_ascii(raw, "apierror", at + 1)) {
-    api_error = marker_at(at, 3, "\"isapierrormessage\":true") || marker_at(at, 1, "\"apierrorstatus\":");
+  for (std::size_t at = text::ifind_either_ascii(raw, kRateLimit, kApiError); at != std::string_view::npos;
+       at = text::ifind_either_ascii(raw, kRateLimit, kApiError, at + 1)) {
+    if (marker_at(at, 9, "\"error\":\"rate_limit\"")) return true;
+    api_error = api_error || marker_at(at, 3, "\"isapierrormessage\":true") || marker_at(at, 1, "\"apierrorstatus\":");
   }
   if (!api_error) return false;
   for (std::string_view p : {"monthly spend limit", "/usage-credits", "usage credits", "usage limit"}) {
