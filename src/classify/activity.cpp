@@ -146,12 +146,17 @@ void append_tool_error(std::string_view path, std::uint64_t number, std::string_
   errors.push_back(std::move(e));
 }
 
-// The error of a JSON array or object line `t`: its structured output's
-// failure line, else the line itself when it is a provider API error
+// The error of a line `t` that opens an array or object, as parsed (null
+// when it is not JSON, which goes by the plain rules): its structured
+// output's failure line, else the line itself when it is a provider API error
 // (`provider`, when the caller has tested it).
-void json_line_errors(std::string_view path, std::uint64_t number, std::string_view t, json::Element parsed,
+void json_line_errors(std::string_view path, std::uint64_t number, std::string_view t, const json::Element* parsed,
                       std::optional<bool> provider, std::vector<ToolError>& errors) {
-  if (auto found = structured_output_error(parsed)) {
+  if (parsed == nullptr) {
+    if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
+    return;
+  }
+  if (auto found = structured_output_error(*parsed)) {
     append_tool_error(path, number, *found, errors);
     return;
   }
@@ -179,26 +184,20 @@ void ToolErrorScanner::line(std::string_view path, std::uint64_t number, std::st
   bool provider = looks_provider_api_error_raw(line);
   if (!maybe_output && !provider) return;
   auto parsed = parser_.parse(line);
-  if (!parsed) {
-    if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
-    return;
-  }
-  json_line_errors(path, number, t, *parsed, provider, errors);
+  json_line_errors(path, number, t, parsed ? &*parsed : nullptr, provider, errors);
 }
 
 void ToolErrorScanner::parsed_line(std::string_view path, std::uint64_t number, std::string_view line,
                                    const json::Element* parsed, std::vector<ToolError>& errors) {
   std::string_view t = text::trim(line);
-  // A line that is not JSON, or not an array or object, goes by the plain
-  // rules (for a line that opens one of them: its provider API error).
-  if (parsed == nullptr || t.empty() || (t[0] != '{' && t[0] != '[')) {
+  if (t.empty() || (t[0] != '{' && t[0] != '[')) {
     if (plain_line_is_error(t)) append_tool_error(path, number, t, errors);
     return;
   }
   // Read from the parse, the output's failure line needs no test of the raw
   // line first: without a \u escape, a "response_item" and a "_call_output"
   // that the parse holds stand in the line as they are.
-  json_line_errors(path, number, t, *parsed, std::nullopt, errors);
+  json_line_errors(path, number, t, parsed, std::nullopt, errors);
 }
 
 void parse_tool_errors(std::string_view path, std::string_view text, std::vector<ToolError>& errors) {
