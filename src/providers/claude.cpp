@@ -236,8 +236,8 @@ ClaudeTranscriptScan scan_claude_transcripts(const RunArtifacts& run, LogReader&
                       [&](std::uint64_t number, std::string_view raw, const json::Element* parsed) {
                         reader.line(number, raw, parsed);
                         if (parsed == nullptr) return;
-                        if (usage != nullptr) usage->line(t->path, number, *parsed);
                         const ClaudeLine line = read_claude_line(*parsed);
+                        if (usage != nullptr) usage->line(t->path, number, line);
                         if (is_api_request_type(line.type)) return;
                         scan_title_line(scan.title, line);
                         scan_session_meta_line(scan.session_meta, line, t->path, number);

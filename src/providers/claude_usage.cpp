@@ -66,19 +66,23 @@ TokenCounts token_counts(json::Element usage) {
   return t;
 }
 
-// The members of a whole parsed line.
-UsageLine read_line(json::Element v) {
+// The members of a whole parsed line, beside those its head holds.
+UsageLine read_line(const ClaudeLine& line) {
   UsageLine out;
-  out.type = text::owned(json::string_member(v, "type"));
-  out.request_id = text::owned(json::string_member(v, "requestId"));
-  out.session_id = text::owned(json::string_member(v, "sessionId"));
-  out.message_id = text::owned(json::string_at(v, "/message/id"));
-  out.model = text::owned(json::string_at(v, "/message/model"));
-  if (auto usage = json::pointer(v, "/message/usage"); usage && json::is_object(*usage)) {
-    out.usage = token_counts(*usage);
-  }
-  if (auto models = json::member(v, "modelUsage")) {
-    if (auto object = json::as_object(*models)) {
+  auto text_of = [](const std::optional<json::Element>& e) {
+    return e ? text::owned(json::as_string(*e)) : std::nullopt;
+  };
+  std::optional<json::Element> request, model_usage, id, model, usage;
+  json::read_fields(line.element, {{"requestId", &request}, {"modelUsage", &model_usage}});
+  if (line.message) json::read_fields(*line.message, {{"id", &id}, {"model", &model}, {"usage", &usage}});
+  out.type = text_of(line.type);
+  out.request_id = text_of(request);
+  out.session_id = text_of(line.session_id);
+  out.message_id = text_of(id);
+  out.model = text_of(model);
+  if (usage && json::is_object(*usage)) out.usage = token_counts(*usage);
+  if (model_usage) {
+    if (auto object = json::as_object(*model_usage)) {
       std::vector<HarnessModelCost> costs;
       for (auto field : *object) {
         if (auto cost = dollars(json::member(field.value, "costUSD"))) {
@@ -93,11 +97,11 @@ UsageLine read_line(json::Element v) {
 
 }  // namespace
 
-void ClaudeUsageReader::line(std::string_view path, std::uint64_t number, json::Element v) {
+void ClaudeUsageReader::line(std::string_view path, std::uint64_t number, const ClaudeLine& line) {
   // Only responses and the running cost carry usage.
-  const std::optional<std::string_view> type = json::string_member(v, "type");
+  const std::optional<std::string_view> type = line.type ? json::as_string(*line.type) : std::nullopt;
   if (type != "assistant" && type != "cost-state") return;
-  UsageLine u = read_line(v);
+  UsageLine u = read_line(line);
   if (u.type == "cost-state") {
     if (!u.session_id || !u.model_costs) return;
     auto known = std::find_if(session_costs_.begin(), session_costs_.end(),

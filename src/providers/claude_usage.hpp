@@ -11,15 +11,17 @@
 
 #include "../json.hpp"
 #include "../usage.hpp"
+#include "claude_subagents.hpp"
 
 namespace tl {
 
 // Reads the usage of Claude Code transcripts from their parsed lines, fed in
-// reading order (every line of every transcript); `finish` gives the reading
-// once the sub-agents that own some transcripts are known.
+// reading order (every line of every transcript, with the members that
+// read_claude_line read); `finish` gives the reading once the sub-agents that
+// own some transcripts are known.
 class ClaudeUsageReader {
  public:
-  void line(std::string_view path, std::uint64_t number, json::Element line);
+  void line(std::string_view path, std::uint64_t number, const ClaudeLine& line);
   UsageReading finish(const std::vector<SubAgent>& sub_agents);
 
  private:
